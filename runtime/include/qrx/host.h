@@ -101,6 +101,7 @@ struct Audit {
     size_t liveObjects = 0;
     long references = 0;      // sum of reference counts of live objects
     int descriptionLocks = 0; // description locks held right now
+    int stringData = 0;       // string-data records handed out and not yet disposed
     std::vector<std::string> violations; // unlock without lock, unknown handles, ...
 };
 
