@@ -1,0 +1,132 @@
+#include "support.h"
+
+#include <algorithm>
+#include <functional>
+#include <random>
+
+namespace qrxtest {
+
+using qrx::HostConfig;
+using qrx::HostKind;
+
+std::vector<HostCase> plainHostCases() {
+    std::vector<HostCase> cases;
+    for (uint32_t layout = 1; layout <= 6; ++layout) {
+        HostConfig c;
+        c.plainLayout = layout;
+        cases.push_back({"desktop_layout" + std::to_string(layout), c});
+    }
+    HostConfig padded;
+    padded.rowPadding = 12;
+    cases.push_back({"desktop_padded_rows", padded});
+    HostConfig copy;
+    copy.bitmapLockFails = true;
+    cases.push_back({"desktop_copy_path", copy});
+    HostConfig older;
+    older.version = 2011.0;
+    older.plainLayout = 6;
+    cases.push_back({"desktop_2011", older});
+    HostConfig console;
+    console.kind = HostKind::Console;
+    cases.push_back({"console", console});
+    HostConfig web;
+    web.kind = HostKind::Web;
+    web.version = std::nullopt;
+    cases.push_back({"web_no_version", web});
+    return cases;
+}
+
+std::vector<HostCase> alphaHostCases() {
+    std::vector<HostCase> cases;
+    for (uint32_t layout = 1; layout <= 2; ++layout) {
+        HostConfig c;
+        c.alphaLayout = layout;
+        c.rowPadding = layout == 2 ? 8 : 0;
+        cases.push_back({"desktop_alpha_layout" + std::to_string(layout), c});
+    }
+    HostConfig console;
+    console.kind = HostKind::Console;
+    cases.push_back({"console", console});
+    HostConfig web;
+    web.kind = HostKind::Web;
+    cases.push_back({"web", web});
+    return cases;
+}
+
+std::unique_ptr<qrx::Host> loadHost(const HostConfig& config) {
+    return std::make_unique<qrx::Host>(config, QRX_TEST_PLUGIN);
+}
+
+qrx::Image patternImage(int width, int height, bool hasAlpha, unsigned seed) {
+    qrx::Image img;
+    img.width = width;
+    img.height = height;
+    img.hasAlpha = hasAlpha;
+    img.rgba.resize(size_t(width) * height * 4);
+    std::mt19937 rng(seed);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = img.pixel(x, y);
+            switch ((x + y) % 3) {
+            case 0: // exact gray
+                p[0] = p[1] = p[2] = uint8_t(rng());
+                break;
+            case 1: // gradient
+                p[0] = uint8_t(x * 255 / std::max(1, width - 1));
+                p[1] = uint8_t(y * 255 / std::max(1, height - 1));
+                p[2] = uint8_t((x ^ y) & 0xFF);
+                break;
+            default: // random colour
+                p[0] = uint8_t(rng());
+                p[1] = uint8_t(rng());
+                p[2] = uint8_t(rng());
+            }
+            // Console pictures keep 7 bits of alpha: use values that survive the round trip.
+            unsigned a = rng() & 0x7F;
+            p[3] = hasAlpha ? uint8_t((a << 1) | (a & 1)) : 255;
+        }
+    }
+    return img;
+}
+
+namespace {
+
+qrx::CallResult audited(qrx::Host& host, const std::function<qrx::CallResult()>& call) {
+    qrx::Audit before = host.audit();
+    qrx::CallResult r = call();
+    qrx::Audit after = host.audit();
+    long extra = std::holds_alternative<qrx::Ref>(r.result) ? 1 : 0;
+    for (const qrx::Value& v : r.byRef)
+        if (std::holds_alternative<qrx::Ref>(v)) ++extra;
+    EXPECT_EQ(after.liveObjects, before.liveObjects + size_t(extra)) << "objects leaked";
+    EXPECT_EQ(after.references, before.references + extra) << "references leaked";
+    EXPECT_EQ(after.descriptionLocks, 0) << "description lock held after the call";
+    EXPECT_EQ(after.stringData, 0) << "string data not disposed";
+    EXPECT_TRUE(after.violations.empty())
+        << "host violation: " << (after.violations.empty() ? "" : after.violations.front());
+    return r;
+}
+
+} // namespace
+
+qrx::CallResult auditedCall(qrx::Host& host, const qrx::Ref& self, const std::string& name,
+                            std::vector<qrx::Value> args) {
+    return audited(host, [&] { return host.call(self, name, std::move(args)); });
+}
+
+qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
+                              std::vector<qrx::Value> args) {
+    return audited(host, [&] { return host.callGlobal(name, std::move(args)); });
+}
+
+void expectQuiet(const qrx::Host& host) {
+    qrx::Audit a = host.audit();
+    EXPECT_EQ(a.descriptionLocks, 0);
+    EXPECT_EQ(a.stringData, 0);
+    EXPECT_TRUE(a.violations.empty())
+        << "host violation: " << (a.violations.empty() ? "" : a.violations.front());
+}
+
+std::string caseName(const testing::TestParamInfo<HostCase>& info) { return info.param.name; }
+
+} // namespace qrxtest

@@ -1,0 +1,44 @@
+// Shared test support: hosts in every configuration, reproducible pictures, audited calls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qrx/host.h"
+
+namespace qrxtest {
+
+// A named host configuration that tests run over.
+struct HostCase {
+    std::string name;
+    qrx::HostConfig config;
+};
+
+// Desktop in every plain layout, with padded rows, with a refused bitmap lock (copy path), an
+// older desktop host, console and web.
+std::vector<HostCase> plainHostCases();
+// Configurations for pictures with an alpha channel (desktop alpha layouts 1 and 2, console, web).
+std::vector<HostCase> alphaHostCases();
+
+// A host with its own fresh copy of the plugin loaded.
+std::unique_ptr<qrx::Host> loadHost(const qrx::HostConfig& config = {});
+
+// A reproducible picture: gradients, exact grays and random colours; alpha varies when hasAlpha.
+qrx::Image patternImage(int width, int height, bool hasAlpha, unsigned seed = 1);
+
+// Calls a method and checks the audit: the only new reference is the result's, no description
+// lock is held, no string data is outstanding, and the host saw no violation.
+qrx::CallResult auditedCall(qrx::Host& host, const qrx::Ref& self, const std::string& name,
+                            std::vector<qrx::Value> args);
+qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
+                              std::vector<qrx::Value> args);
+
+// Expects the audit to be clean of locks, string data and violations.
+void expectQuiet(const qrx::Host& host);
+
+std::string caseName(const testing::TestParamInfo<HostCase>& info);
+
+} // namespace qrxtest
