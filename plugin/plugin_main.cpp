@@ -1,2 +1,6 @@
-// The module's object file: REALPluginMain itself lives in host/entry.cpp and is the only symbol
-// the version script exports.
+// The module's own object file. REALPluginMain lives in host/entry.cpp, inside the plugin's static
+// library; naming it here makes the linker take that unit into the module. The version script
+// exports it and nothing else.
+#include "sdk/services.h"
+
+[[gnu::used]] static void (*const keepEntryPoint)(REALResolver) = &REALPluginMain;
