@@ -84,8 +84,9 @@ struct RaisedException {
 };
 
 struct CallResult {
-    Value result;              // Nil when the method returns nothing or nil
-    std::vector<Value> byRef;  // one entry per parameter: the value after the call (Nil if not byref)
+    Value result; // Nil when the method returns nothing or nil
+    std::vector<Value>
+        byRef; // one entry per parameter: the value after the call (Nil if not byref)
     std::optional<RaisedException> exception;
     const MethodInfo* method = nullptr; // the overload that was called
 };
@@ -99,9 +100,9 @@ class CallError : public std::runtime_error {
 // Reference and lock bookkeeping.
 struct Audit {
     size_t liveObjects = 0;
-    long references = 0;      // sum of reference counts of live objects
-    int descriptionLocks = 0; // description locks held right now
-    int stringData = 0;       // string-data records handed out and not yet disposed
+    long references = 0;                 // sum of reference counts of live objects
+    int descriptionLocks = 0;            // description locks held right now
+    int stringData = 0;                  // string-data records handed out and not yet disposed
     std::vector<std::string> violations; // unlock without lock, unknown handles, ...
 };
 
@@ -134,15 +135,23 @@ class Host {
     std::vector<const MethodInfo*> overloads(std::string_view className,
                                              std::string_view methodName) const;
     std::vector<const MethodInfo*> globalOverloads(std::string_view name) const;
-    // Class records and method records in the order the plugin registered them (for listings).
+    // Class records and method records in the order the plugin registered them (for listings):
+    // "class Name", "extension Name" and "method Declaration".
     std::vector<std::string> registrationLog() const;
+    // Faults found in registration records (malformed declarations, unknown types, ...), in the
+    // order they were found. A plugin load with any of these fails after REALPluginMain returns.
+    const std::vector<std::string>& registrationErrors() const;
+    // How often a service name has been asked of the resolver while this host was current.
+    size_t resolveCount(std::string_view name) const;
+    // The plugin interface version announced through "RegisterPluginVersion" (0 before).
+    int32_t pluginVersion() const;
 
     // Objects.
     Ref newPicture(int width, int height, bool hasAlpha); // in this host's form and layouts
     Ref pictureFromImage(const Image& img);
     Ref newMemoryBlock(std::span<const uint8_t> bytes);
     Ref newString(std::string_view bytes, uint32_t encoding = kREALTextEncodingUTF8);
-    Ref newInstance(std::string_view className); // runs the constructor; throws CallError
+    Ref newInstance(std::string_view className);  // runs the constructor; throws CallError
     Object* fromHandle(const void* handle) const; // null for an unknown handle
 
     // Calls. Overloads are chosen by the number and types of the arguments, defaults fill the

@@ -4,6 +4,7 @@
 // Object::handle(); Host::fromHandle maps it back.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -111,6 +112,8 @@ class Graphics : public Object {
     uint32_t foreColor = 0;
     int32_t penWidth = 1;
     int32_t penHeight = 1;
+    // Lines asked for through "RuntimeGraphicsDrawLine" (x1, y1, x2, y2), in call order.
+    std::vector<std::array<int32_t, 4>> lines;
 
   private:
     Ref picture_;
@@ -131,8 +134,8 @@ class String : public Object {
     uint32_t encoding = kREALTextEncodingRaw;
 
   private:
-    REALstringRecord record_{};    // head read directly on older hosts
-    std::vector<char> buffer_;     // one byte, the text, a terminating zero
+    REALstringRecord record_{}; // head read directly on older hosts
+    std::vector<char> buffer_;  // one byte, the text, a terminating zero
 };
 
 // An instance of a plugin class or of a built-in class without pixels (exceptions, applications).
@@ -150,6 +153,8 @@ class Instance : public Object {
     std::unique_ptr<void, Free> data_; // zeroed, 16-byte aligned
 };
 
-template <class T> T* Ref::as() const { return dynamic_cast<T*>(obj_); }
+template <class T> T* Ref::as() const {
+    return dynamic_cast<T*>(obj_);
+}
 
 } // namespace qrx

@@ -1,0 +1,231 @@
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "bitmap_context.h"
+#include "host_impl.h"
+#include "qrx/objects.h"
+
+namespace qrx {
+
+// ---- pixel words ----------------------------------------------------------------------------
+
+uint32_t encodeWord(uint32_t layout, const uint8_t p[4]) {
+    switch (layout) {
+    case 1:
+    case 3:
+    case 5: // bytes R G B A
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    case 2:
+    case 4:
+    case 6: // bytes A R G B
+        return uint32_t(p[3]) | uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24;
+    default: // record: bytes B G R a, a 7-bit alpha in bits 24-30
+        return uint32_t(p[2]) | uint32_t(p[1]) << 8 | uint32_t(p[0]) << 16 |
+               uint32_t(p[3] >> 1) << 24;
+    }
+}
+
+void decodeWord(uint32_t layout, uint32_t w, uint8_t p[4]) {
+    switch (layout) {
+    case 1:
+    case 3:
+    case 5:
+        p[0] = uint8_t(w), p[1] = uint8_t(w >> 8), p[2] = uint8_t(w >> 16), p[3] = uint8_t(w >> 24);
+        return;
+    case 2:
+    case 4:
+    case 6:
+        p[3] = uint8_t(w), p[0] = uint8_t(w >> 8), p[1] = uint8_t(w >> 16), p[2] = uint8_t(w >> 24);
+        return;
+    default: {
+        p[2] = uint8_t(w), p[1] = uint8_t(w >> 8), p[0] = uint8_t(w >> 16);
+        uint8_t a = (w >> 24) & 0x7F;
+        p[3] = uint8_t(a << 1 | (a & 1)); // 0 stays 0, 127 becomes 255
+        return;
+    }
+    }
+}
+
+// ---- Object ---------------------------------------------------------------------------------
+
+Object::Object(Host& host, const ClassInfo* cls) : host_(host), cls_(cls) {}
+
+Object::~Object() = default;
+
+const std::string& Object::className() const {
+    static const std::string none;
+    return cls_ ? cls_->name : none;
+}
+
+// ---- Picture --------------------------------------------------------------------------------
+
+Picture::Picture(Host& host, int width, int height, bool hasAlpha, PictureForm form,
+                 uint32_t layout, int rowPadding, const uint8_t fill[4])
+    : Object(host, host.impl().pictureClass), width_(width < 0 ? 0 : width),
+      height_(height < 0 ? 0 : height), hasAlpha_(hasAlpha), form_(form), layout_(layout),
+      rowPadding_(rowPadding < 0 ? 0 : rowPadding) {
+    if (form_ == PictureForm::Bitmap && (layout_ < 1 || layout_ > 6))
+        throw std::invalid_argument("bitmap alpha info must be 1 to 6, not " +
+                                    std::to_string(layout_));
+    std::memcpy(fill_, fill, 4);
+    allocate();
+}
+
+Picture::~Picture() = default;
+
+void Picture::allocate() {
+    uint32_t fillWord = encodeWord(layout(), fill_);
+    bitmap_.clear();
+    rows_.clear();
+    rowTable_.clear();
+    if (form_ == PictureForm::Bitmap) {
+        size_t stride = size_t(bytesPerRow());
+        bitmap_.assign(stride * size_t(height_), 0);
+        for (int y = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x)
+                std::memcpy(bitmap_.data() + y * stride + size_t(x) * 4, &fillWord, 4);
+        if (!context_) context_ = std::make_unique<CGBitmapContext>();
+        *context_ = {bitmap_.empty() ? nullptr : bitmap_.data(),
+                     32,
+                     size_t(width_),
+                     size_t(height_),
+                     stride,
+                     layout_};
+    } else {
+        // Every row is its own allocation: readers must go through the row table.
+        for (int y = 0; y < height_; ++y) {
+            rows_.emplace_back(new uint32_t[size_t(width_ > 0 ? width_ : 1)]);
+            for (int x = 0; x < width_; ++x)
+                rows_.back()[x] = fillWord;
+            rowTable_.push_back(rows_.back().get());
+        }
+        if (!record_) record_ = std::make_unique<REALtrueColorImage>();
+        std::memset(record_.get(), 0, sizeof(REALtrueColorImage));
+        record_->paletteRowTable = nullptr;
+        record_->width = width_;
+        record_->height = height_;
+        record_->isTrueColor = 1;
+        rowTable_.push_back(nullptr); // keeps the table non-null for an empty picture
+        record_->rowTable = rowTable_.data();
+    }
+}
+
+uint32_t Picture::layout() const {
+    return form_ == PictureForm::Bitmap ? layout_ : 8;
+}
+
+int Picture::bytesPerRow() const {
+    return form_ == PictureForm::Bitmap ? width_ * 4 + rowPadding_ : width_ * 4;
+}
+
+uint32_t Picture::word(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_)
+        throw std::out_of_range("pixel outside the picture");
+    if (form_ == PictureForm::Record) return rows_[size_t(y)][size_t(x)];
+    uint32_t w;
+    std::memcpy(&w, bitmap_.data() + size_t(y) * size_t(bytesPerRow()) + size_t(x) * 4, 4);
+    return w;
+}
+
+void Picture::setWord(int x, int y, uint32_t w) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_)
+        throw std::out_of_range("pixel outside the picture");
+    if (form_ == PictureForm::Record) {
+        rows_[size_t(y)][size_t(x)] = w;
+        return;
+    }
+    std::memcpy(bitmap_.data() + size_t(y) * size_t(bytesPerRow()) + size_t(x) * 4, &w, 4);
+}
+
+void Picture::rgba(int x, int y, uint8_t out[4]) const {
+    decodeWord(layout(), word(x, y), out);
+}
+
+void Picture::setRgba(int x, int y, const uint8_t in[4]) {
+    setWord(x, y, encodeWord(layout(), in));
+}
+
+// The alpha bytes of a picture without an alpha channel may be padding: they read as opaque.
+Image Picture::toImage() const {
+    Image img;
+    img.width = width_;
+    img.height = height_;
+    img.hasAlpha = hasAlpha_;
+    img.rgba.resize(size_t(width_) * size_t(height_) * 4);
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x) {
+            uint8_t* p = img.pixel(x, y);
+            rgba(x, y, p);
+            if (!hasAlpha_) p[3] = 255;
+        }
+    }
+    return img;
+}
+
+void Picture::fromImage(const Image& img) {
+    if (img.width != width_ || img.height != height_)
+        throw std::invalid_argument("image of " + std::to_string(img.width) + "x" +
+                                    std::to_string(img.height) + " does not fit a picture of " +
+                                    std::to_string(width_) + "x" + std::to_string(height_));
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x)
+            setRgba(x, y, img.pixel(x, y));
+}
+
+void Picture::construct(int width, int height, bool hasAlpha) {
+    width_ = width < 0 ? 0 : width;
+    height_ = height < 0 ? 0 : height;
+    hasAlpha_ = hasAlpha;
+    allocate();
+}
+
+CGBitmapContext* Picture::bitmapContext() {
+    return form_ == PictureForm::Bitmap ? context_.get() : nullptr;
+}
+
+REALtrueColorImage* Picture::trueColorImage() {
+    return form_ == PictureForm::Record ? record_.get() : nullptr;
+}
+
+// ---- Graphics, MemoryBlock, String, Instance ------------------------------------------------
+
+Graphics::Graphics(Host& host, Ref picture)
+    : Object(host, host.impl().graphicsClass), picture_(std::move(picture)) {}
+
+MemoryBlock::MemoryBlock(Host& host, size_t size)
+    : Object(host, host.impl().memoryBlockClass), bytes(size, 0) {}
+
+// The buffer holds one byte before the text and a zero after it; word 1 of the record points at
+// the buffer and word 3 holds the text's length, as older plugins read them directly.
+String::String(Host& host, std::span<const uint8_t> bytes, uint32_t enc)
+    : Object(host, host.impl().stringClass), encoding(enc) {
+    buffer_.assign(bytes.size() + 2, 0);
+    if (!bytes.empty()) std::memcpy(buffer_.data() + 1, bytes.data(), bytes.size());
+    record_.word0 = 1;
+    record_.buffer = buffer_.data();
+    record_.word2 = 0;
+    record_.length = uint32_t(bytes.size());
+}
+
+std::span<const uint8_t> String::bytes() const {
+    return {reinterpret_cast<const uint8_t*>(buffer_.data()) + 1, record_.length};
+}
+
+void Instance::Free::operator()(void* p) const {
+    std::free(p);
+}
+
+Instance::Instance(Host& host, const ClassInfo* cls, size_t dataSize) : Object(host, cls) {
+    size_t size = (dataSize + 15) / 16 * 16;
+    if (size == 0) size = 16;
+    void* p = std::aligned_alloc(16, size);
+    if (!p) throw std::bad_alloc();
+    std::memset(p, 0, size);
+    data_.reset(p);
+}
+
+Instance::~Instance() = default;
+
+} // namespace qrx

@@ -1,0 +1,529 @@
+// The functions behind every service name, answering for the current host.
+//
+// Nothing may unwind through plugin frames: every service catches what the runtime throws,
+// reports it as a violation and answers with its failure value.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <map>
+
+#include "bitmap_context.h"
+#include "host_impl.h"
+#include "sdk/services.h"
+
+namespace qrx {
+
+namespace {
+
+template <class R, class F> R guarded(const char* service, R failure, F&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        if (Host* h = Host::current()) h->violation(std::string(service) + ": " + e.what());
+    } catch (...) {
+        if (Host* h = Host::current()) h->violation(std::string(service) + ": failed");
+    }
+    return failure;
+}
+
+template <class F> void guardedVoid(const char* service, F&& body) noexcept {
+    guarded(service, 0, [&] {
+        body();
+        return 0;
+    });
+}
+
+Host::Impl& impl() {
+    return Host::current()->impl();
+}
+
+// The object behind a handle. Null handles give null silently; unknown handles and objects of
+// the wrong class are violations.
+template <class T = Object> T* lookup(const char* service, const void* handle) {
+    Host* host = Host::current();
+    if (!host || !handle) return nullptr;
+    Object* obj = host->fromHandle(handle);
+    if (!obj) {
+        bool dead = host->impl().deadHandles.count(handle) != 0;
+        host->violation(std::string(service) + ": " +
+                        (dead ? "object already destroyed" : "unknown handle"));
+        return nullptr;
+    }
+    T* typed = dynamic_cast<T*>(obj);
+    if (!typed) host->violation(std::string(service) + ": not expected on a " + obj->className());
+    return typed;
+}
+
+template <class H> H handleOf(Object* obj) {
+    return obj ? static_cast<H>(obj->handle()) : nullptr;
+}
+
+// ---- version and registration ----
+
+void registerPluginVersion(int32_t version) {
+    guardedVoid("RegisterPluginVersion", [&] { impl().pluginVersion = version; });
+}
+
+double getRBVersion() {
+    Host* h = Host::current();
+    return h && h->config().version ? *h->config().version : 0.0;
+}
+
+void registerClass(REALclassDefinition* def) {
+    guardedVoid("PluginRegisterClass", [&] { impl().registerClass(def); });
+}
+
+void registerClassExtension(REALclassDefinition* def) {
+    guardedVoid("PluginRegisterClassExtension", [&] { impl().registerClassExtension(def); });
+}
+
+void registerMethod(REALmethodDefinition* def) {
+    guardedVoid("PluginRegisterMethod", [&] { impl().registerMethod(def); });
+}
+
+// ---- objects ----
+
+void lockObject(REALobject obj) {
+    guardedVoid("REALLockObject", [&] {
+        if (Object* o = lookup("REALLockObject", obj)) Host::current()->addRef(o);
+    });
+}
+
+void unlockObject(REALobject obj) {
+    guardedVoid("REALUnlockObject", [&] {
+        if (Object* o = lookup("REALUnlockObject", obj)) Host::current()->releaseRef(o);
+    });
+}
+
+REALobject newInstance(const char* className) {
+    return guarded("PluginNewInstance", REALobject(nullptr), [&] {
+        const ClassInfo* cls = className ? impl().findClass(className) : nullptr;
+        return cls ? handleOf<REALobject>(impl().newInstance(*cls)) : nullptr;
+    });
+}
+
+REALclassRef objectType(const char* className) {
+    return guarded("pluginObjectType", REALclassRef(nullptr), [&] {
+        const ClassInfo* cls = className ? impl().findClass(className) : nullptr;
+        return reinterpret_cast<REALclassRef>(const_cast<ClassInfo*>(cls));
+    });
+}
+
+const MethodInfo* findByDeclaration(const std::vector<MethodInfo>& list, const Declaration& d) {
+    for (const MethodInfo& m : list)
+        if (sameSignature(m.decl, d)) return &m;
+    return nullptr;
+}
+
+void* loadObjectMethod(REALobject obj, const char* declaration) {
+    return guarded("REALLoadObjectMethod", static_cast<void*>(nullptr), [&]() -> void* {
+        Object* o = lookup("REALLoadObjectMethod", obj);
+        if (!o || !declaration || !o->cls()) return nullptr;
+        Declaration wanted;
+        try {
+            wanted = parseDeclaration(declaration);
+        } catch (const DeclarationError&) {
+            return nullptr;
+        }
+        const MethodInfo* m = findByDeclaration(o->cls()->methods, wanted);
+        if (!m) m = findByDeclaration(o->cls()->extensions, wanted);
+        return m ? m->function : nullptr;
+    });
+}
+
+void* loadGlobalMethod(const char* /*module*/, const char* declaration) {
+    return guarded("REALLoadGlobalMethod", static_cast<void*>(nullptr), [&]() -> void* {
+        if (!declaration) return nullptr;
+        Declaration wanted;
+        try {
+            wanted = parseDeclaration(declaration);
+        } catch (const DeclarationError&) {
+            return nullptr;
+        }
+        const MethodInfo* m = findByDeclaration(impl().builtInGlobals, wanted);
+        if (!m) m = findByDeclaration(impl().globals, wanted);
+        return m ? m->function : nullptr;
+    });
+}
+
+void* getClassData(REALobject obj, REALclassDefinition* def) {
+    return guarded("REALGetClassData", static_cast<void*>(nullptr), [&]() -> void* {
+        auto* inst = lookup<Instance>("REALGetClassData", obj);
+        if (!inst || !def || !inst->cls() || inst->cls()->record != def) return nullptr;
+        return inst->data();
+    });
+}
+
+// ---- properties ----
+
+// Reads or writes a property whose declared type is one of kinds.
+std::optional<Value> readAs(const char* service, REALobject obj, const char* name,
+                            std::initializer_list<TypeKind> kinds) {
+    Object* o = lookup(service, obj);
+    if (!o || !name || !o->cls()) return std::nullopt;
+    const PropertyInfo* p = impl().findProperty(*o->cls(), name);
+    if (!p || std::find(kinds.begin(), kinds.end(), p->type.kind) == kinds.end())
+        return std::nullopt;
+    return impl().readProperty(*o, *p, nullptr);
+}
+
+bool writeAs(const char* service, REALobject obj, const char* name,
+             std::initializer_list<TypeKind> kinds, const Value& v) {
+    Object* o = lookup(service, obj);
+    if (!o || !name || !o->cls()) return false;
+    const PropertyInfo* p = impl().findProperty(*o->cls(), name);
+    if (!p || std::find(kinds.begin(), kinds.end(), p->type.kind) == kinds.end()) return false;
+    return impl().writeProperty(*o, *p, v, nullptr);
+}
+
+bool getPropInt(REALobject obj, const char* name, int32_t* out) {
+    return guarded("REALGetPropValueInt", false, [&] {
+        auto v = readAs("REALGetPropValueInt", obj, name, {TypeKind::Integer});
+        if (!v || !out) return false;
+        *out = std::get<int32_t>(*v);
+        return true;
+    });
+}
+
+bool setPropInt(REALobject obj, const char* name, int32_t value) {
+    return guarded("REALSetPropValueInt", false, [&] {
+        return writeAs("REALSetPropValueInt", obj, name, {TypeKind::Integer}, Value(value));
+    });
+}
+
+bool setPropUInt32(REALobject obj, const char* name, uint32_t value) {
+    return guarded("REALSetPropValueUInt32", false, [&] {
+        return writeAs("REALSetPropValueUInt32", obj, name, {TypeKind::UInt32, TypeKind::Color},
+                       Value(value));
+    });
+}
+
+bool getPropBool(REALobject obj, const char* name, uint8_t* out) {
+    return guarded("REALGetPropValueBool", false, [&] {
+        auto v = readAs("REALGetPropValueBool", obj, name, {TypeKind::Boolean});
+        if (!v || !out) return false;
+        *out = std::get<bool>(*v) ? 1 : 0;
+        return true;
+    });
+}
+
+bool setPropString(REALobject obj, const char* name, REALstring value) {
+    return guarded("REALSetPropValueString", false, [&] {
+        Value v = Nil{};
+        if (value) {
+            String* s = lookup<String>("REALSetPropValueString", value);
+            if (!s) return false;
+            v = Ref::retain(s);
+        }
+        return writeAs("REALSetPropValueString", obj, name, {TypeKind::String}, v);
+    });
+}
+
+// ---- exceptions ----
+
+// The host takes its own reference to the exception; it is reported when the call returns.
+void raiseException(REALobject exception) {
+    guardedVoid("RuntimeRaiseException", [&] {
+        if (Object* o = lookup("RuntimeRaiseException", exception))
+            impl().pendingException = Ref::retain(o);
+    });
+}
+
+// ---- pictures ----
+
+REALpicture newPicture(int32_t width, int32_t height, int32_t depth) {
+    return guarded("newPicture", REALpicture(nullptr), [&]() -> REALpicture {
+        // Only 32-bit pictures exist here; sizes beyond 32767 are refused as a host would.
+        if (depth != 32 || width < 1 || height < 1 || width > 32767 || height > 32767)
+            return nullptr;
+        return handleOf<REALpicture>(impl().createPicture(width, height, false));
+    });
+}
+
+REALgraphics pictureGraphics(REALpicture pic) {
+    return guarded("pluginPictureGraphicsGetter", REALgraphics(nullptr), [&]() -> REALgraphics {
+        Picture* p = lookup<Picture>("pluginPictureGraphicsGetter", pic);
+        if (!p) return nullptr;
+        return handleOf<REALgraphics>(impl().create<Graphics>(Ref::retain(p)));
+    });
+}
+
+REALpicture getPictureMask(REALpicture pic, int32_t /*create*/) {
+    return guarded("REALGetPictureMask", REALpicture(nullptr), [&]() -> REALpicture {
+        Picture* p = lookup<Picture>("REALGetPictureMask", pic);
+        if (!p || !p->mask) return nullptr;
+        Object* m = p->mask.get();
+        Host::current()->addRef(m);
+        return handleOf<REALpicture>(m);
+    });
+}
+
+bool olderThan2012() {
+    const auto& v = Host::current()->config().version;
+    return !v || *v < 2012.0;
+}
+
+bool lockDescription3(REALpicture pic, REALpictureDescription* desc, uint32_t type) {
+    return guarded("REALLockPictureDescription", false, [&] {
+        Picture* p = lookup<Picture>("REALLockPictureDescription", pic);
+        if (!p || !desc) return false;
+        bool ok = false;
+        if (type == kPictureTypeBitmapContext && p->form() == PictureForm::Bitmap &&
+            !p->bitmapLockFails) {
+            *desc = {kPictureTypeBitmapContext, p->bitmapContext(), p->width(), p->height(), {}};
+            ok = true;
+        } else if (type == kPictureTypeTrueColorImage && p->form() == PictureForm::Record) {
+            *desc = {kPictureTypeTrueColorImage, p->trueColorImage(), p->width(), p->height(), {}};
+            ok = true;
+        }
+        // Hosts before 2012.0 count a refused lock as held until it is unlocked.
+        if (ok || olderThan2012()) ++p->descriptionLocks;
+        return ok;
+    });
+}
+
+bool lockDescription2(REALpicture pic, REALpictureDescription* desc) {
+    return guarded("lockPictureDescription", false, [&] {
+        Picture* p = lookup<Picture>("lockPictureDescription", pic);
+        if (!p || !desc) return false;
+        if (p->form() == PictureForm::Bitmap) {
+            if (p->bitmapLockFails) return false;
+            *desc = {kPictureTypeBitmapContext, p->bitmapContext(), p->width(), p->height(), {}};
+        } else {
+            *desc = {kPictureTypeTrueColorImage, p->trueColorImage(), p->width(), p->height(), {}};
+        }
+        ++p->descriptionLocks;
+        return true;
+    });
+}
+
+void unlockDescription(REALpicture pic) {
+    guardedVoid("unlockPictureDescription", [&] {
+        Picture* p = lookup<Picture>("unlockPictureDescription", pic);
+        if (!p) return;
+        if (p->descriptionLocks <= 0) {
+            Host::current()->violation("unlockPictureDescription: no description lock held on " +
+                                       describe(Ref::retain(p)));
+            return;
+        }
+        --p->descriptionLocks;
+    });
+}
+
+void pictureClearCache(REALpicture pic) {
+    guardedVoid("REALPictureClearCache", [&] {
+        if (Picture* p = lookup<Picture>("REALPictureClearCache", pic)) ++p->cacheClears;
+    });
+}
+
+// Lines are recorded only; nothing is drawn yet.
+void graphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    guardedVoid("RuntimeGraphicsDrawLine", [&] {
+        if (Graphics* gr = lookup<Graphics>("RuntimeGraphicsDrawLine", g))
+            gr->lines.push_back({x1, y1, x2, y2});
+    });
+}
+
+// ---- strings ----
+
+// A new string is tagged raw (no encoding) until the plugin sets one.
+REALstring buildString(const void* bytes, int32_t length) {
+    return guarded("REALBuildString", REALstring(nullptr), [&]() -> REALstring {
+        if (length < 0 || (!bytes && length > 0)) return nullptr;
+        auto span = std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), size_t(length));
+        return handleOf<REALstring>(impl().create<String>(span, kREALTextEncodingRaw));
+    });
+}
+
+void setStringEncoding(REALstring s, uint32_t encoding) {
+    guardedVoid("REALSetStringEncoding", [&] {
+        if (String* str = lookup<String>("REALSetStringEncoding", s)) str->encoding = encoding;
+    });
+}
+
+uint32_t getStringEncoding(REALstring s) {
+    return guarded("REALGetStringEncoding", uint32_t(kREALTextEncodingRaw), [&] {
+        String* str = lookup<String>("REALGetStringEncoding", s);
+        return str ? str->encoding : uint32_t(kREALTextEncodingRaw);
+    });
+}
+
+REALstring convertString(REALstring s, uint32_t encoding) {
+    return guarded("REALConvertString", REALstring(nullptr), [&]() -> REALstring {
+        String* str = lookup<String>("REALConvertString", s);
+        if (!str) return nullptr;
+        auto text = convertText(str->bytes(), str->encoding, encoding);
+        if (!text) return nullptr;
+        auto span =
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text->data()), text->size());
+        return handleOf<REALstring>(impl().create<String>(span, encoding));
+    });
+}
+
+void lockString(REALstring s) {
+    guardedVoid("REALLockString", [&] {
+        if (String* str = lookup<String>("REALLockString", s)) Host::current()->addRef(str);
+    });
+}
+
+void unlockString(REALstring s) {
+    guardedVoid("REALUnlockString", [&] {
+        if (String* str = lookup<String>("REALUnlockString", s)) Host::current()->releaseRef(str);
+    });
+}
+
+// The bytes in the requested encoding (0xFFFF: as stored), in a block of their own followed by
+// four zero bytes; the block lives until PluginDisposeStringData.
+bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
+    return guarded("PluginGetStringData", false, [&] {
+        String* str = lookup<String>("PluginGetStringData", s);
+        if (!str || !out) return false;
+        std::string bytes;
+        if (encoding == kREALTextEncodingRaw || encoding == str->encoding) {
+            bytes.assign(str->bytes().begin(), str->bytes().end());
+        } else {
+            auto text = convertText(str->bytes(), str->encoding, encoding);
+            if (!text) return false;
+            bytes = std::move(*text);
+        }
+        auto* block = static_cast<char*>(std::malloc(bytes.size() + 4));
+        if (!block) return false;
+        std::memcpy(block, bytes.data(), bytes.size());
+        std::memset(block + bytes.size(), 0, 4);
+        impl().stringData.insert(block);
+        *out = {block, uint32_t(bytes.size()), encoding, {0, 0}};
+        return true;
+    });
+}
+
+void disposeStringData(REALstringData* data) {
+    guardedVoid("PluginDisposeStringData", [&] {
+        if (!data) return;
+        auto& outstanding = impl().stringData;
+        auto it = outstanding.find(data->data);
+        if (it == outstanding.end()) {
+            Host::current()->violation(
+                "PluginDisposeStringData: record not handed out or already disposed");
+            return;
+        }
+        outstanding.erase(it);
+        std::free(const_cast<void*>(data->data));
+        data->data = nullptr;
+        data->length = 0;
+    });
+}
+
+const char* stringGetCString(REALstring s) {
+    return guarded("StringGetCString", static_cast<const char*>(nullptr), [&]() -> const char* {
+        String* str = lookup<String>("StringGetCString", s);
+        return str ? reinterpret_cast<const char*>(str->bytes().data()) : nullptr;
+    });
+}
+
+// ---- MemoryBlocks ----
+
+REALmemoryBlock newMemoryBlock(int32_t size) {
+    return guarded("newMemoryBlock", REALmemoryBlock(nullptr), [&]() -> REALmemoryBlock {
+        if (size < 0) return nullptr;
+        return handleOf<REALmemoryBlock>(impl().create<MemoryBlock>(size_t(size)));
+    });
+}
+
+void* memoryBlockGetPtr(REALmemoryBlock m) {
+    return guarded("memoryBlockGetPtr", static_cast<void*>(nullptr), [&]() -> void* {
+        MemoryBlock* mb = lookup<MemoryBlock>("memoryBlockGetPtr", m);
+        return mb ? mb->bytes.data() : nullptr;
+    });
+}
+
+int32_t memoryBlockGetSize(REALmemoryBlock m) {
+    return guarded("memoryBlockGetSize", int32_t(0), [&] {
+        MemoryBlock* mb = lookup<MemoryBlock>("memoryBlockGetSize", m);
+        return mb ? int32_t(mb->bytes.size()) : 0;
+    });
+}
+
+template <class T> void* fn(T f) {
+    return reinterpret_cast<void*>(f);
+}
+
+// Each entry is checked against the signature the plugin casts it to.
+const std::map<std::string_view, void*>& table() {
+    static const std::map<std::string_view, void*> t = {
+        {"RegisterPluginVersion", fn<rbsvc::RegisterPluginVersion>(registerPluginVersion)},
+        {"REALGetRBVersion", fn<rbsvc::GetRBVersion>(getRBVersion)},
+        {"PluginRegisterClass", fn<rbsvc::RegisterClass>(registerClass)},
+        {"PluginRegisterClassExtension", fn<rbsvc::RegisterClass>(registerClassExtension)},
+        {"PluginRegisterMethod", fn<rbsvc::RegisterMethod>(registerMethod)},
+        {"REALLockObject", fn<rbsvc::LockObject>(lockObject)},
+        {"REALUnlockObject", fn<rbsvc::LockObject>(unlockObject)},
+        {"PluginNewInstance", fn<rbsvc::NewInstance>(newInstance)},
+        {"pluginObjectType", fn<rbsvc::ObjectType>(objectType)},
+        {"REALLoadObjectMethod", fn<rbsvc::LoadObjectMethod>(loadObjectMethod)},
+        {"REALLoadGlobalMethod", fn<rbsvc::LoadGlobalMethod>(loadGlobalMethod)},
+        {"REALGetClassData", fn<rbsvc::GetClassData>(getClassData)},
+        {"REALGetPropValueInt", fn<rbsvc::GetPropValueInt32>(getPropInt)},
+        {"REALSetPropValueInt", fn<rbsvc::SetPropValueInt32>(setPropInt)},
+        {"REALSetPropValueUInt32", fn<rbsvc::SetPropValueUInt32>(setPropUInt32)},
+        {"REALGetPropValueBool", fn<rbsvc::GetPropValueUInt8>(getPropBool)},
+        {"REALSetPropValueString", fn<rbsvc::SetPropValueString>(setPropString)},
+        {"RuntimeRaiseException", fn<rbsvc::RaiseException>(raiseException)},
+        {"newPicture", fn<rbsvc::NewPicture>(newPicture)},
+        {"pluginPictureGraphicsGetter", fn<rbsvc::PictureGraphics>(pictureGraphics)},
+        {"REALGetPictureMask", fn<rbsvc::GetPictureMask>(getPictureMask)},
+        {"REALLockPictureDescription", fn<rbsvc::LockPictureDescription3>(lockDescription3)},
+        {"lockPictureDescription", fn<rbsvc::LockPictureDescription2>(lockDescription2)},
+        {"unlockPictureDescription", fn<rbsvc::UnlockPictureDescription>(unlockDescription)},
+        {"REALPictureClearCache", fn<rbsvc::PictureClearCache>(pictureClearCache)},
+        {"RuntimeGraphicsDrawLine", fn<rbsvc::GraphicsDrawLine>(graphicsDrawLine)},
+        {"REALBuildString", fn<rbsvc::BuildString>(buildString)},
+        {"REALSetStringEncoding", fn<rbsvc::SetStringEncoding>(setStringEncoding)},
+        {"REALGetStringEncoding", fn<rbsvc::GetStringEncoding>(getStringEncoding)},
+        {"REALConvertString", fn<rbsvc::ConvertString>(convertString)},
+        {"REALLockString", fn<rbsvc::LockString>(lockString)},
+        {"REALUnlockString", fn<rbsvc::LockString>(unlockString)},
+        {"PluginGetStringData", fn<rbsvc::GetStringData>(getStringData)},
+        {"PluginDisposeStringData", fn<rbsvc::DisposeStringData>(disposeStringData)},
+        {"StringGetCString", fn<rbsvc::StringGetCString>(stringGetCString)},
+        {"newMemoryBlock", fn<rbsvc::NewMemoryBlock>(newMemoryBlock)},
+        {"memoryBlockGetPtr", fn<rbsvc::MemoryBlockGetPtr>(memoryBlockGetPtr)},
+        {"memoryBlockGetSize", fn<rbsvc::MemoryBlockGetSize>(memoryBlockGetSize)},
+    };
+    return t;
+}
+
+} // namespace
+
+void* serviceFunction(std::string_view name) {
+    auto it = table().find(name);
+    return it == table().end() ? nullptr : it->second;
+}
+
+// ---- built-in methods ----
+
+void builtInPictureConstructor(REALobject pic, int32_t width, int32_t height) {
+    guardedVoid("Picture.Constructor", [&] {
+        if (Picture* p = lookup<Picture>("Picture.Constructor", pic))
+            p->construct(width, height, true);
+    });
+}
+
+void builtInDrawPicture(REALgraphics g, REALpicture src, int32_t x, int32_t y, int32_t w, int32_t h,
+                        int32_t sx, int32_t sy, int32_t sw, int32_t sh) {
+    guardedVoid("Graphics.DrawPicture", [&] {
+        Graphics* gr = lookup<Graphics>("Graphics.DrawPicture", g);
+        Picture* s = lookup<Picture>("Graphics.DrawPicture", src);
+        if (!gr || !s || !gr->picture()) return;
+        drawPicture(*gr->picture(), *s, x, y, w, h, sx, sy, sw, sh);
+    });
+}
+
+int32_t builtInLenB(REALstring s) {
+    return guarded("LenB", int32_t(0), [&] {
+        String* str = lookup<String>("LenB", s);
+        return str ? int32_t(str->bytes().size()) : 0;
+    });
+}
+
+} // namespace qrx
