@@ -149,7 +149,8 @@ void* loadGlobalMethod(const char* /*module*/, const char* declaration) {
 
 void* getClassData(REALobject obj, REALclassDefinition* def) {
     return guarded("REALGetClassData", static_cast<void*>(nullptr), [&]() -> void* {
-        auto* inst = lookup<Instance>("REALGetClassData", obj);
+        // Any object may be asked about; only an instance of that very class has the data.
+        auto* inst = dynamic_cast<Instance*>(lookup("REALGetClassData", obj));
         if (!inst || !def || !inst->cls() || inst->cls()->record != def) return nullptr;
         return inst->data();
     });

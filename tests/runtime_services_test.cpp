@@ -1,0 +1,565 @@
+// The services as a plugin reaches them through the resolver: names, withheld names, host kinds,
+// description locks, references, strings, MemoryBlocks and built-in methods, with the audit.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "bitmap_context.h"
+#include "qrx/host.h"
+#include "sdk/services.h"
+
+namespace {
+
+using qrx::Host;
+using qrx::HostConfig;
+using qrx::HostKind;
+using qrx::Picture;
+using qrx::Ref;
+
+HostConfig ofKind(HostKind kind) {
+    HostConfig c;
+    c.kind = kind;
+    return c;
+}
+
+template <class F> F service(const char* name) {
+    return reinterpret_cast<F>(Host::resolver()(name));
+}
+
+template <class H> H handle(const Ref& r) {
+    return reinterpret_cast<H>(r->handle());
+}
+
+const char* const kServiceNames[] = {
+    "RegisterPluginVersion",
+    "REALGetRBVersion",
+    "PluginRegisterClass",
+    "PluginRegisterClassExtension",
+    "PluginRegisterMethod",
+    "REALLockObject",
+    "REALUnlockObject",
+    "PluginNewInstance",
+    "pluginObjectType",
+    "REALLoadObjectMethod",
+    "REALLoadGlobalMethod",
+    "REALGetClassData",
+    "REALGetPropValueInt",
+    "REALSetPropValueInt",
+    "REALSetPropValueUInt32",
+    "REALGetPropValueBool",
+    "REALSetPropValueString",
+    "RuntimeRaiseException",
+    "newPicture",
+    "pluginPictureGraphicsGetter",
+    "REALGetPictureMask",
+    "REALLockPictureDescription",
+    "lockPictureDescription",
+    "unlockPictureDescription",
+    "REALPictureClearCache",
+    "RuntimeGraphicsDrawLine",
+    "REALBuildString",
+    "REALSetStringEncoding",
+    "REALGetStringEncoding",
+    "REALConvertString",
+    "REALLockString",
+    "REALUnlockString",
+    "PluginGetStringData",
+    "PluginDisposeStringData",
+    "StringGetCString",
+    "newMemoryBlock",
+    "memoryBlockGetPtr",
+    "memoryBlockGetSize",
+};
+
+TEST(Resolver, EveryServiceNameAnswersAndEachResolutionCounts) {
+    Host host;
+    host.makeCurrent();
+    for (const char* name : kServiceNames) {
+        EXPECT_NE(Host::resolver()(name), nullptr) << name;
+        EXPECT_EQ(Host::resolver()(name), Host::resolver()(name)) << name;
+        EXPECT_EQ(host.resolveCount(name), 3u) << name;
+    }
+    for (const char* name : {"NoSuchService", "", "realLockObject"})
+        EXPECT_EQ(Host::resolver()(name), nullptr) << name;
+    EXPECT_EQ(Host::resolver()(nullptr), nullptr);
+    EXPECT_EQ(host.resolveCount("NoSuchService"), 1u);
+    EXPECT_EQ(host.resolveCount("newMemoryBlock"), 3u);
+}
+
+TEST(Resolver, WithheldNamesAndMissingVersionResolveToNull) {
+    HostConfig config;
+    config.withheld = {"newPicture", "PluginGetStringData"};
+    Host host(config);
+    host.makeCurrent();
+    EXPECT_EQ(Host::resolver()("newPicture"), nullptr);
+    EXPECT_EQ(Host::resolver()("PluginGetStringData"), nullptr);
+    EXPECT_NE(Host::resolver()("PluginDisposeStringData"), nullptr);
+    EXPECT_EQ(host.resolveCount("newPicture"), 1u); // asked, though refused
+
+    for (std::optional<double> version : {std::optional<double>(), std::optional<double>(2012.5)}) {
+        HostConfig c;
+        c.version = version;
+        Host h(c);
+        h.makeCurrent();
+        auto get = service<rbsvc::GetRBVersion>("REALGetRBVersion");
+        EXPECT_EQ(get != nullptr, version.has_value());
+        if (get) {
+            EXPECT_EQ(get(), *version);
+        }
+    }
+}
+
+TEST(Resolver, AnswersForTheCurrentHostOnly) {
+    Host a, b;
+    a.makeCurrent();
+    auto announce = service<rbsvc::RegisterPluginVersion>("RegisterPluginVersion");
+    announce(9);
+    b.makeCurrent();
+    announce(7);
+    EXPECT_EQ(a.pluginVersion(), 9);
+    EXPECT_EQ(b.pluginVersion(), 7);
+    EXPECT_EQ(Host::current(), &b);
+}
+
+struct KindCase {
+    HostKind kind;
+    const char* present;
+};
+
+class ObjectTypes : public testing::TestWithParam<KindCase> {};
+
+TEST_P(ObjectTypes, OnlyTheKindsApplicationClassExists) {
+    Host host(ofKind(GetParam().kind));
+    host.makeCurrent();
+    auto type = service<rbsvc::ObjectType>("pluginObjectType");
+    for (const char* name : {"Application", "ConsoleApplication", "WebApplication"})
+        EXPECT_EQ(type(name) != nullptr, std::string(name) == GetParam().present) << name;
+    for (const char* name :
+         {"Picture", "Graphics", "MemoryBlock", "String", "NilObjectException", "RuntimeException"})
+        EXPECT_NE(type(name), nullptr) << name;
+    EXPECT_EQ(type("NoSuchClass"), nullptr);
+    EXPECT_EQ(type(nullptr), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ObjectTypes,
+                         testing::Values(KindCase{HostKind::Desktop, "Application"},
+                                         KindCase{HostKind::Console, "ConsoleApplication"},
+                                         KindCase{HostKind::Web, "WebApplication"}));
+
+// ---- description locks ------------------------------------------------------------------------
+
+struct LockCase {
+    const char* name;
+    HostKind kind;
+    std::optional<double> version;
+    bool refuseBitmap;
+    uint32_t type;
+    bool succeeds;
+    int heldAfterFailure; // locks held after the call when it fails
+};
+
+class DescriptionLocks : public testing::TestWithParam<LockCase> {};
+
+TEST_P(DescriptionLocks, ThreeArgumentLock) {
+    const LockCase& c = GetParam();
+    HostConfig config;
+    config.kind = c.kind;
+    config.version = c.version;
+    config.bitmapLockFails = c.refuseBitmap;
+    Host host(config);
+    host.makeCurrent();
+    Ref pic = host.newPicture(6, 4, false);
+    auto lock = service<rbsvc::LockPictureDescription3>("REALLockPictureDescription");
+    auto unlock = service<rbsvc::UnlockPictureDescription>("unlockPictureDescription");
+    REALpictureDescription desc{};
+    bool ok = lock(handle<REALpicture>(pic), &desc, c.type);
+    EXPECT_EQ(ok, c.succeeds);
+    Picture& p = *pic.as<Picture>();
+    if (ok) {
+        EXPECT_EQ(desc.pictureType, c.type);
+        EXPECT_EQ(desc.width, 6);
+        EXPECT_EQ(desc.height, 4);
+        if (c.type == kPictureTypeBitmapContext)
+            EXPECT_EQ(desc.data, p.bitmapContext());
+        else
+            EXPECT_EQ(desc.data, p.trueColorImage());
+        EXPECT_EQ(host.audit().descriptionLocks, 1);
+        unlock(handle<REALpicture>(pic));
+    } else {
+        EXPECT_EQ(host.audit().descriptionLocks, c.heldAfterFailure);
+        if (c.heldAfterFailure) unlock(handle<REALpicture>(pic));
+    }
+    EXPECT_EQ(host.audit().descriptionLocks, 0);
+    EXPECT_TRUE(host.audit().violations.empty());
+    // One unlock too many is a violation, reported and listed, never a crash.
+    unlock(handle<REALpicture>(pic));
+    ASSERT_EQ(host.audit().violations.size(), 1u);
+    EXPECT_NE(host.audit().violations[0].find("unlockPictureDescription"), std::string::npos);
+    EXPECT_EQ(p.descriptionLocks, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DescriptionLocks,
+    testing::Values(LockCase{"desktop_bitmap", HostKind::Desktop, 2019.1, false, 8, true, 0},
+                    LockCase{"desktop_record", HostKind::Desktop, 2019.1, false, 10, false, 0},
+                    LockCase{"desktop_refused", HostKind::Desktop, 2019.1, true, 8, false, 0},
+                    LockCase{"console_record", HostKind::Console, 2019.1, false, 10, true, 0},
+                    LockCase{"console_bitmap", HostKind::Console, 2019.1, false, 8, false, 0},
+                    LockCase{"web_record", HostKind::Web, 2012.0, false, 10, true, 0},
+                    LockCase{"web_gworld", HostKind::Web, 2012.0, false, 4, false, 0},
+                    // Older hosts count a failed lock as held until unlocked.
+                    LockCase{"old_console_bitmap", HostKind::Console, 2011.99, false, 8, false, 1},
+                    LockCase{"old_desktop_refused", HostKind::Desktop, 2010.0, true, 8, false, 1},
+                    LockCase{"unversioned_record", HostKind::Desktop, std::nullopt, false, 10,
+                             false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DescriptionLocks, OldHostFailedLockWithoutUnlockShowsInAudit) {
+    HostConfig config;
+    config.kind = HostKind::Console;
+    config.version = 2011.0;
+    Host host(config);
+    host.makeCurrent();
+    {
+        Ref pic = host.newPicture(2, 2, false);
+        REALpictureDescription desc{};
+        EXPECT_FALSE(service<rbsvc::LockPictureDescription3>("REALLockPictureDescription")(
+            handle<REALpicture>(pic), &desc, 8));
+        EXPECT_EQ(host.audit().descriptionLocks, 1);
+    }
+    // The picture died holding it: still counted, and reported.
+    EXPECT_EQ(host.audit().descriptionLocks, 1);
+    EXPECT_EQ(host.audit().violations.size(), 1u);
+}
+
+TEST(DescriptionLocks, TwoArgumentLockReportsOwnTypeAndCacheClearsCount) {
+    for (HostKind kind : {HostKind::Desktop, HostKind::Console}) {
+        Host host(ofKind(kind));
+        host.makeCurrent();
+        Ref pic = host.newPicture(3, 5, true);
+        REALpictureDescription desc{};
+        ASSERT_TRUE(service<rbsvc::LockPictureDescription2>("lockPictureDescription")(
+            handle<REALpicture>(pic), &desc));
+        EXPECT_EQ(desc.pictureType, kind == HostKind::Desktop ? 8u : 10u);
+        EXPECT_EQ(desc.width, 3);
+        EXPECT_EQ(desc.height, 5);
+        EXPECT_EQ(host.audit().descriptionLocks, 1);
+        service<rbsvc::UnlockPictureDescription>("unlockPictureDescription")(
+            handle<REALpicture>(pic));
+        auto clear = service<rbsvc::PictureClearCache>("REALPictureClearCache");
+        clear(handle<REALpicture>(pic));
+        clear(handle<REALpicture>(pic));
+        EXPECT_EQ(pic.as<Picture>()->cacheClears, 2);
+        EXPECT_EQ(host.audit().descriptionLocks, 0);
+        EXPECT_TRUE(host.audit().violations.empty());
+    }
+}
+
+// ---- references -------------------------------------------------------------------------------
+
+TEST(References, CountedDestroyedAndAudited) {
+    Host host;
+    host.makeCurrent();
+    auto newPic = service<rbsvc::NewPicture>("newPicture");
+    auto lock = service<rbsvc::LockObject>("REALLockObject");
+    auto unlock = service<rbsvc::LockObject>("REALUnlockObject");
+    REALpicture p = newPic(4, 4, 32);
+    ASSERT_NE(p, nullptr);
+    auto obj = reinterpret_cast<REALobject>(p);
+    EXPECT_EQ(host.audit().liveObjects, 1u);
+    EXPECT_EQ(host.audit().references, 1);
+    lock(obj);
+    EXPECT_EQ(host.audit().references, 2);
+    unlock(obj);
+    EXPECT_EQ(host.audit().references, 1);
+    unlock(obj);
+    EXPECT_EQ(host.audit().liveObjects, 0u);
+    EXPECT_TRUE(host.audit().violations.empty());
+    unlock(obj); // already destroyed
+    int unknown = 0;
+    lock(reinterpret_cast<REALobject>(&unknown)); // never a handle
+    auto v = host.audit().violations;
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_NE(v[0].find("destroyed"), std::string::npos) << v[0];
+    EXPECT_NE(v[1].find("unknown"), std::string::npos) << v[1];
+    lock(nullptr); // nil is ignored
+    unlock(nullptr);
+    EXPECT_EQ(host.audit().violations.size(), 2u);
+}
+
+TEST(References, GraphicsAndMaskCarryTheirOwnReferences) {
+    Host host;
+    host.makeCurrent();
+    Ref pic = host.newPicture(2, 2, false);
+    REALgraphics g =
+        service<rbsvc::PictureGraphics>("pluginPictureGraphicsGetter")(handle<REALpicture>(pic));
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(pic->refCount(), 2); // the Graphics holds its picture
+    auto obj = reinterpret_cast<REALobject>(g);
+    EXPECT_TRUE(
+        service<rbsvc::SetPropValueUInt32>("REALSetPropValueUInt32")(obj, "ForeColor", 0x123456));
+    EXPECT_TRUE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "PenWidth", 3));
+    EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "ForeColor", 3));
+    EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "Nothing", 3));
+    service<rbsvc::GraphicsDrawLine>("RuntimeGraphicsDrawLine")(g, 1, 2, 3, 4);
+    auto* graphics = dynamic_cast<qrx::Graphics*>(host.fromHandle(g));
+    ASSERT_NE(graphics, nullptr);
+    EXPECT_EQ(graphics->foreColor, 0x123456u);
+    EXPECT_EQ(graphics->penWidth, 3);
+    ASSERT_EQ(graphics->lines.size(), 1u);
+    EXPECT_EQ(graphics->lines[0], (std::array<int32_t, 4>{1, 2, 3, 4}));
+    service<rbsvc::LockObject>("REALUnlockObject")(obj);
+    EXPECT_EQ(pic->refCount(), 1);
+
+    auto mask = service<rbsvc::GetPictureMask>("REALGetPictureMask");
+    EXPECT_EQ(mask(handle<REALpicture>(pic), 0), nullptr);
+    pic.as<Picture>()->mask = host.newPicture(2, 2, false);
+    REALpicture m = mask(handle<REALpicture>(pic), 0);
+    ASSERT_EQ(m, handle<REALpicture>(pic.as<Picture>()->mask));
+    EXPECT_EQ(pic.as<Picture>()->mask->refCount(), 2);
+    service<rbsvc::LockObject>("REALUnlockObject")(reinterpret_cast<REALobject>(m));
+    EXPECT_EQ(host.audit().liveObjects, 2u);
+    EXPECT_TRUE(host.audit().violations.empty());
+}
+
+TEST(References, PictureProperties) {
+    for (bool alpha : {false, true}) {
+        Host host;
+        host.makeCurrent();
+        Ref pic = host.newPicture(7, 9, alpha);
+        auto obj = handle<REALobject>(pic);
+        int32_t w = 0, h = 0;
+        uint8_t a = 7;
+        auto getInt = service<rbsvc::GetPropValueInt32>("REALGetPropValueInt");
+        EXPECT_TRUE(getInt(obj, "Width", &w));
+        EXPECT_TRUE(getInt(obj, "height", &h));
+        EXPECT_TRUE(
+            service<rbsvc::GetPropValueUInt8>("REALGetPropValueBool")(obj, "HasAlphaChannel", &a));
+        EXPECT_EQ(w, 7);
+        EXPECT_EQ(h, 9);
+        EXPECT_EQ(a, alpha ? 1 : 0);
+        EXPECT_FALSE(getInt(obj, "HasAlphaChannel", &w));
+        EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "Width", 3));
+        EXPECT_EQ(pic.as<Picture>()->width(), 7);
+    }
+}
+
+TEST(References, NewPictureServiceAndConstructor) {
+    for (HostKind kind : {HostKind::Desktop, HostKind::Web}) {
+        HostConfig config;
+        config.kind = kind;
+        config.alphaLayout = 2;
+        config.bitmapLockFails = true; // applies to the host's own pictures, not to these
+        Host host(config);
+        host.makeCurrent();
+        auto newPic = service<rbsvc::NewPicture>("newPicture");
+        EXPECT_EQ(newPic(0, 5, 32), nullptr);
+        EXPECT_EQ(newPic(5, -1, 32), nullptr);
+        EXPECT_EQ(newPic(32768, 1, 32), nullptr);
+        EXPECT_EQ(newPic(4, 4, 24), nullptr);
+        REALpicture plain = newPic(32767, 1, 32);
+        ASSERT_NE(plain, nullptr);
+        auto* p = dynamic_cast<Picture*>(host.fromHandle(plain));
+        ASSERT_NE(p, nullptr);
+        EXPECT_FALSE(p->hasAlpha());
+        EXPECT_FALSE(p->bitmapLockFails);
+        service<rbsvc::LockObject>("REALUnlockObject")(reinterpret_cast<REALobject>(plain));
+
+        REALobject obj = service<rbsvc::NewInstance>("PluginNewInstance")("Picture");
+        ASSERT_NE(obj, nullptr);
+        auto load = service<rbsvc::LoadObjectMethod>("REALLoadObjectMethod");
+        EXPECT_EQ(load(obj, "Constructor(width as integer)"), nullptr);
+        EXPECT_EQ(load(obj, "Constructor(width as integer, height as double)"), nullptr);
+        auto ctor = reinterpret_cast<void (*)(REALobject, int32_t, int32_t)>(
+            load(obj, "constructor(w as Integer, h as Integer)"));
+        ASSERT_NE(ctor, nullptr);
+        ctor(obj, 12, 3);
+        auto* made = dynamic_cast<Picture*>(host.fromHandle(obj));
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(made->width(), 12);
+        EXPECT_EQ(made->height(), 3);
+        EXPECT_TRUE(made->hasAlpha());
+        EXPECT_EQ(made->layout(), kind == HostKind::Desktop ? 2u : 8u);
+        EXPECT_EQ(made->bytesPerRow(), 48);
+        EXPECT_EQ(made->refCount(), 1);
+        service<rbsvc::LockObject>("REALUnlockObject")(obj);
+        EXPECT_EQ(service<rbsvc::NewInstance>("PluginNewInstance")("NoSuchClass"), nullptr);
+        // The host's own plain pictures refuse the bitmap.
+        EXPECT_TRUE(host.newPicture(2, 2, false).as<Picture>()->bitmapLockFails);
+        EXPECT_FALSE(host.newPicture(2, 2, true).as<Picture>()->bitmapLockFails);
+        EXPECT_EQ(host.audit().liveObjects, 0u);
+        EXPECT_TRUE(host.audit().violations.empty());
+    }
+}
+
+// ---- strings ----------------------------------------------------------------------------------
+
+struct Conversion {
+    const char* name;
+    std::string in;
+    uint32_t from;
+    uint32_t to;
+    std::string out;
+};
+
+const Conversion kConversions[] = {
+    {"utf8_to_utf16", "h\xC3\xA9\xE2\x82\xAC", kREALTextEncodingUTF8, kREALTextEncodingUTF16,
+     std::string("h\0\xE9\0\xAC\x20", 6)},
+    {"utf8_to_utf16_pair", "\xF0\x9D\x84\x9E", kREALTextEncodingUTF8, kREALTextEncodingUTF16,
+     "\x34\xD8\x1E\xDD"},
+    {"utf8_to_utf32", "A\xE2\x82\xAC", kREALTextEncodingUTF8, kREALTextEncodingUTF32,
+     std::string("A\0\0\0\xAC\x20\0\0", 8)},
+    {"utf16_to_utf8", std::string("h\0\xE9\0\x34\xD8\x1E\xDD", 8), kREALTextEncodingUTF16,
+     kREALTextEncodingUTF8, "h\xC3\xA9\xF0\x9D\x84\x9E"},
+    {"utf32_to_utf8", std::string("\x1E\xD1\x01\0z\0\0\0", 8), kREALTextEncodingUTF32,
+     kREALTextEncodingUTF8, "\xF0\x9D\x84\x9Ez"},
+    {"utf8_to_ascii", "a\xC3\xA9z", kREALTextEncodingUTF8, kREALTextEncodingASCII, "a?z"},
+    {"ascii_to_utf16", "ok", kREALTextEncodingASCII, kREALTextEncodingUTF16,
+     std::string("o\0k\0", 4)},
+    {"raw_to_utf8", "\xE9\x41", kREALTextEncodingRaw, kREALTextEncodingUTF8, "\xC3\xA9\x41"},
+    {"anything_to_raw", "\xFF\xFE", kREALTextEncodingUTF8, kREALTextEncodingRaw, "\xFF\xFE"},
+    {"bad_utf8", "a\xC3(", kREALTextEncodingUTF8, kREALTextEncodingUTF16,
+     std::string("a\0\xFD\xFF(\0", 6)},
+    {"lone_surrogate", std::string("\x00\xD8x\0", 4), kREALTextEncodingUTF16, kREALTextEncodingUTF8,
+     "\xEF\xBF\xBDx"},
+    {"empty", "", kREALTextEncodingUTF16, kREALTextEncodingUTF8, ""},
+};
+
+class StringConversions : public testing::TestWithParam<Conversion> {};
+
+TEST_P(StringConversions, ConvertStringAndStringData) {
+    const Conversion& c = GetParam();
+    Host host;
+    host.makeCurrent();
+    REALstring s =
+        service<rbsvc::BuildString>("REALBuildString")(c.in.data(), int32_t(c.in.size()));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), kREALTextEncodingRaw);
+    service<rbsvc::SetStringEncoding>("REALSetStringEncoding")(s, c.from);
+    EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), c.from);
+
+    REALstring conv = service<rbsvc::ConvertString>("REALConvertString")(s, c.to);
+    ASSERT_NE(conv, nullptr);
+    auto* converted = dynamic_cast<qrx::String*>(host.fromHandle(conv));
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(converted->text(), c.out);
+    EXPECT_EQ(converted->encoding, c.to);
+
+    // The same bytes through the string-data service, followed by four zero bytes.
+    REALstringData data{};
+    ASSERT_TRUE(service<rbsvc::GetStringData>("PluginGetStringData")(s, c.to, &data));
+    EXPECT_EQ(data.length, c.out.size());
+    EXPECT_EQ(data.encoding, c.to);
+    EXPECT_EQ(std::string(static_cast<const char*>(data.data), data.length), c.out);
+    EXPECT_EQ(0, std::memcmp(static_cast<const char*>(data.data) + data.length, "\0\0\0\0", 4));
+    EXPECT_EQ(host.audit().stringData, 1);
+    service<rbsvc::DisposeStringData>("PluginDisposeStringData")(&data);
+    EXPECT_EQ(host.audit().stringData, 0);
+
+    auto unlock = service<rbsvc::LockString>("REALUnlockString");
+    unlock(conv);
+    unlock(s);
+    EXPECT_EQ(host.audit().liveObjects, 0u);
+    EXPECT_TRUE(host.audit().violations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StringConversions, testing::ValuesIn(kConversions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Strings, RecordHeadRawDataLenBAndMisuse) {
+    Host host;
+    host.makeCurrent();
+    Ref s = host.newString("hello", kREALTextEncodingUTF8);
+    auto str = handle<REALstring>(s);
+    // Word 1 is a buffer whose first byte precedes the text; word 3 is the length.
+    auto* rec = reinterpret_cast<const REALstringRecord*>(str);
+    EXPECT_EQ(rec->length, 5u);
+    EXPECT_EQ(std::string(rec->buffer + 1, rec->length), "hello");
+    EXPECT_STREQ(service<rbsvc::StringGetCString>("StringGetCString")(str), "hello");
+    auto lenB = reinterpret_cast<rbsvc::LenB>(service<rbsvc::LoadGlobalMethod>(
+        "REALLoadGlobalMethod")(nullptr, "LenB( s as string ) as integer"));
+    ASSERT_NE(lenB, nullptr);
+    EXPECT_EQ(lenB(str), 5);
+    EXPECT_EQ(
+        service<rbsvc::LoadGlobalMethod>("REALLoadGlobalMethod")(nullptr, "LenB(s as string)"),
+        nullptr);
+
+    // 0xFFFF: the bytes as stored, whatever the encoding.
+    REALstringData data{};
+    ASSERT_TRUE(service<rbsvc::GetStringData>("PluginGetStringData")(str, 0xFFFF, &data));
+    EXPECT_EQ(data.encoding, 0xFFFFu);
+    EXPECT_EQ(std::string(static_cast<const char*>(data.data), data.length), "hello");
+    REALstringData copy = data;
+    auto dispose = service<rbsvc::DisposeStringData>("PluginDisposeStringData");
+    dispose(&data);
+    EXPECT_TRUE(host.audit().violations.empty());
+    dispose(&copy); // disposed twice
+    EXPECT_EQ(host.audit().violations.size(), 1u);
+
+    // Unknown encodings fail without a string.
+    EXPECT_EQ(service<rbsvc::ConvertString>("REALConvertString")(str, 0x1234), nullptr);
+    EXPECT_FALSE(service<rbsvc::GetStringData>("PluginGetStringData")(str, 0x1234, &data));
+    EXPECT_EQ(service<rbsvc::BuildString>("REALBuildString")(nullptr, 3), nullptr);
+    EXPECT_EQ(service<rbsvc::BuildString>("REALBuildString")("x", -1), nullptr);
+
+    // Locking counts like any object; a string service on a picture is a violation.
+    auto lock = service<rbsvc::LockString>("REALLockString");
+    lock(str);
+    EXPECT_EQ(s->refCount(), 2);
+    service<rbsvc::LockString>("REALUnlockString")(str);
+    EXPECT_EQ(s->refCount(), 1);
+    Ref pic = host.newPicture(1, 1, false);
+    lock(handle<REALstring>(pic));
+    EXPECT_EQ(pic->refCount(), 1);
+    EXPECT_EQ(host.audit().violations.size(), 2u);
+}
+
+// ---- MemoryBlocks -----------------------------------------------------------------------------
+
+TEST(MemoryBlocks, SizesAndZeroedBytes) {
+    Host host;
+    host.makeCurrent();
+    auto make = service<rbsvc::NewMemoryBlock>("newMemoryBlock");
+    auto ptr = service<rbsvc::MemoryBlockGetPtr>("memoryBlockGetPtr");
+    auto size = service<rbsvc::MemoryBlockGetSize>("memoryBlockGetSize");
+    EXPECT_EQ(make(-1), nullptr);
+    for (int32_t n : {0, 1, 1024, 100000}) {
+        REALmemoryBlock m = make(n);
+        ASSERT_NE(m, nullptr) << n;
+        EXPECT_EQ(size(m), n);
+        auto* bytes = static_cast<uint8_t*>(ptr(m));
+        if (n > 0) {
+            ASSERT_NE(bytes, nullptr);
+            for (int32_t i = 0; i < n; ++i)
+                ASSERT_EQ(bytes[i], 0) << i;
+            bytes[n - 1] = 0xAB;
+            EXPECT_EQ(dynamic_cast<qrx::MemoryBlock*>(host.fromHandle(m))->bytes.back(), 0xAB);
+        }
+        service<rbsvc::LockObject>("REALUnlockObject")(reinterpret_cast<REALobject>(m));
+    }
+    const uint8_t init[] = {1, 2, 3};
+    Ref block = host.newMemoryBlock(init);
+    EXPECT_EQ(size(handle<REALmemoryBlock>(block)), 3);
+    EXPECT_EQ(static_cast<uint8_t*>(ptr(handle<REALmemoryBlock>(block)))[2], 3);
+    EXPECT_EQ(host.audit().liveObjects, 1u);
+    EXPECT_TRUE(host.audit().violations.empty());
+}
+
+TEST(Describe, ValuesReadAsInTheHostLanguage) {
+    Host host;
+    const std::pair<qrx::Value, const char*> cases[] = {
+        {int32_t(42), "42"},
+        {int32_t(-3), "-3"},
+        {1.5, "1.5"},
+        {true, "true"},
+        {qrx::Color{0x88B5C4}, "&c88B5C4"},
+        {qrx::Nil{}, "nil"},
+        {host.newPicture(10, 20, false), "<Picture 10x20>"},
+        {uint32_t(7), "7"},
+    };
+    for (const auto& [v, text] : cases)
+        EXPECT_EQ(qrx::describe(v), text);
+}
+
+} // namespace
