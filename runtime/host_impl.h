@@ -98,7 +98,7 @@ struct Host::Impl {
 };
 
 // Pixel words of the layouts a picture can be kept in: alpha info 1 to 6 of a bitmap, and 8 for
-// a true-colour image record (B G R and a 7-bit alpha).
+// a true-colour image record (B G R and a 7-bit transparency, 0 meaning opaque).
 uint32_t encodeWord(uint32_t layout, const uint8_t rgba[4]);
 void decodeWord(uint32_t layout, uint32_t word, uint8_t rgba[4]);
 

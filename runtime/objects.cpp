@@ -11,6 +11,10 @@ namespace qrx {
 
 // ---- pixel words ----------------------------------------------------------------------------
 
+// The top bits of a record pixel hold a 7-bit transparency: a pixel whose top byte is 0 is opaque,
+// which is what plugins write for an opaque pixel. It is widened to 8 bits as (t << 1) | (t & 1),
+// so every alpha of the form 255 - widened(t) survives a store exactly.
+
 uint32_t encodeWord(uint32_t layout, const uint8_t p[4]) {
     switch (layout) {
     case 1:
@@ -21,9 +25,9 @@ uint32_t encodeWord(uint32_t layout, const uint8_t p[4]) {
     case 4:
     case 6: // bytes A R G B
         return uint32_t(p[3]) | uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24;
-    default: // record: bytes B G R a, a 7-bit alpha in bits 24-30
+    default: // record: bytes B G R t, t a 7-bit transparency in bits 24-30
         return uint32_t(p[2]) | uint32_t(p[1]) << 8 | uint32_t(p[0]) << 16 |
-               uint32_t(p[3] >> 1) << 24;
+               uint32_t((255 - p[3]) >> 1) << 24;
     }
 }
 
@@ -41,8 +45,8 @@ void decodeWord(uint32_t layout, uint32_t w, uint8_t p[4]) {
         return;
     default: {
         p[2] = uint8_t(w), p[1] = uint8_t(w >> 8), p[0] = uint8_t(w >> 16);
-        uint8_t a = (w >> 24) & 0x7F;
-        p[3] = uint8_t(a << 1 | (a & 1)); // 0 stays 0, 127 becomes 255
+        uint8_t t = (w >> 24) & 0x7F;
+        p[3] = uint8_t(255 - (t << 1 | (t & 1))); // 0 is opaque (255), 127 transparent (0)
         return;
     }
     }

@@ -2,6 +2,7 @@
 // Graphics.DrawPicture between any two of them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -132,8 +133,8 @@ TEST_P(PictureForms, GeometryAndStoreAsDescribed) {
         EXPECT_NE(rec->isTrueColor, 0u);
         ASSERT_NE(rec->rowTable, nullptr);
         std::memcpy(bytes, rec->rowTable[2] + 3, 4);
-        // B G R, then alpha 0x44 kept in 7 bits: 0x22.
-        const uint8_t want[4] = {0x33, 0x22, 0x11, 0x22};
+        // B G R, then alpha 0x44 kept as the 7-bit transparency (255 - 0x44) >> 1.
+        const uint8_t want[4] = {0x33, 0x22, 0x11, 0x5D};
         EXPECT_EQ(0, std::memcmp(bytes, want, 4));
         // Rows are allocated one by one: every row address comes from the table.
         for (int y = 0; y < h; ++y) {
@@ -168,12 +169,13 @@ TEST_P(PictureForms, NewPicturesHoldTheConfiguredFill) {
 INSTANTIATE_TEST_SUITE_P(AllForms, PictureForms, testing::ValuesIn(kForms),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RecordAlpha, SevenBitsWidenedToEight) {
+// A record keeps a 7-bit transparency in bits 24-30: top byte 0 is opaque.
+TEST(RecordAlpha, SevenBitTransparencyWidenedToEightBitAlpha) {
     Host host(ofKind(HostKind::Console));
     Ref ref = host.newPicture(1, 1, true);
     Picture& p = *ref.as<Picture>();
     const std::pair<uint32_t, uint8_t> cases[] = {
-        {0, 0}, {1, 3}, {0x40, 0x80}, {0x7F, 0xFF}, {0x3F, 0x7F}};
+        {0, 255}, {1, 252}, {0x40, 127}, {0x7F, 0}, {0x3F, 128}};
     for (auto [bits, alpha] : cases) {
         p.setWord(0, 0, bits << 24 | 0x00A0B0C0);
         uint8_t got[4];
@@ -182,10 +184,21 @@ TEST(RecordAlpha, SevenBitsWidenedToEight) {
         EXPECT_EQ(got[0], 0xA0);
         EXPECT_EQ(got[2], 0xC0);
     }
-    // Stored alpha keeps the top 7 bits; bit 31 stays clear.
-    const uint8_t opaque[4] = {1, 2, 3, 255};
+    // Opaque stores a top byte of 0, transparent 0x7F; bit 31 stays clear.
+    const uint8_t opaque[4] = {1, 2, 3, 255}, clear[4] = {1, 2, 3, 0};
     p.setRgba(0, 0, opaque);
+    EXPECT_EQ(p.word(0, 0), 0x00010203u);
+    p.setRgba(0, 0, clear);
     EXPECT_EQ(p.word(0, 0), 0x7F010203u);
+    // Every alpha survives as 255 minus a widened 7-bit value, so each value round-trips exactly
+    // or lands on its neighbour.
+    for (int a = 0; a < 256; ++a) {
+        const uint8_t in[4] = {0, 0, 0, uint8_t(a)};
+        uint8_t out[4];
+        p.setRgba(0, 0, in);
+        p.rgba(0, 0, out);
+        EXPECT_LE(std::abs(int(out[3]) - a), 1) << a;
+    }
 }
 
 // ---- DrawPicture ------------------------------------------------------------------------------
@@ -362,9 +375,7 @@ TEST_P(DrawBetweenForms, EveryRectangleRule) {
                     if (!srcForm.alpha || !dstForm.alpha) want[3] = 255;
                 }
                 dst.as<Picture>()->rgba(x, y, got);
-                // A record keeps 7 bits of alpha: compare what it can hold.
-                if (dstForm.kind != HostKind::Desktop)
-                    want[3] = uint8_t((want[3] >> 1) << 1 | ((want[3] >> 1) & 1));
+                // Every alpha used here survives a record's 7-bit store exactly.
                 EXPECT_EQ(0, std::memcmp(want, got, 4))
                     << "(" << x << "," << y << ") want " << int(want[0]) << "," << int(want[3])
                     << " got " << int(got[0]) << "," << int(got[3]);
