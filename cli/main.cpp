@@ -1,2 +1,7 @@
-// Placeholder until the command-line front end lands.
-int main() { return 2; }
+#include <iostream>
+
+#include "app.h"
+
+int main(int argc, char** argv) {
+    return qrx::cli::run(argc, argv, std::cout, std::cerr);
+}

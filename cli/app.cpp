@@ -1,0 +1,60 @@
+#include "app.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+#include "commands.h"
+#include "errors.h"
+
+namespace qrx::cli {
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    CLI::App app("qrx runs the methods of the qrx picture plugin on image files, through a host "
+                 "runtime that loads the plugin library and calls what it registers.",
+                 "qrx");
+    app.require_subcommand(1, 1);
+    app.fallthrough();
+    app.footer(
+        "Examples:\n"
+        "  qrx list\n"
+        "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
+        "Run 'qrx list --help' or 'qrx call --help' for each command.\n"
+        "Exit codes: 0 success; 1 the call raised a host exception or returned nil where a\n"
+        "picture was expected; 2 bad usage, unknown method, arguments that fit no overload,\n"
+        "unreadable input or plugin.");
+
+    Context ctx{out, err, {}};
+    app.add_option("--plugin", ctx.host.plugin,
+                   "Plugin library to load (also $QRX_PLUGIN); default: libqrxplugin.so beside "
+                   "qrx, else ../lib/qrx/libqrxplugin.so from qrx's directory");
+    ListOptions listOpts;
+    CallOptions callOpts;
+    CLI::App* list = addListCommand(app, ctx, listOpts);
+    CLI::App* call = addCallCommand(app, ctx, callOpts);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e, out, err);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e, out, err);
+        return kExitUsage;
+    }
+
+    try {
+        if (list->parsed()) return runList(ctx, listOpts);
+        if (call->parsed()) return runCall(ctx, callOpts);
+        err << "qrx: no command given\n";
+        return kExitUsage;
+    } catch (const ExitError& e) {
+        err << "qrx: " << e.what() << "\n";
+        return e.code();
+    } catch (const std::exception& e) {
+        err << "qrx: " << e.what() << "\n";
+        return kExitUsage;
+    }
+}
+
+} // namespace qrx::cli

@@ -1,0 +1,226 @@
+// qrx call: one method of the plugin, on a picture file or as a global method.
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "binding.h"
+#include "call_expr.h"
+#include "commands.h"
+#include "errors.h"
+#include "image_io.h"
+#include "value_out.h"
+
+namespace qrx::cli {
+
+namespace {
+
+using nlohmann::json;
+
+// The methods a call may name: plugin methods and extensions of Picture, or global methods.
+std::vector<const MethodInfo*> candidates(const Host& host, const std::string& name,
+                                          bool onPicture) {
+    std::vector<const MethodInfo*> out;
+    auto all = onPicture ? host.overloads("Picture", name) : host.globalOverloads(name);
+    for (const MethodInfo* m : all)
+        if (!m->builtIn) out.push_back(m);
+    return out;
+}
+
+std::vector<std::string> methodNames(const Host& host, bool onPicture) {
+    std::vector<std::string> names;
+    if (onPicture) {
+        if (const ClassInfo* pic = host.findClass("Picture"))
+            for (const auto* list : {&pic->methods, &pic->extensions})
+                for (const MethodInfo& m : *list)
+                    if (!m.builtIn) names.push_back(m.decl.name);
+    } else {
+        for (const MethodInfo& m : host.globalMethods())
+            names.push_back(m.decl.name);
+    }
+    return names;
+}
+
+[[noreturn]] void unknownMethod(const Host& host, const std::string& name, bool onPicture) {
+    std::string msg = onPicture ? "Picture has no method '" + name + "'"
+                                : "there is no global method '" + name + "'";
+    if (!candidates(host, name, !onPicture).empty())
+        msg += onPicture ? "; it is a global method: leave out --on"
+                         : "; it is a Picture method: give the picture with --on PICTURE";
+    auto close = closestNames(name, methodNames(host, onPicture));
+    if (!close.empty()) {
+        msg += "; did you mean ";
+        for (size_t i = 0; i < close.size(); ++i)
+            msg += (i ? (i + 1 == close.size() ? " or " : ", ") : "") + close[i];
+        msg += "?";
+    }
+    throw UsageError(msg);
+}
+
+std::string caretLine(const std::string& text, size_t column) {
+    return "  " + text + "\n  " + std::string(column > 0 ? column - 1 : 0, ' ') + "^";
+}
+
+} // namespace
+
+CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
+    CLI::App* cmd = app.add_subcommand(
+        "call", "Call one method the plugin registered: a Picture method on the picture read from "
+                "--on, or without --on a global method");
+    addHostOptions(*cmd, ctx.host);
+    cmd->add_option("--on", opts.on, "Picture file (PNG, PAM, PPM) the method is called on");
+    cmd->add_option("CALL", opts.call,
+                    "The call as in the host language: Name, Name(arg, ...) or Name(args) = value")
+        ->required();
+    cmd->add_option("-o,--output", opts.output,
+                    "Write the picture result here (PNG, PAM or PPM by extension); for a method "
+                    "that returns no picture, the --on picture as the method left it; for a "
+                    "string result, its raw bytes");
+    cmd->add_flag("--json", opts.json,
+                  "Print exactly one JSON object: {\"result\": ..., \"byref\": {...}, "
+                  "\"exception\": null or {\"class\", \"message\"}}");
+    cmd->footer(
+        "Arguments are read by the declared parameter types:\n"
+        "  integer, uint32   an integer literal: 5, -10, &hFF\n"
+        "  double            any number: 1.5, -2, 1e-3\n"
+        "  boolean           true or false\n"
+        "  color             &cRRGGBB\n"
+        "  picture           an image file (PNG, PAM, PPM), or nil\n"
+        "  memoryblock       a file whose raw bytes it holds, or nil\n"
+        "  string            a file whose raw bytes it holds (raw-bytes encoding), or nil\n"
+        "  byref parameter   an output name; its value after the call is printed under that name\n"
+        "Omitted trailing arguments take their declared defaults. Paths with blanks, commas or\n"
+        "parentheses may be double-quoted (\\\" and \\\\ inside quotes).\n"
+        "Output: 'result = ...' and 'name = value' lines; a picture result shows as\n"
+        "<Picture WxH>, a MemoryBlock as <MemoryBlock N bytes> and its bytes in hex.\n"
+        "Defaults: --host desktop, --host-version 2019.1, pictures without alpha in alpha info 3\n"
+        "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque white\n"
+        "(with alpha: transparent black), so pixels a method does not write show as such.\n"
+        "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected;\n"
+        "2 bad usage, unknown method, no fitting overload, unreadable input.\n"
+        "Examples:\n"
+        "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
+        "  qrx call --on in.png 'FindPicture(part.png, x, y)' --json\n"
+        "  qrx call 'TintPictureQRX(in.png, &c808080, &cA0522D)' -o tinted.png\n"
+        "  qrx call --host console --host-version none --on in.png 'ScrollQRX(5, 3, true, false)' "
+        "-o out.pam");
+    return cmd;
+}
+
+int runCall(Context& ctx, const CallOptions& opts) {
+    CallExpr call;
+    try {
+        call = parseCall(opts.call);
+    } catch (const CallSyntaxError& e) {
+        throw UsageError("CALL: " + std::string(e.what()) + "\n" +
+                         caretLine(opts.call, e.column()));
+    }
+
+    std::unique_ptr<Host> host = loadHost(ctx.host);
+    const bool onPicture = opts.on.has_value();
+    auto overloads = candidates(*host, call.name, onPicture);
+    if (overloads.empty()) unknownMethod(*host, call.name, onPicture);
+    if (call.assigned && !onPicture)
+        throw UsageError("assigning to " + call.name + " needs the picture: give --on PICTURE");
+    std::string qualified = onPicture ? "Picture." + call.name : call.name;
+    const MethodInfo* method = chooseOverload(overloads, call, qualified);
+
+    const bool assigning = call.assigned.has_value();
+    const std::optional<Type>& resultType = method->decl.result;
+    const bool pictureResult = !assigning && resultType && resultType->kind == TypeKind::Picture;
+    const bool stringResult = !assigning && resultType && resultType->kind == TypeKind::String;
+    if (opts.output) {
+        if (!pictureResult && !stringResult && !onPicture)
+            throw UsageError("-o: " + method->decl.text +
+                             " returns no picture and there is no --on picture to write");
+        if (!stringResult) {
+            try {
+                imageFormatFor(*opts.output);
+            } catch (const ImageFileError& e) {
+                throw UsageError(std::string("-o: ") + e.what());
+            }
+        }
+    }
+
+    Ref self;
+    if (onPicture) {
+        try {
+            self = host->pictureFromImage(readImage(*opts.on));
+        } catch (const ImageFileError& e) {
+            throw UsageError(std::string("--on: ") + e.what());
+        }
+    }
+    BoundArgs args = bindArguments(*host, *method, call.args);
+
+    CallResult r;
+    try {
+        if (assigning) {
+            Value value = bindValue(*host, *resultType, *call.assigned, "assigned value");
+            r = host->assign(self, call.name, std::move(args.values), std::move(value));
+        } else {
+            r = host->invoke(*method, self, std::move(args.values));
+        }
+    } catch (const CallError& e) {
+        throw UsageError(e.what());
+    }
+
+    int code = kExitOk;
+    if (r.exception) {
+        ctx.err << "qrx: " << qualified << " raised " << r.exception->className << ": "
+                << r.exception->message << "\n";
+        code = kExitCallFailed;
+    } else if (pictureResult && !std::holds_alternative<Ref>(r.result)) {
+        ctx.err << "qrx: " << qualified << " returned nil where a picture was expected\n";
+        code = kExitCallFailed;
+    }
+
+    // The file goes out before anything is printed, so a failed write leaves no result behind.
+    std::optional<std::string> written;
+    if (code == kExitOk && opts.output) {
+        try {
+            const Ref* obj = std::get_if<Ref>(&r.result);
+            if (pictureResult) {
+                const Picture* pic = obj ? obj->as<Picture>() : nullptr;
+                if (!pic) throw UsageError(qualified + " returned something other than a picture");
+                writeImage(*opts.output, pic->toImage());
+                written = *opts.output;
+            } else if (stringResult) {
+                // A nil string writes nothing.
+                if (const String* str = obj ? obj->as<String>() : nullptr) {
+                    auto bytes = str->bytes();
+                    writeFileAtomically(*opts.output, bytes.data(), bytes.size());
+                    written = *opts.output;
+                }
+            } else if (onPicture) {
+                // The method may have changed the picture in place.
+                writeImage(*opts.output, self.as<Picture>()->toImage());
+                written = *opts.output;
+            }
+        } catch (const ImageFileError& e) {
+            throw UsageError(std::string("-o: ") + e.what());
+        }
+    }
+
+    const auto& params = method->decl.params;
+    if (opts.json) {
+        json byref = json::object();
+        for (size_t i = 0; i < args.outputNames.size(); ++i)
+            if (params[i].byRef && i < r.byRef.size())
+                byref[args.outputNames[i]] = valueJson(r.byRef[i]);
+        json exception = nullptr;
+        if (r.exception)
+            exception = {{"class", r.exception->className}, {"message", r.exception->message}};
+        json result = assigning || !resultType
+                          ? json(nullptr)
+                          : valueJson(r.result, pictureResult ? written : std::nullopt);
+        json doc = {{"result", result}, {"byref", byref}, {"exception", exception}};
+        ctx.out << doc.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
+    } else {
+        if (!assigning && resultType) ctx.out << "result = " << valueText(r.result) << "\n";
+        for (size_t i = 0; i < args.outputNames.size(); ++i)
+            if (params[i].byRef && i < r.byRef.size())
+                ctx.out << args.outputNames[i] << " = " << valueText(r.byRef[i]) << "\n";
+    }
+    return code;
+}
+
+} // namespace qrx::cli

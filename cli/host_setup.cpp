@@ -1,0 +1,87 @@
+#include "host_setup.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <system_error>
+
+#include "errors.h"
+
+namespace qrx::cli {
+
+namespace fs = std::filesystem;
+
+void addHostOptions(CLI::App& cmd, HostOptions& opts) {
+    cmd.add_option("--host", opts.kind,
+                   "Kind of host application: desktop keeps pictures as bitmap contexts, console "
+                   "and web as true-colour image records")
+        ->check(CLI::IsMember({"desktop", "console", "web"}))
+        ->default_val("desktop");
+    cmd.add_option("--host-version", opts.version,
+                   "Version the host reports, or 'none' for a host that reports none")
+        ->default_val("2019.1");
+    cmd.add_option(
+           "--layout", opts.layout,
+           "Alpha info of desktop pictures without an alpha channel (1 to 6; 3: bytes R G B "
+           "A)")
+        ->check(CLI::Range(1, 6))
+        ->default_val(3);
+    cmd.add_option(
+           "--alpha-layout", opts.alphaLayout,
+           "Alpha info of desktop pictures with an alpha channel (1 or 2; 1: bytes R G B A, "
+           "premultiplied)")
+        ->check(CLI::Range(1, 2))
+        ->default_val(1);
+}
+
+HostConfig makeHostConfig(const HostOptions& opts) {
+    HostConfig config;
+    auto kind = hostKindFromName(opts.kind);
+    if (!kind) throw UsageError("--host: unknown host kind '" + opts.kind + "'");
+    config.kind = *kind;
+    if (opts.version == "none") {
+        config.version.reset();
+    } else {
+        double v = 0;
+        const char* b = opts.version.data();
+        const char* e = b + opts.version.size();
+        auto [end, ec] = std::from_chars(b, e, v);
+        if (ec != std::errc() || end != e || !std::isfinite(v))
+            throw UsageError("--host-version: '" + opts.version + "' is not a number or 'none'");
+        config.version = v;
+    }
+    config.plainLayout = uint32_t(opts.layout);
+    config.alphaLayout = uint32_t(opts.alphaLayout);
+    return config;
+}
+
+fs::path findPlugin(const HostOptions& opts) {
+    if (!opts.plugin.empty()) return opts.plugin;
+    if (const char* env = std::getenv("QRX_PLUGIN"); env && *env) return env;
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    std::string tried;
+    if (!ec) {
+        fs::path dir = exe.parent_path();
+        for (const fs::path& p :
+             {dir / "libqrxplugin.so", dir / ".." / "lib" / "qrx" / "libqrxplugin.so"}) {
+            if (fs::is_regular_file(p, ec)) return p.lexically_normal();
+            tried += "\n  " + p.lexically_normal().string();
+        }
+    }
+    throw UsageError("cannot find the plugin library (give --plugin PATH or set QRX_PLUGIN); "
+                     "tried:" +
+                     tried);
+}
+
+std::unique_ptr<Host> loadHost(const HostOptions& opts) {
+    HostConfig config = makeHostConfig(opts);
+    fs::path plugin = findPlugin(opts);
+    try {
+        return std::make_unique<Host>(config, plugin);
+    } catch (const std::exception& e) {
+        throw UsageError("cannot load the plugin " + plugin.string() + ": " + e.what());
+    }
+}
+
+} // namespace qrx::cli

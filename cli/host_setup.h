@@ -1,0 +1,37 @@
+// The host a command runs: its configuration from the command line, and the plugin it loads.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "qrx/host.h"
+
+namespace qrx::cli {
+
+// Options every command that loads the plugin takes.
+struct HostOptions {
+    std::string kind = "desktop";
+    std::string version = "2019.1"; // or "none"
+    int layout = 3;
+    int alphaLayout = 1;
+    std::string plugin; // --plugin; empty: QRX_PLUGIN, then beside the executable
+};
+
+// Adds --host, --host-version, --layout and --alpha-layout to a command.
+void addHostOptions(CLI::App& cmd, HostOptions& opts);
+
+// The configuration the options ask for; throws UsageError for a bad kind or version.
+HostConfig makeHostConfig(const HostOptions& opts);
+
+// The plugin library: --plugin, else $QRX_PLUGIN, else libqrxplugin.so beside the executable,
+// else ../lib/qrx/libqrxplugin.so from the executable's directory. Throws UsageError naming the
+// places tried when there is none.
+std::filesystem::path findPlugin(const HostOptions& opts);
+
+// A host with the plugin loaded; throws UsageError when the plugin cannot be loaded.
+std::unique_ptr<Host> loadHost(const HostOptions& opts);
+
+} // namespace qrx::cli

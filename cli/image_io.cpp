@@ -1,0 +1,471 @@
+#include "image_io.h"
+
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace qrx {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail(const fs::path& path, const std::string& fault) {
+    throw ImageFileError(path.string() + ": " + fault);
+}
+
+std::string lowerExtension(const fs::path& path) {
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+FilePtr openForReading(const fs::path& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) fail(path, std::strerror(errno));
+    return FilePtr(f);
+}
+
+void checkImage(const fs::path& path, const Image& img) {
+    if (img.width < 1 || img.height < 1)
+        fail(path, "cannot write an empty picture (" + std::to_string(img.width) + "x" +
+                       std::to_string(img.height) + ")");
+    if (img.rgba.size() != size_t(img.width) * size_t(img.height) * 4)
+        fail(path, "picture data does not match its size");
+}
+
+// A temporary file beside the target; renamed over the target by commit(), removed otherwise.
+class AtomicFile {
+  public:
+    explicit AtomicFile(const fs::path& target) : target_(target) {
+        fs::path dir = target.parent_path();
+        std::string name = "." + target.filename().string() + ".tmp-XXXXXX";
+        std::string tmpl = (dir.empty() ? fs::path(name) : dir / name).string();
+        int fd = mkstemp(tmpl.data());
+        if (fd < 0) fail(target, std::string("cannot create a file here: ") + std::strerror(errno));
+        temp_ = tmpl;
+        // mkstemp creates the file readable by its owner only; give it what a new file gets.
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+        file_.reset(fdopen(fd, "wb"));
+        if (!file_) {
+            int err = errno;
+            close(fd);
+            unlink(temp_.c_str());
+            fail(target, std::strerror(err));
+        }
+    }
+    ~AtomicFile() {
+        if (!committed_) {
+            file_.reset();
+            unlink(temp_.c_str());
+        }
+    }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    FILE* get() const { return file_.get(); }
+
+    void write(const void* data, size_t size) {
+        if (size && std::fwrite(data, 1, size, file_.get()) != size)
+            fail(target_, std::string("write failed: ") + std::strerror(errno));
+    }
+
+    void commit() {
+        if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()))
+            fail(target_, std::string("write failed: ") + std::strerror(errno));
+        FILE* f = file_.release();
+        if (std::fclose(f) != 0)
+            fail(target_, std::string("write failed: ") + std::strerror(errno));
+        if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+            fail(target_, std::string("cannot replace the file: ") + std::strerror(errno));
+        committed_ = true;
+    }
+
+  private:
+    fs::path target_;
+    std::string temp_;
+    FilePtr file_;
+    bool committed_ = false;
+};
+
+// ---- PNG --------------------------------------------------------------------------------------
+
+// libpng reports errors through a callback that must not return; it jumps back to the setjmp of
+// the function that called into libpng. Those functions keep no objects with destructors of their
+// own, so nothing is skipped by the jump.
+struct PngError {
+    char message[256] = "";
+};
+
+void pngErrorFn(png_structp png, png_const_charp msg) {
+    auto* err = static_cast<PngError*>(png_get_error_ptr(png));
+    std::snprintf(err->message, sizeof err->message, "%s", msg ? msg : "PNG error");
+    png_longjmp(png, 1);
+}
+
+void pngWarningFn(png_structp, png_const_charp) {}
+
+struct PngReadState {
+    FILE* file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngError error;
+    png_uint_32 width = 0, height = 0;
+    bool hasAlpha = false;
+    std::vector<png_byte>* pixels = nullptr;
+    std::vector<png_bytep>* rows = nullptr;
+};
+
+bool readPngInto(PngReadState& s) {
+    if (setjmp(png_jmpbuf(s.png))) return false;
+    png_init_io(s.png, s.file);
+    png_read_info(s.png, s.info);
+    s.width = png_get_image_width(s.png, s.info);
+    s.height = png_get_image_height(s.png, s.info);
+    int colorType = png_get_color_type(s.png, s.info);
+    int bitDepth = png_get_bit_depth(s.png, s.info);
+    bool trns = png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
+    s.hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || trns;
+
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s.png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(s.png);
+    if (trns) png_set_tRNS_to_alpha(s.png);
+    if (bitDepth == 16) png_set_scale_16(s.png);
+    if (!(colorType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(s.png);
+    if (!s.hasAlpha) png_set_add_alpha(s.png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(s.png);
+    png_read_update_info(s.png, s.info);
+    if (png_get_rowbytes(s.png, s.info) != size_t(s.width) * 4)
+        png_error(s.png, "unexpected row size after conversion");
+
+    s.pixels->resize(size_t(s.width) * s.height * 4);
+    s.rows->resize(s.height);
+    for (png_uint_32 y = 0; y < s.height; ++y)
+        (*s.rows)[y] = s.pixels->data() + size_t(y) * s.width * 4;
+    png_read_image(s.png, s.rows->data());
+    png_read_end(s.png, nullptr);
+    return true;
+}
+
+Image readPng(const fs::path& path) {
+    FilePtr file = openForReading(path);
+    png_byte sig[8];
+    if (std::fread(sig, 1, 8, file.get()) != 8 || png_sig_cmp(sig, 0, 8) != 0)
+        fail(path, "not a PNG file");
+    std::rewind(file.get());
+
+    std::vector<png_byte> pixels;
+    std::vector<png_bytep> rows;
+    PngReadState s;
+    s.file = file.get();
+    s.pixels = &pixels;
+    s.rows = &rows;
+    s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.error, pngErrorFn, pngWarningFn);
+    if (!s.png) fail(path, "out of memory");
+    s.info = png_create_info_struct(s.png);
+    if (!s.info) {
+        png_destroy_read_struct(&s.png, nullptr, nullptr);
+        fail(path, "out of memory");
+    }
+    bool ok = readPngInto(s);
+    png_destroy_read_struct(&s.png, &s.info, nullptr);
+    if (!ok) fail(path, std::string("bad PNG: ") + s.error.message);
+    if (s.width > 0x7FFFFFFF || s.height > 0x7FFFFFFF) fail(path, "picture too large");
+
+    Image img;
+    img.width = int(s.width);
+    img.height = int(s.height);
+    img.hasAlpha = s.hasAlpha;
+    img.rgba = std::move(pixels);
+    return img;
+}
+
+struct PngWriteState {
+    FILE* file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngError error;
+    const Image* img = nullptr;
+    std::vector<png_byte>* row = nullptr;
+};
+
+bool writePngFrom(PngWriteState& s) {
+    if (setjmp(png_jmpbuf(s.png))) return false;
+    const Image& img = *s.img;
+    png_init_io(s.png, s.file);
+    png_set_IHDR(s.png, s.info, png_uint_32(img.width), png_uint_32(img.height), 8,
+                 img.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(s.png, s.info);
+    const int channels = img.hasAlpha ? 4 : 3;
+    s.row->resize(size_t(img.width) * channels);
+    for (int y = 0; y < img.height; ++y) {
+        const uint8_t* src = img.pixel(0, y);
+        png_byte* dst = s.row->data();
+        for (int x = 0; x < img.width; ++x, src += 4, dst += channels)
+            std::memcpy(dst, src, size_t(channels));
+        png_write_row(s.png, s.row->data());
+    }
+    png_write_end(s.png, nullptr);
+    return true;
+}
+
+void writePng(AtomicFile& out, const fs::path& path, const Image& img) {
+    std::vector<png_byte> row;
+    PngWriteState s;
+    s.file = out.get();
+    s.img = &img;
+    s.row = &row;
+    s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, pngErrorFn, pngWarningFn);
+    if (!s.png) fail(path, "out of memory");
+    s.info = png_create_info_struct(s.png);
+    if (!s.info) {
+        png_destroy_write_struct(&s.png, nullptr);
+        fail(path, "out of memory");
+    }
+    bool ok = writePngFrom(s);
+    png_destroy_write_struct(&s.png, &s.info);
+    if (!ok) fail(path, std::string("PNG encoding failed: ") + s.error.message);
+}
+
+// ---- PAM and PPM ------------------------------------------------------------------------------
+
+// The bytes of a netpbm file and a read position.
+struct Netpbm {
+    const fs::path& path;
+    std::string bytes;
+    size_t pos = 0;
+
+    bool atEnd() const { return pos >= bytes.size(); }
+
+    // A PPM header token: skips blanks and '#' comments.
+    std::string token() {
+        for (;;) {
+            while (!atEnd() && std::isspace(static_cast<unsigned char>(bytes[pos])))
+                ++pos;
+            if (!atEnd() && bytes[pos] == '#') {
+                while (!atEnd() && bytes[pos] != '\n')
+                    ++pos;
+                continue;
+            }
+            break;
+        }
+        size_t start = pos;
+        while (!atEnd() && !std::isspace(static_cast<unsigned char>(bytes[pos])))
+            ++pos;
+        return bytes.substr(start, pos - start);
+    }
+
+    // A PAM header line without its end of line.
+    std::string line() {
+        size_t end = bytes.find('\n', pos);
+        if (end == std::string::npos) fail(path, "header ends early");
+        std::string l = bytes.substr(pos, end - pos);
+        pos = end + 1;
+        return l;
+    }
+
+    int number(const std::string& text, const char* what) {
+        if (text.empty() || text.size() > 9 ||
+            !std::all_of(text.begin(), text.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; }))
+            fail(path, std::string("bad ") + what + " '" + text + "'");
+        return std::stoi(text);
+    }
+
+    void pixels(Image& img, int channels, bool gray) {
+        size_t need = size_t(img.width) * size_t(img.height) * size_t(channels);
+        if (bytes.size() - pos < need)
+            fail(path, "truncated pixel data (" + std::to_string(bytes.size() - pos) + " of " +
+                           std::to_string(need) + " bytes)");
+        img.rgba.assign(size_t(img.width) * img.height * 4, 255);
+        const uint8_t* src = reinterpret_cast<const uint8_t*>(bytes.data()) + pos;
+        uint8_t* dst = img.rgba.data();
+        for (size_t i = 0, n = size_t(img.width) * img.height; i < n; ++i, dst += 4) {
+            if (gray) {
+                dst[0] = dst[1] = dst[2] = *src++;
+                if (channels == 2) dst[3] = *src++;
+            } else {
+                dst[0] = *src++;
+                dst[1] = *src++;
+                dst[2] = *src++;
+                if (channels == 4) dst[3] = *src++;
+            }
+        }
+    }
+};
+
+void checkSize(const fs::path& path, int width, int height) {
+    if (width < 1 || height < 1)
+        fail(path, "empty picture (" + std::to_string(width) + "x" + std::to_string(height) + ")");
+}
+
+Image readPpm(const fs::path& path) {
+    Netpbm f{path, readFileBytes(path)};
+    if (f.token() != "P6") fail(path, "not a binary PPM file (P6)");
+    Image img;
+    img.width = f.number(f.token(), "width");
+    img.height = f.number(f.token(), "height");
+    int maxval = f.number(f.token(), "maxval");
+    if (maxval != 255) fail(path, "maxval " + std::to_string(maxval) + " (only 255 is read)");
+    if (f.atEnd()) fail(path, "header ends early");
+    ++f.pos; // the single blank after maxval
+    checkSize(path, img.width, img.height);
+    f.pixels(img, 3, false);
+    return img;
+}
+
+Image readPam(const fs::path& path) {
+    Netpbm f{path, readFileBytes(path)};
+    if (f.line() != "P7") fail(path, "not a PAM file (P7)");
+    int width = -1, height = -1, depth = -1, maxval = -1;
+    std::string tupltype;
+    for (;;) {
+        std::string l = f.line();
+        if (l.empty() || l[0] == '#') continue;
+        size_t sp = l.find_first_of(" \t");
+        std::string key = l.substr(0, sp);
+        std::string value;
+        if (sp != std::string::npos) {
+            size_t b = l.find_first_not_of(" \t", sp);
+            size_t e = l.find_last_not_of(" \t\r");
+            if (b != std::string::npos) value = l.substr(b, e - b + 1);
+        }
+        if (key == "ENDHDR") break;
+        if (key == "WIDTH")
+            width = f.number(value, "WIDTH");
+        else if (key == "HEIGHT")
+            height = f.number(value, "HEIGHT");
+        else if (key == "DEPTH")
+            depth = f.number(value, "DEPTH");
+        else if (key == "MAXVAL")
+            maxval = f.number(value, "MAXVAL");
+        else if (key == "TUPLTYPE")
+            tupltype += (tupltype.empty() ? "" : " ") + value;
+        else
+            fail(path, "unknown header line '" + l + "'");
+    }
+    if (width < 0 || height < 0 || depth < 0 || maxval < 0)
+        fail(path, "header lacks WIDTH, HEIGHT, DEPTH or MAXVAL");
+    if (maxval != 255) fail(path, "MAXVAL " + std::to_string(maxval) + " (only 255 is read)");
+    checkSize(path, width, height);
+    struct Tuple {
+        const char* name;
+        int depth;
+        bool gray, alpha;
+    };
+    static const Tuple tuples[] = {{"RGB", 3, false, false},
+                                   {"RGB_ALPHA", 4, false, true},
+                                   {"GRAYSCALE", 1, true, false},
+                                   {"GRAYSCALE_ALPHA", 2, true, true}};
+    const Tuple* t = nullptr;
+    for (const Tuple& c : tuples)
+        if (tupltype == c.name) t = &c;
+    if (!t) fail(path, "TUPLTYPE '" + tupltype + "' (RGB, RGB_ALPHA, GRAYSCALE, GRAYSCALE_ALPHA)");
+    if (depth != t->depth)
+        fail(path, "DEPTH " + std::to_string(depth) + " does not fit TUPLTYPE " + tupltype);
+    Image img;
+    img.width = width;
+    img.height = height;
+    img.hasAlpha = t->alpha;
+    f.pixels(img, t->depth, t->gray);
+    return img;
+}
+
+std::string netpbmBytes(const Image& img, ImageFormat format) {
+    const bool alpha = format == ImageFormat::Pam && img.hasAlpha;
+    const int channels = alpha ? 4 : 3;
+    std::string out;
+    if (format == ImageFormat::Pam)
+        out = "P7\nWIDTH " + std::to_string(img.width) + "\nHEIGHT " + std::to_string(img.height) +
+              "\nDEPTH " + std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " +
+              (alpha ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
+    else
+        out = "P6\n" + std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
+    size_t head = out.size();
+    out.resize(head + size_t(img.width) * img.height * channels);
+    char* dst = out.data() + head;
+    const uint8_t* src = img.rgba.data();
+    for (size_t i = 0, n = size_t(img.width) * img.height; i < n; ++i, src += 4, dst += channels)
+        std::memcpy(dst, src, size_t(channels));
+    return out;
+}
+
+} // namespace
+
+ImageFormat imageFormatFor(const fs::path& path) {
+    std::string ext = lowerExtension(path);
+    if (ext == ".png") return ImageFormat::Png;
+    if (ext == ".pam") return ImageFormat::Pam;
+    if (ext == ".ppm") return ImageFormat::Ppm;
+    fail(path, "unknown picture file type '" + ext + "' (use .png, .pam or .ppm)");
+}
+
+std::string readFileBytes(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) fail(path, "is a directory");
+    FilePtr file = openForReading(path);
+    std::string bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file.get())) > 0)
+        bytes.append(buf, n);
+    if (std::ferror(file.get())) fail(path, std::string("read failed: ") + std::strerror(errno));
+    return bytes;
+}
+
+Image readImage(const fs::path& path) {
+    ImageFormat format = imageFormatFor(path);
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) fail(path, "is a directory");
+    switch (format) {
+    case ImageFormat::Png:
+        return readPng(path);
+    case ImageFormat::Pam:
+        return readPam(path);
+    case ImageFormat::Ppm:
+        return readPpm(path);
+    }
+    fail(path, "unknown picture file type");
+}
+
+void writeImage(const fs::path& path, const Image& img) {
+    ImageFormat format = imageFormatFor(path);
+    checkImage(path, img);
+    if (format == ImageFormat::Png) {
+        AtomicFile out(path);
+        writePng(out, path, img);
+        out.commit();
+    } else {
+        std::string bytes = netpbmBytes(img, format);
+        writeFileAtomically(path, bytes.data(), bytes.size());
+    }
+}
+
+void writeFileAtomically(const fs::path& path, const void* data, size_t size) {
+    AtomicFile out(path);
+    out.write(data, size);
+    out.commit();
+}
+
+} // namespace qrx
