@@ -6,7 +6,11 @@
 
 #include "filters/lut3d_data.h"
 #include "filters/sepia_data.h"
+#include "ops/brightness.h"
+#include "ops/contrast.h"
+#include "ops/custom.h"
 #include "ops/invert.h"
+#include "ops/tint.h"
 
 namespace {
 
@@ -19,6 +23,42 @@ template <class Fn> void* Function(Fn* fn) {
 } // namespace
 
 REALmethodDefinition pictureMethods[] = {
+    {Function(ContrastAbsBrightnessPicture3), nullptr,
+     "ChangeContrastBrightnessAbsoluteQRX(ContrastRed as double, ContrastGreen as double, "
+     "ContrastBlue as double, BrightnessRed as double, BrightnessGreen as double, BrightnessBlue "
+     "as double) as picture",
+     kConsole},
+    {Function(ContrastLinBrightnessPicture3), nullptr,
+     "ChangeContrastBrightnessLinearQRX(ContrastRed as double, ContrastGreen as double, "
+     "ContrastBlue as double, BrightnessRed as double, BrightnessGreen as double, BrightnessBlue "
+     "as double) as picture",
+     kConsole},
+    {Function(ContrastAbsBrightnessPicture1), nullptr,
+     "ChangeContrastBrightnessAbsoluteQRX(Contrast as double, Brightness as double) as picture",
+     kConsole},
+    {Function(ContrastLinBrightnessPicture1), nullptr,
+     "ChangeContrastBrightnessLinearQRX(Contrast as double, Brightness as double) as picture",
+     kConsole},
+    {Function(AbsBrightnessPicture3), nullptr,
+     "ChangeBrightnessAbsoluteQRX(BrightnessRed as double, BrightnessGreen as double, "
+     "BrightnessBlue as double) as picture",
+     kConsole},
+    {Function(LinBrightnessPicture3), nullptr,
+     "ChangeBrightnessLinearQRX(BrightnessRed as double, BrightnessGreen as double, "
+     "BrightnessBlue as double) as picture",
+     kConsole},
+    {Function(AbsBrightnessPicture1), nullptr,
+     "ChangeBrightnessAbsoluteQRX(Brightness as double) as picture", kConsole},
+    {Function(LinBrightnessPicture1), nullptr,
+     "ChangeBrightnessLinearQRX(Brightness as double) as picture", kConsole},
+    {Function(ContrastPicture1), nullptr, "ChangeContrastQRX(Contrast as double) as picture",
+     kConsole},
+    {Function(ContrastPicture3), nullptr,
+     "ChangeContrastQRX(ContrastRed as double, ContrastGreen as double, ContrastBlue as double) "
+     "as picture",
+     kConsole},
+    {Function(TransformPicture), nullptr, "ChangeCustomQRX(a as double, b as double) as picture",
+     kConsole},
     {Function(InvertPicture), nullptr,
      "InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture",
      kConsole},
@@ -28,6 +68,8 @@ REALmethodDefinition pictureMethods[] = {
      "picture",
      kConsole},
     {Function(InvertGrayPicture2), nullptr, "InvertGrayQRX as picture", kConsole},
+    {Function(SaturationPicture), nullptr, "ChangeSaturationQRX(Amount as integer) as picture",
+     kConsole},
 };
 
 REALclassDefinition pictureClass = {
@@ -52,7 +94,12 @@ REALclassDefinition pictureClass = {
 
 namespace {
 
-std::array<REALmethodDefinition, 0> gGlobalMethodRows{};
+std::array gGlobalMethodRows{
+    REALmethodDefinition{Function(TintPicture), nullptr,
+                         "TintPictureQRX(source as picture, GreyBase as color, SepiaBase as "
+                         "color) as picture",
+                         kConsole},
+};
 std::array<REALclassDefinition*, 0> gClassRecords{};
 
 } // namespace
