@@ -2,9 +2,9 @@
 //
 // Decisions of this host: UTF-16 and UTF-32 are little-endian without a byte-order mark; raw bytes
 // (0xFFFF) convert as if each byte were one character (ISO 8859-1), so nothing is ever lost going
-// out of raw; converting to raw keeps the bytes as stored. Malformed input becomes U+FFFD, and a
-// character that ASCII cannot hold becomes '?'. Conversion never fails for the five known
-// encodings; any other encoding value fails.
+// out of raw; converting to raw, or to the encoding a string already has, keeps the bytes as
+// stored. Otherwise malformed input becomes U+FFFD, and a character that ASCII cannot hold becomes
+// '?'. Conversion never fails for the five known encodings; any other encoding value fails.
 #include <cstdint>
 #include <string>
 #include <vector>
