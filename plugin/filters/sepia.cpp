@@ -22,7 +22,10 @@ void DropPicture(REALpicture& field) {
     }
 }
 
-int Clamp(int32_t v) {
+// The offset is added exactly: a gray value with a huge offset clamps the way the sum says, it
+// does not wrap around.
+int ClampSum(int32_t gray, int32_t offset) {
+    const int64_t v = int64_t(gray) + offset;
     return v < 0 ? 0 : v > 255 ? 255 : static_cast<int>(v);
 }
 
@@ -119,9 +122,9 @@ bool Run(REALobject instance) {
     const int32_t offsetBlue = data->SepiaBlue;
     WalkFilterRectangle(reader, writer, rect, [&](int& red, int& green, int& blue) {
         const int32_t gray = GrayValue(red, green, blue, kR, kG, kB);
-        red = Clamp(WrappingAdd(gray, offsetRed));
-        green = Clamp(WrappingAdd(gray, offsetGreen));
-        blue = Clamp(WrappingAdd(gray, offsetBlue));
+        red = ClampSum(gray, offsetRed);
+        green = ClampSum(gray, offsetGreen);
+        blue = ClampSum(gray, offsetBlue);
     });
 
     REALpicture result = writer.RenderPictureWriter();

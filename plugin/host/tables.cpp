@@ -4,8 +4,8 @@
 #include <iterator>
 #include <vector>
 
-#include "filters/lut3d_data.h"
-#include "filters/sepia_data.h"
+#include "filters/lut3d.h"
+#include "filters/sepia.h"
 #include "ops/brightness.h"
 #include "ops/contrast.h"
 #include "ops/custom.h"
@@ -92,6 +92,139 @@ REALclassDefinition pictureClass = {
     0,
 };
 
+// ---- PictureLut3DQRX ----
+
+namespace {
+
+// A property the host reads and writes straight in the instance data, at byte position offset.
+REALproperty DirectProperty(const char* name, const char* type, std::size_t offset,
+                            uint32_t flags) {
+    return {nullptr,
+            name,
+            type,
+            flags,
+            REALstandardGetter,
+            REALstandardSetter,
+            static_cast<uint32_t>(offset),
+            {}};
+}
+
+// A property with accessor functions; they ignore the property parameter, which is left 0.
+template <class Getter, class Setter>
+REALproperty AccessorProperty(const char* name, const char* type, Getter* getter, Setter* setter,
+                              uint32_t flags) {
+    return {nullptr, name, type, flags, Function(getter), Function(setter), 0, {}};
+}
+
+REALproperty gLut3DProperties[] = {
+    DirectProperty("SourcePicture", "Picture", offsetof(Lut3DClassData, SourcePicture), kConsole),
+    DirectProperty("DestinationPicture", "Picture", offsetof(Lut3DClassData, DestinationPicture),
+                   kConsole),
+    DirectProperty("MaxX", "Integer", offsetof(Lut3DClassData, MaxX), kConsole),
+    DirectProperty("MinX", "Integer", offsetof(Lut3DClassData, MinX), kConsole),
+    DirectProperty("MaxY", "Integer", offsetof(Lut3DClassData, MaxY), kConsole),
+    DirectProperty("MinY", "Integer", offsetof(Lut3DClassData, MinY), kConsole),
+};
+
+REALmethodDefinition gLut3DMethods[] = {
+    // Close releases what destruction would: it is the destructor itself.
+    {Function(lut3d::Lut3DClassDestructor), nullptr, "Close", kConsole},
+    {Function(lut3d::Run), nullptr, "Run as boolean", kConsole},
+    {Function(lut3d::GetPMX), Function(lut3d::SetPMX),
+     "Table(r as UInt32, g as UInt32, b as UInt32, x as UInt32) as double", kConsole},
+};
+
+} // namespace
+
+// The data size is the record's exact size; registration rounds it up for the host.
+REALclassDefinition Lut3DClass = {
+    kPluginRecordVersion,
+    "PictureLut3DQRX",
+    nullptr, // superclass
+    sizeof(Lut3DClassData),
+    0,
+    lut3d::Lut3DClassConstructor,
+    lut3d::Lut3DClassDestructor,
+    gLut3DProperties,
+    static_cast<int32_t>(std::size(gLut3DProperties)),
+    gLut3DMethods,
+    static_cast<int32_t>(std::size(gLut3DMethods)),
+    {},
+    REALconsoleSafe,
+    nullptr,
+    0,
+    nullptr,
+    0,
+};
+
+// ---- PictureSepiaQRX ----
+
+namespace {
+
+REALproperty gSepiaProperties[] = {
+    DirectProperty("SourcePicture", "Picture", offsetof(PictureSepiaClassData, SourcePicture), 0),
+    DirectProperty("DestinationPicture", "Picture",
+                   offsetof(PictureSepiaClassData, DestinationPicture), 0),
+    DirectProperty("MaxX", "Integer", offsetof(PictureSepiaClassData, MaxX), 0),
+    DirectProperty("MinX", "Integer", offsetof(PictureSepiaClassData, MinX), 0),
+    DirectProperty("MaxY", "Integer", offsetof(PictureSepiaClassData, MaxY), 0),
+    DirectProperty("MinY", "Integer", offsetof(PictureSepiaClassData, MinY), 0),
+    DirectProperty("SepiaRed", "Integer", offsetof(PictureSepiaClassData, SepiaRed), 0),
+    DirectProperty("SepiaGreen", "Integer", offsetof(PictureSepiaClassData, SepiaGreen), 0),
+    DirectProperty("SepiaBlue", "Integer", offsetof(PictureSepiaClassData, SepiaBlue), 0),
+    AccessorProperty("FactorRed", "Double", sepia::GetFactorR, sepia::SetFactorR, 0),
+    AccessorProperty("FactorBlue", "Double", sepia::GetFactorB, sepia::SetFactorB, 0),
+    AccessorProperty("FactorGreen", "Double", sepia::GetFactorG, sepia::SetFactorG, 0),
+};
+
+REALmethodDefinition gSepiaMethods[] = {
+    {Function(sepia::PictureSepiaClassDestructor), nullptr, "Close", 0},
+    {Function(sepia::Run), nullptr, "Run as boolean", 0},
+};
+
+} // namespace
+
+REALclassDefinition PictureSepiaClass = {
+    kPluginRecordVersion,
+    "PictureSepiaQRX",
+    nullptr, // superclass
+    sizeof(PictureSepiaClassData),
+    0,
+    sepia::PictureSepiaClassConstructor,
+    sepia::PictureSepiaClassDestructor,
+    gSepiaProperties,
+    static_cast<int32_t>(std::size(gSepiaProperties)),
+    gSepiaMethods,
+    static_cast<int32_t>(std::size(gSepiaMethods)),
+    {},
+    0,
+    nullptr,
+    0,
+    nullptr,
+    0,
+};
+
+#if defined(__i386__)
+// On the 32-bit module the records carry exactly these sizes and byte positions.
+static_assert(sizeof(Lut3DClassData) == 139992);
+static_assert(sizeof(PictureSepiaClassData) == 64);
+static_assert(offsetof(Lut3DClassData, SourcePicture) == 0);
+static_assert(offsetof(Lut3DClassData, DestinationPicture) == 4);
+static_assert(offsetof(Lut3DClassData, MaxX) == 16);
+static_assert(offsetof(Lut3DClassData, MinX) == 8);
+static_assert(offsetof(Lut3DClassData, MaxY) == 20);
+static_assert(offsetof(Lut3DClassData, MinY) == 12);
+static_assert(offsetof(PictureSepiaClassData, SourcePicture) == 24);
+static_assert(offsetof(PictureSepiaClassData, DestinationPicture) == 28);
+static_assert(offsetof(PictureSepiaClassData, MaxX) == 40);
+static_assert(offsetof(PictureSepiaClassData, MinX) == 32);
+static_assert(offsetof(PictureSepiaClassData, MaxY) == 44);
+static_assert(offsetof(PictureSepiaClassData, MinY) == 36);
+static_assert(offsetof(PictureSepiaClassData, SepiaRed) == 48);
+static_assert(offsetof(PictureSepiaClassData, SepiaGreen) == 52);
+static_assert(offsetof(PictureSepiaClassData, SepiaBlue) == 56);
+#endif
+
 namespace {
 
 std::array gGlobalMethodRows{
@@ -100,7 +233,7 @@ std::array gGlobalMethodRows{
                          "color) as picture",
                          kConsole},
 };
-std::array<REALclassDefinition*, 0> gClassRecords{};
+std::array<REALclassDefinition*, 2> gClassRecords{&PictureSepiaClass, &Lut3DClass};
 
 } // namespace
 

@@ -1,0 +1,944 @@
+// The filter classes PictureLut3DQRX and PictureSepiaQRX through the host runtime: colours against
+// reference computations written here, the rectangle rules, the table accessors, the weights and
+// offsets, what happens to DestinationPicture on success and failure, and the references and locks
+// that creating, configuring, running, closing and destroying objects leave behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <set>
+#include <span>
+
+#include "filters/lut3d.h"
+#include "filters/lut3d_data.h"
+#include "filters/sepia.h"
+#include "filters/sepia_data.h"
+#include "qrx/host.h"
+#include "support.h"
+
+namespace {
+
+using qrx::Host;
+using qrx::Image;
+using qrx::Nil;
+using qrx::Picture;
+using qrx::Ref;
+using qrx::Value;
+using qrxtest::HostCase;
+
+constexpr uint8_t kPlainFill[4] = {7, 77, 177, 255};
+constexpr uint8_t kAlphaFill[4] = {9, 99, 199, 0};
+constexpr int kNodes = 18;
+
+qrx::HostConfig withFills(qrx::HostConfig config) {
+    std::memcpy(config.plainFill, kPlainFill, 4);
+    std::memcpy(config.alphaFill, kAlphaFill, 4);
+    return config;
+}
+
+// ---- references --------------------------------------------------------------------------------
+
+// A lookup table as user code fills it.
+struct Lut {
+    std::vector<double> entries = std::vector<double>(kNodes * kNodes * kNodes * 3, 0.0);
+    double& at(int r, int g, int b, int x) {
+        return entries[((r * kNodes + g) * kNodes + b) * 3 + x];
+    }
+    double at(int r, int g, int b, int x) const {
+        return entries[((r * kNodes + g) * kNodes + b) * 3 + x];
+    }
+};
+
+Lut identityLut() {
+    Lut lut;
+    for (int r = 0; r < kNodes; ++r)
+        for (int g = 0; g < kNodes; ++g)
+            for (int b = 0; b < kNodes; ++b) {
+                lut.at(r, g, b, 0) = 17.0 * r;
+                lut.at(r, g, b, 1) = 17.0 * g;
+                lut.at(r, g, b, 2) = 17.0 * b;
+            }
+    return lut;
+}
+
+Lut randomLut(unsigned seed) {
+    Lut lut;
+    std::mt19937 rng(seed);
+    // Some values outside 0 to 255, so that clamping is exercised.
+    std::uniform_real_distribution<double> value(-40.0, 300.0);
+    for (double& e : lut.entries)
+        e = value(rng);
+    return lut;
+}
+
+// Tetrahedral interpolation written the plain way: walk from the cell's low corner to its high
+// corner one axis at a time, largest fraction first; each corner weighs the drop in fraction.
+std::array<int, 3> referenceLut(const Lut& lut, int R, int G, int B) {
+    const int v[3] = {R, G, B};
+    int lo[3], hi[3];
+    double f[3];
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = v[a] / 17;
+        hi[a] = std::min(lo[a] + 1, 15);
+        f[a] = (v[a] % 17) / 17.0;
+    }
+    int order[3] = {0, 1, 2};
+    std::stable_sort(order, order + 3, [&](int a, int b) { return f[a] > f[b]; });
+    std::array<int, 3> out{};
+    for (int x = 0; x < 3; ++x) {
+        int node[3] = {lo[0], lo[1], lo[2]};
+        double sum = (1 - f[order[0]]) * lut.at(node[0], node[1], node[2], x);
+        for (int step = 0; step < 3; ++step) {
+            node[order[step]] = hi[order[step]];
+            double weight = step < 2 ? f[order[step]] - f[order[step + 1]] : f[order[2]];
+            sum = sum + weight * lut.at(node[0], node[1], node[2], x);
+        }
+        out[x] = std::isnan(sum) || sum < 0 ? 0 : sum > 255 ? 255 : int(sum);
+    }
+    return out;
+}
+
+struct SepiaSettings {
+    double weights[3] = {0.299, 0.587, 0.114};
+    int32_t offsets[3] = {0, 0, 0};
+};
+
+std::array<int, 3> referenceSepia(const SepiaSettings& s, int r, int g, int b) {
+    long long sum = 0;
+    const int c[3] = {r, g, b};
+    for (int i = 0; i < 3; ++i)
+        sum += c[i] * (long long)std::trunc(s.weights[i] * 1024);
+    long long gray = sum / 1024;
+    std::array<int, 3> out{};
+    for (int i = 0; i < 3; ++i)
+        out[i] = int(std::clamp<long long>(gray + s.offsets[i], 0, 255));
+    return out;
+}
+
+// ---- driving objects ---------------------------------------------------------------------------
+
+void assignTable(Host& host, const Ref& obj, uint32_t r, uint32_t g, uint32_t b, uint32_t x,
+                 double value) {
+    qrx::CallResult res = host.assign(obj, "Table", {r, g, b, x}, value);
+    ASSERT_FALSE(res.exception);
+}
+
+double readTable(Host& host, const Ref& obj, uint32_t r, uint32_t g, uint32_t b, uint32_t x) {
+    qrx::CallResult res = host.call(obj, "Table", {r, g, b, x});
+    EXPECT_FALSE(res.exception);
+    return std::get<double>(res.result);
+}
+
+// Fills the nodes 0 to last of every axis (the others keep what they hold).
+void loadTable(Host& host, const Ref& obj, const Lut& lut, int last = kNodes - 1) {
+    for (int r = 0; r <= last; ++r)
+        for (int g = 0; g <= last; ++g)
+            for (int b = 0; b <= last; ++b)
+                for (int x = 0; x < 3; ++x)
+                    assignTable(host, obj, uint32_t(r), uint32_t(g), uint32_t(b), uint32_t(x),
+                                lut.at(r, g, b, x));
+}
+
+void applySepia(Host& host, const Ref& obj, const SepiaSettings& s) {
+    host.setProperty(obj, "FactorRed", s.weights[0]);
+    host.setProperty(obj, "FactorGreen", s.weights[1]);
+    host.setProperty(obj, "FactorBlue", s.weights[2]);
+    host.setProperty(obj, "SepiaRed", s.offsets[0]);
+    host.setProperty(obj, "SepiaGreen", s.offsets[1]);
+    host.setProperty(obj, "SepiaBlue", s.offsets[2]);
+}
+
+void setRectangle(Host& host, const Ref& obj, int32_t minX, int32_t minY, int32_t maxX,
+                  int32_t maxY) {
+    host.setProperty(obj, "MinX", minX);
+    host.setProperty(obj, "MinY", minY);
+    host.setProperty(obj, "MaxX", maxX);
+    host.setProperty(obj, "MaxY", maxY);
+}
+
+Ref destinationOf(Host& host, const Ref& obj) {
+    Value v = host.getProperty(obj, "DestinationPicture");
+    return std::holds_alternative<Ref>(v) ? std::get<Ref>(v) : Ref();
+}
+
+bool hasDestination(Host& host, const Ref& obj) {
+    return bool(destinationOf(host, obj));
+}
+
+// Runs the filter and checks the bookkeeping: the object gives up its previous
+// DestinationPicture and holds exactly one reference to the new one, nothing else changes, no
+// description lock is held and the host saw no fault. The previous result is kept alive here
+// during the call, so that its release shows as a reference count.
+bool runAudited(Host& host, const Ref& obj) {
+    const Ref previous = destinationOf(host, obj);
+    const int previousRefs = previous ? previous->refCount() : 0;
+    const qrx::Audit a = host.audit();
+    qrx::CallResult res = host.call(obj, "Run", {});
+    const qrx::Audit b = host.audit();
+    EXPECT_FALSE(res.exception);
+    const Ref now = destinationOf(host, obj);
+    const bool replaced = now && now != previous;
+    EXPECT_EQ(b.liveObjects, a.liveObjects + (replaced ? 1 : 0)) << "objects leaked by Run";
+    EXPECT_EQ(b.references, a.references + (now ? 1 : 0) - (previous ? 1 : 0))
+        << "references leaked by Run";
+    if (replaced) {
+        EXPECT_EQ(now->refCount(), 2) << "the object holds one reference to its result";
+    }
+    if (previous) {
+        // Not counting the reference just taken through now.
+        const int refsAfter = previous->refCount() - (previous == now ? 1 : 0);
+        EXPECT_EQ(refsAfter, previousRefs - (previous == now ? 0 : 1))
+            << "a replaced result is released once, a kept one keeps its references";
+    }
+    qrxtest::expectQuiet(host);
+    return std::get<bool>(res.result);
+}
+
+// Calls "Close" and checks that exactly the references to the two pictures are released.
+void closeAudited(Host& host, const Ref& obj) {
+    Value source = host.getProperty(obj, "SourcePicture");
+    const bool held = std::holds_alternative<Ref>(source);
+    const bool heldResult = hasDestination(host, obj);
+    const qrx::Audit a = host.audit();
+    qrx::CallResult res = host.call(obj, "Close", {});
+    const qrx::Audit b = host.audit();
+    EXPECT_FALSE(res.exception);
+    EXPECT_EQ(b.references, a.references - long(held) - long(heldResult));
+    EXPECT_TRUE(std::holds_alternative<Nil>(host.getProperty(obj, "SourcePicture")));
+    EXPECT_FALSE(hasDestination(host, obj));
+    qrxtest::expectQuiet(host);
+}
+
+// ---- colours and rectangles on every host ------------------------------------------------------
+
+constexpr int W = 100;
+constexpr int H = 100;
+
+struct Rect {
+    int x0, y0, x1, y1;
+    bool contains(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+struct RectCase {
+    const char* name;
+    int32_t minX, minY, maxX, maxY;
+    Rect written; // empty when x0 >= x1 or y0 >= y1
+};
+
+const RectCase kRectCases[] = {
+    {"whole picture", 0, 0, 0, 0, {0, 0, W, H}},
+    {"inner", 10, 5, 20, 8, {10, 5, 20, 8}},
+    {"MaxX 0 with MinX 30", 30, 0, 0, 0, {30, 0, W, H}},
+    {"negative MinX and MinY", -5, -7, 20, 9, {0, 0, 20, 9}},
+    {"Max at the edge", 0, 0, W, H, {0, 0, W, H}},
+    {"Max beyond the edge", 3, 4, 500, 500, {3, 4, W, H}},
+    {"Max one inside", 0, 0, W - 1, H - 1, {0, 0, W - 1, H - 1}},
+    {"Max not above Min", 50, 60, 40, 60, {50, 60, W, H}},
+    {"negative Max above Min", -10, -10, -5, -5, {0, 0, -5, -5}},
+    {"Min beyond the right edge", W, 0, 0, 0, {0, 0, 0, 0}},
+    {"Min beyond the bottom edge", 0, H + 3, 0, 0, {0, 0, 0, 0}},
+};
+
+enum class FilterKind { Lut3D, Sepia };
+
+const char* className(FilterKind k) {
+    return k == FilterKind::Lut3D ? "PictureLut3DQRX" : "PictureSepiaQRX";
+}
+
+class FilterOnHost : public testing::TestWithParam<std::tuple<HostCase, bool, FilterKind>> {};
+
+TEST_P(FilterOnHost, ColoursAndRectangles) {
+    auto [hostCase, withAlpha, kind] = GetParam();
+    auto host = qrxtest::loadHost(withFills(hostCase.config));
+    Ref pic = host->pictureFromImage(qrxtest::patternImage(W, H, withAlpha, 11));
+    ASSERT_TRUE(pic);
+    const Image src = pic.as<Picture>()->toImage();
+
+    Ref obj = host->newInstance(className(kind));
+    const Lut lut = randomLut(5);
+    SepiaSettings sepia;
+    sepia.weights[0] = 0.41;
+    sepia.weights[1] = -0.2;
+    sepia.weights[2] = 0.93;
+    sepia.offsets[0] = 25;
+    sepia.offsets[1] = -15;
+    sepia.offsets[2] = 60;
+    if (kind == FilterKind::Lut3D)
+        loadTable(*host, obj, lut, 15);
+    else
+        applySepia(*host, obj, sepia);
+    host->setProperty(obj, "SourcePicture", pic);
+
+    // The Lut3D result has an alpha channel exactly when the source has one; the sepia result
+    // never has one.
+    const bool resultAlpha = kind == FilterKind::Lut3D && withAlpha;
+    const uint8_t* fill = resultAlpha ? kAlphaFill : kPlainFill;
+    for (const RectCase& c : kRectCases) {
+        SCOPED_TRACE(c.name);
+        setRectangle(*host, obj, c.minX, c.minY, c.maxX, c.maxY);
+        ASSERT_TRUE(runAudited(*host, obj));
+        Ref dest = destinationOf(*host, obj);
+        ASSERT_TRUE(dest);
+        ASSERT_NE(dest, pic);
+        auto* out = dest.as<Picture>();
+        ASSERT_EQ(out->width(), W);
+        ASSERT_EQ(out->height(), H);
+        EXPECT_EQ(out->hasAlpha(), resultAlpha);
+        int mismatches = 0;
+        for (int y = 0; y < H && mismatches < 5; ++y) {
+            for (int x = 0; x < W && mismatches < 5; ++x) {
+                uint8_t want[4], got[4];
+                if (c.written.contains(x, y)) {
+                    const uint8_t* s = src.pixel(x, y);
+                    auto rgb = kind == FilterKind::Lut3D ? referenceLut(lut, s[0], s[1], s[2])
+                                                         : referenceSepia(sepia, s[0], s[1], s[2]);
+                    for (int i = 0; i < 3; ++i)
+                        want[i] = uint8_t(rgb[i]);
+                    want[3] = 255;
+                } else {
+                    std::memcpy(want, fill, 4);
+                }
+                out->rgba(x, y, got);
+                if (std::memcmp(want, got, resultAlpha ? 4 : 3) != 0) {
+                    ++mismatches;
+                    ADD_FAILURE() << "pixel (" << x << "," << y << "): want " << int(want[0]) << ","
+                                  << int(want[1]) << "," << int(want[2]) << "," << int(want[3])
+                                  << " got " << int(got[0]) << "," << int(got[1]) << ","
+                                  << int(got[2]) << "," << int(got[3]);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(pic.as<Picture>()->toImage().rgba, src.rgba) << "the source must stay untouched";
+}
+
+std::vector<std::tuple<HostCase, bool, FilterKind>> filterCases() {
+    std::vector<std::tuple<HostCase, bool, FilterKind>> v;
+    for (FilterKind k : {FilterKind::Lut3D, FilterKind::Sepia}) {
+        for (auto& c : qrxtest::plainHostCases())
+            v.emplace_back(c, false, k);
+        for (auto& c : qrxtest::alphaHostCases())
+            v.emplace_back(c, true, k);
+    }
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllHosts, FilterOnHost, testing::ValuesIn(filterCases()), [](const auto& info) {
+        return std::string(std::get<2>(info.param) == FilterKind::Lut3D ? "Lut3D_" : "Sepia_") +
+               std::get<0>(info.param).name + (std::get<1>(info.param) ? "_alpha" : "_plain");
+    });
+
+// ---- PictureLut3DQRX ---------------------------------------------------------------------------
+
+// A one-row picture of the given colours (opaque).
+Ref rowPicture(Host& host, const std::vector<std::array<uint8_t, 3>>& colours) {
+    Image img;
+    img.width = int(colours.size());
+    img.height = 1;
+    for (const auto& c : colours)
+        img.rgba.insert(img.rgba.end(), {c[0], c[1], c[2], 255});
+    return host.pictureFromImage(img);
+}
+
+std::array<uint8_t, 3> pixelOf(const Ref& pic, int x, int y = 0) {
+    uint8_t p[4];
+    pic.as<Picture>()->rgba(x, y, p);
+    return {p[0], p[1], p[2]};
+}
+
+class Lut3D : public testing::Test {
+  protected:
+    void SetUp() override {
+        host = qrxtest::loadHost(withFills({}));
+        obj = host->newInstance("PictureLut3DQRX");
+    }
+    // Runs on a row of the given colours and returns the result.
+    Ref runOn(const std::vector<std::array<uint8_t, 3>>& colours) {
+        Ref pic = rowPicture(*host, colours);
+        host->setProperty(obj, "SourcePicture", pic);
+        EXPECT_TRUE(runAudited(*host, obj));
+        return destinationOf(*host, obj);
+    }
+    std::unique_ptr<Host> host;
+    Ref obj;
+};
+
+TEST_F(Lut3D, NewObjectTurnsEveryPixelBlack) {
+    Ref out = runOn({{255, 255, 255}, {12, 200, 99}, {0, 0, 0}});
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(pixelOf(out, x), (std::array<uint8_t, 3>{0, 0, 0}));
+}
+
+TEST_F(Lut3D, IdentityTableLosesOneOnlyWhereTruncationDoes) {
+    loadTable(*host, obj, identityLut());
+    std::vector<std::array<uint8_t, 3>> reds;
+    for (int v = 0; v < 256; ++v)
+        reds.push_back({uint8_t(v), 0, 0});
+    Ref out = runOn(reds);
+    const std::set<int> losing = {57, 108, 124, 125, 210, 226, 227, 243, 244};
+    for (int v = 0; v < 256; ++v) {
+        const int want = losing.count(v) ? v - 1 : v;
+        EXPECT_EQ(pixelOf(out, v), (std::array<uint8_t, 3>{uint8_t(want), 0, 0})) << v;
+    }
+    // Colours on the nodes come back unchanged in every component.
+    std::vector<std::array<uint8_t, 3>> nodes;
+    for (int i = 0; i < 16; ++i)
+        nodes.push_back({uint8_t(17 * i), uint8_t(17 * ((i * 7) % 16)), uint8_t(17 * (15 - i))});
+    out = runOn(nodes);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(pixelOf(out, i), nodes[size_t(i)]) << i;
+}
+
+TEST_F(Lut3D, WeightsMatchTheReferenceOnRandomTablesAndColours) {
+    std::mt19937 rng(99);
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        const Lut lut = randomLut(seed);
+        loadTable(*host, obj, lut, 15);
+        std::vector<std::array<uint8_t, 3>> colours;
+        for (int i = 0; i < 400; ++i)
+            colours.push_back({uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
+        // Ties between fractions pick different tetrahedra: include equal and node components.
+        colours.push_back({40, 40, 40});
+        colours.push_back({40, 40, 7});
+        colours.push_back({7, 40, 40});
+        colours.push_back({40, 7, 40});
+        colours.push_back({57, 74, 91}); // equal fractions in three cells
+        colours.push_back({255, 0, 128});
+        Ref out = runOn(colours);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            auto [r, g, b] = colours[i];
+            auto want = referenceLut(lut, r, g, b);
+            EXPECT_EQ(
+                pixelOf(out, int(i)),
+                (std::array<uint8_t, 3>{uint8_t(want[0]), uint8_t(want[1]), uint8_t(want[2])}))
+                << int(r) << "," << int(g) << "," << int(b);
+        }
+    }
+}
+
+TEST_F(Lut3D, ValuesOutsideTheByteRangeAreClamped) {
+    Lut lut;
+    for (int r = 0; r < kNodes; ++r)
+        for (int g = 0; g < kNodes; ++g)
+            for (int b = 0; b < kNodes; ++b) {
+                lut.at(r, g, b, 0) = 300.0;
+                lut.at(r, g, b, 1) = -5.0;
+                lut.at(r, g, b, 2) = std::numeric_limits<double>::quiet_NaN();
+            }
+    loadTable(*host, obj, lut, 15);
+    Ref out = runOn({{0, 0, 0}, {255, 255, 255}, {33, 180, 96}});
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(pixelOf(out, x), (std::array<uint8_t, 3>{255, 0, 0}));
+}
+
+TEST_F(Lut3D, Component255UsesNode15Alone) {
+    loadTable(*host, obj, identityLut());
+    const std::vector<std::array<uint8_t, 3>> colours = {
+        {255, 255, 255}, {255, 3, 200}, {250, 255, 17}, {120, 64, 255}, {254, 254, 254}};
+    Ref before = runOn(colours);
+    // Nodes 16 and 17 on every axis become NaN: any use of them, even with weight 0, would show
+    // as a component of 0, so nothing Run produces may change.
+    for (int r = 0; r < kNodes; ++r)
+        for (int g = 0; g < kNodes; ++g)
+            for (int b = 0; b < kNodes; ++b)
+                if (r > 15 || g > 15 || b > 15)
+                    for (uint32_t x = 0; x < 3; ++x)
+                        assignTable(*host, obj, uint32_t(r), uint32_t(g), uint32_t(b), x,
+                                    std::numeric_limits<double>::quiet_NaN());
+    Ref after = runOn(colours);
+    for (int x = 0; x < int(colours.size()); ++x)
+        EXPECT_EQ(pixelOf(after, x), pixelOf(before, x));
+    EXPECT_EQ(pixelOf(after, 0), (std::array<uint8_t, 3>{255, 255, 255}));
+}
+
+struct IndexCase {
+    uint32_t r, g, b, x;
+    bool inRange;
+};
+
+TEST_F(Lut3D, TableIndicesOutOfRangeReadZeroAndIgnoreAssignments) {
+    const IndexCase cases[] = {
+        {0, 0, 0, 0, true},           {17, 17, 17, 2, true},
+        {3, 16, 9, 1, true},          {18, 0, 0, 0, false},
+        {0, 18, 0, 0, false},         {0, 0, 18, 0, false},
+        {0, 0, 0, 3, false},          {0xFFFFFFFF, 0, 0, 0, false},
+        {0, 0, 0, 0x80000000, false}, {17, 17, 17, 0xFFFFFFFF, false},
+    };
+    for (const IndexCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.r << "," << c.g << "," << c.b << "," << c.x);
+        assignTable(*host, obj, c.r, c.g, c.b, c.x, 42.5);
+        EXPECT_EQ(readTable(*host, obj, c.r, c.g, c.b, c.x), c.inRange ? 42.5 : 0.0);
+    }
+    // The assignments at (0, 0, 0, 3) and (18, 0, 0, 0) did not spill into neighbours.
+    EXPECT_EQ(readTable(*host, obj, 0, 0, 0, 1), 0.0);
+    EXPECT_EQ(readTable(*host, obj, 0, 0, 0, 2), 0.0);
+    EXPECT_EQ(readTable(*host, obj, 0, 0, 1, 0), 0.0);
+    EXPECT_EQ(readTable(*host, obj, 17, 17, 17, 1), 0.0);
+    // Assigning an integer is a double assignment; reading back gives the same value.
+    qrx::CallResult res = host->assign(
+        obj, "Table", {uint32_t(1), uint32_t(2), uint32_t(3), uint32_t(0)}, int32_t(-7));
+    EXPECT_FALSE(res.exception);
+    EXPECT_EQ(readTable(*host, obj, 1, 2, 3, 0), -7.0);
+}
+
+TEST_F(Lut3D, RunWithoutSourceAfterASuccessfulRunLeavesNoDestination) {
+    runOn({{1, 2, 3}});
+    ASSERT_TRUE(hasDestination(*host, obj));
+    host->setProperty(obj, "SourcePicture", Nil{});
+    EXPECT_FALSE(runAudited(*host, obj));
+    EXPECT_FALSE(hasDestination(*host, obj));
+}
+
+TEST_F(Lut3D, AFailedWriterLeavesNoDestination) {
+    runOn({{1, 2, 3}});
+    ASSERT_TRUE(hasDestination(*host, obj));
+    // A picture 32768 wide can be read but no writer can be made for it.
+    Ref wide = host->newPicture(32768, 1, false);
+    host->setProperty(obj, "SourcePicture", wide);
+    EXPECT_FALSE(runAudited(*host, obj));
+    EXPECT_FALSE(hasDestination(*host, obj));
+}
+
+TEST(Lut3DHosts, AlphaSourceOnAHostBefore201104Fails) {
+    for (double version : {2011.03, 2011.04}) {
+        qrx::HostConfig config;
+        config.version = version;
+        auto host = qrxtest::loadHost(config);
+        Ref obj = host->newInstance("PictureLut3DQRX");
+        Ref pic = host->pictureFromImage(qrxtest::patternImage(6, 4, true));
+        host->setProperty(obj, "SourcePicture", pic);
+        EXPECT_EQ(runAudited(*host, obj), version >= 2011.04) << version;
+        EXPECT_EQ(hasDestination(*host, obj), version >= 2011.04) << version;
+    }
+}
+
+TEST(Lut3DUnits, ComponentByteClampsTruncatesAndZeroesNaN) {
+    const std::pair<double, int> cases[] = {
+        {-0.5, 0},
+        {-1e300, 0},
+        {0.0, 0},
+        {0.999, 0},
+        {1.0, 1},
+        {56.9999, 56},
+        {254.99, 254},
+        {255.0, 255},
+        {255.01, 255},
+        {1e300, 255},
+        {std::numeric_limits<double>::infinity(), 255},
+        {-std::numeric_limits<double>::infinity(), 0},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+    };
+    for (auto [v, want] : cases)
+        EXPECT_EQ(lut3d::ComponentByte(v), want) << v;
+}
+
+// ---- PictureSepiaQRX ---------------------------------------------------------------------------
+
+class Sepia : public testing::Test {
+  protected:
+    void SetUp() override {
+        host = qrxtest::loadHost(withFills({}));
+        obj = host->newInstance("PictureSepiaQRX");
+    }
+    Ref runOn(const std::vector<std::array<uint8_t, 3>>& colours) {
+        Ref pic = rowPicture(*host, colours);
+        host->setProperty(obj, "SourcePicture", pic);
+        EXPECT_TRUE(runAudited(*host, obj));
+        return destinationOf(*host, obj);
+    }
+    std::unique_ptr<Host> host;
+    Ref obj;
+};
+
+TEST_F(Sepia, NewObjectHasTheDefaultWeightsAndNothingElse) {
+    EXPECT_EQ(std::get<double>(host->getProperty(obj, "FactorRed")), 0.299);
+    EXPECT_EQ(std::get<double>(host->getProperty(obj, "FactorGreen")), 0.587);
+    EXPECT_EQ(std::get<double>(host->getProperty(obj, "FactorBlue")), 0.114);
+    for (const char* name : {"MinX", "MinY", "MaxX", "MaxY", "SepiaRed", "SepiaGreen", "SepiaBlue"})
+        EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, name)), 0) << name;
+    EXPECT_TRUE(std::holds_alternative<Nil>(host->getProperty(obj, "SourcePicture")));
+    EXPECT_FALSE(hasDestination(*host, obj));
+}
+
+struct SepiaExample {
+    const char* name;
+    int32_t offsets[3];
+    std::array<uint8_t, 3> in, out;
+};
+
+TEST_F(Sepia, DefaultWeightsOffsetsAndClamping) {
+    const SepiaExample cases[] = {
+        {"white", {0, 0, 0}, {255, 255, 255}, {254, 254, 254}},
+        {"black", {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
+        {"pure red", {0, 0, 0}, {255, 0, 0}, {76, 76, 76}},
+        {"black with offsets", {40, 20, -20}, {0, 0, 0}, {40, 20, 0}},
+        {"white with offsets", {40, 20, -20}, {255, 255, 255}, {255, 255, 234}},
+        {"large offsets", {1000, -1000, 2147483647}, {10, 20, 30}, {255, 0, 255}},
+        {"most negative offset", {-2147483647 - 1, 0, 0}, {200, 200, 200}, {0, 199, 199}},
+    };
+    for (const SepiaExample& c : cases) {
+        SCOPED_TRACE(c.name);
+        host->setProperty(obj, "SepiaRed", c.offsets[0]);
+        host->setProperty(obj, "SepiaGreen", c.offsets[1]);
+        host->setProperty(obj, "SepiaBlue", c.offsets[2]);
+        Ref out = runOn({c.in});
+        EXPECT_EQ(pixelOf(out, 0), c.out);
+    }
+}
+
+// Each weight property reaches its own weight: with one weight at 1 and the others 0 the gray is
+// that component.
+TEST_F(Sepia, EachFactorPropertyWeighsItsOwnComponent) {
+    const char* names[3] = {"FactorRed", "FactorGreen", "FactorBlue"};
+    const std::array<uint8_t, 3> colour = {30, 140, 250};
+    for (int which = 0; which < 3; ++which) {
+        SCOPED_TRACE(names[which]);
+        for (int i = 0; i < 3; ++i)
+            host->setProperty(obj, names[i], i == which ? 1.0 : 0.0);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(std::get<double>(host->getProperty(obj, names[i])), i == which ? 1.0 : 0.0);
+        Ref out = runOn({colour});
+        const uint8_t g = colour[size_t(which)];
+        EXPECT_EQ(pixelOf(out, 0), (std::array<uint8_t, 3>{g, g, g}));
+    }
+}
+
+TEST_F(Sepia, BlueWeightZeroRemovesBlue) {
+    host->setProperty(obj, "FactorBlue", 0.0);
+    Ref out = runOn({{0, 0, 255}, {100, 100, 255}, {100, 100, 0}});
+    EXPECT_EQ(pixelOf(out, 0), (std::array<uint8_t, 3>{0, 0, 0}));
+    EXPECT_EQ(pixelOf(out, 1), pixelOf(out, 2));
+}
+
+TEST_F(Sepia, UnusualWeightsActThroughTheFormulaAndTheClamp) {
+    std::mt19937 rng(4);
+    const SepiaSettings settings[] = {
+        {{-0.5, 1.7, 0.2}, {0, 0, 0}},
+        {{2.0, 2.0, 2.0}, {-300, 0, 10}},
+        {{0.0009, 0.001, -0.0009}, {5, 6, 7}}, // weights that truncate to 0 and 1
+        {{0.333, 0.333, 0.334}, {-10, 0, 10}},
+    };
+    std::vector<std::array<uint8_t, 3>> colours;
+    for (int i = 0; i < 200; ++i)
+        colours.push_back({uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
+    for (const SepiaSettings& s : settings) {
+        applySepia(*host, obj, s);
+        Ref out = runOn(colours);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            auto want = referenceSepia(s, colours[i][0], colours[i][1], colours[i][2]);
+            EXPECT_EQ(
+                pixelOf(out, int(i)),
+                (std::array<uint8_t, 3>{uint8_t(want[0]), uint8_t(want[1]), uint8_t(want[2])}))
+                << s.weights[0] << "," << s.weights[1] << "," << s.weights[2] << " colour " << i;
+        }
+    }
+}
+
+TEST_F(Sepia, RunWithoutSourceKeepsTheDestinationAndCloseDropsIt) {
+    runOn({{1, 2, 3}});
+    Ref first = destinationOf(*host, obj);
+    ASSERT_TRUE(first);
+    host->setProperty(obj, "SourcePicture", Nil{});
+    EXPECT_FALSE(runAudited(*host, obj));
+    EXPECT_EQ(destinationOf(*host, obj), first);
+    first.reset();
+    closeAudited(*host, obj);
+}
+
+TEST_F(Sepia, AFailedWriterKeepsTheDestination) {
+    runOn({{1, 2, 3}});
+    Ref first = destinationOf(*host, obj);
+    Ref wide = host->newPicture(32768, 1, false);
+    host->setProperty(obj, "SourcePicture", wide);
+    EXPECT_FALSE(runAudited(*host, obj));
+    EXPECT_EQ(destinationOf(*host, obj), first);
+}
+
+// The sepia writer is a plain picture, so an alpha source works even where the Lut3D filter's
+// alpha writer cannot be made.
+TEST(SepiaHosts, AlphaSourceGivesAPlainResultOnEveryVersion) {
+    for (double version : {2011.03, 2019.1}) {
+        qrx::HostConfig config;
+        config.version = version;
+        auto host = qrxtest::loadHost(config);
+        Ref obj = host->newInstance("PictureSepiaQRX");
+        Ref pic = host->pictureFromImage(qrxtest::patternImage(6, 4, true));
+        host->setProperty(obj, "SourcePicture", pic);
+        EXPECT_TRUE(runAudited(*host, obj)) << version;
+        Ref dest = destinationOf(*host, obj);
+        ASSERT_TRUE(dest);
+        EXPECT_FALSE(dest.as<Picture>()->hasAlpha());
+    }
+}
+
+TEST(SepiaUnits, IntegerWeightTruncatesTowardZero) {
+    const std::pair<double, int32_t> cases[] = {
+        {0.299, 306},
+        {0.587, 601},
+        {0.114, 116},
+        {-0.299, -306},
+        {1.0, 1024},
+        {0.0009, 0},
+        {-0.0009, 0},
+        {2097151.999, 2147483646},
+        {2097152.0, std::numeric_limits<int32_t>::min()},
+        {-2097152.0, std::numeric_limits<int32_t>::min()},
+        {-2097153.0, std::numeric_limits<int32_t>::min()},
+        {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<int32_t>::min()},
+        {std::numeric_limits<double>::infinity(), std::numeric_limits<int32_t>::min()},
+    };
+    for (auto [w, want] : cases)
+        EXPECT_EQ(sepia::IntegerWeight(w), want) << w;
+}
+
+TEST(SepiaUnits, GrayValueWrapsLikeHostIntegersAndTruncatesTowardZero) {
+    EXPECT_EQ(sepia::GrayValue(255, 255, 255, 306, 601, 116), 254);
+    EXPECT_EQ(sepia::GrayValue(255, 0, 0, 306, 601, 116), 76);
+    EXPECT_EQ(sepia::GrayValue(1, 0, 0, -1023, 0, 0), 0) << "-1023 / 1024 truncates to 0";
+    EXPECT_EQ(sepia::GrayValue(3, 0, 0, -1024, 0, 0), -3);
+    // The weighted sum is formed in 32 bits and wraps.
+    const int32_t big = std::numeric_limits<int32_t>::max();
+    const auto wrapped = int32_t(uint32_t(255) * uint32_t(big));
+    EXPECT_EQ(sepia::GrayValue(255, 0, 0, big, 0, 0), wrapped / 1024);
+}
+
+// ---- class lifecycle ---------------------------------------------------------------------------
+
+class FilterLifecycle : public testing::TestWithParam<FilterKind> {};
+
+TEST_P(FilterLifecycle, ReferencesFollowAssignmentsRunsCloseAndDestruction) {
+    auto host = qrxtest::loadHost();
+    const qrx::Audit base = host->audit();
+    {
+        Ref a = host->newPicture(8, 6, false);
+        Ref b = host->newPicture(8, 6, false);
+        Ref obj = host->newInstance(className(GetParam()));
+        const int refsA = a->refCount(), refsB = b->refCount();
+
+        host->setProperty(obj, "SourcePicture", a);
+        EXPECT_EQ(a->refCount(), refsA + 1);
+        host->setProperty(obj, "SourcePicture", b);
+        EXPECT_EQ(a->refCount(), refsA) << "the replaced picture is released";
+        EXPECT_EQ(b->refCount(), refsB + 1);
+        host->setProperty(obj, "DestinationPicture", a);
+        EXPECT_EQ(a->refCount(), refsA + 1);
+
+        // Run replaces the assigned destination with its own result.
+        EXPECT_TRUE(runAudited(*host, obj));
+        EXPECT_EQ(a->refCount(), refsA);
+        Ref result = destinationOf(*host, obj);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->refCount(), 2) << "one for the object, one for this test";
+
+        // A second run replaces the result and drops the first one.
+        EXPECT_TRUE(runAudited(*host, obj));
+        EXPECT_EQ(result->refCount(), 1);
+
+        // Close releases both pictures; a second Close is harmless.
+        for (int i = 0; i < 2; ++i)
+            closeAudited(*host, obj);
+        EXPECT_EQ(b->refCount(), refsB);
+        EXPECT_TRUE(std::holds_alternative<Nil>(host->getProperty(obj, "SourcePicture")));
+        EXPECT_FALSE(hasDestination(*host, obj));
+        EXPECT_FALSE(runAudited(*host, obj)) << "no source after Close";
+
+        // The object can be given a source again after Close.
+        host->setProperty(obj, "SourcePicture", a);
+        EXPECT_TRUE(runAudited(*host, obj));
+        EXPECT_TRUE(hasDestination(*host, obj));
+
+        // Destroying the object releases what it holds.
+        obj.reset();
+        EXPECT_EQ(a->refCount(), refsA);
+        qrxtest::expectQuiet(*host);
+    }
+    const qrx::Audit end = host->audit();
+    EXPECT_EQ(end.liveObjects, base.liveObjects);
+    EXPECT_EQ(end.references, base.references);
+    qrxtest::expectQuiet(*host);
+}
+
+// Close keeps the settings: the rectangle, the table and the weights survive it.
+TEST_P(FilterLifecycle, CloseKeepsSettings) {
+    auto host = qrxtest::loadHost();
+    Ref obj = host->newInstance(className(GetParam()));
+    setRectangle(*host, obj, 1, 2, 3, 4);
+    if (GetParam() == FilterKind::Lut3D) {
+        assignTable(*host, obj, 5, 6, 7, 1, 12.25);
+    } else {
+        host->setProperty(obj, "FactorGreen", 0.75);
+        host->setProperty(obj, "SepiaBlue", -9);
+    }
+    closeAudited(*host, obj);
+    EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, "MinX")), 1);
+    EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, "MinY")), 2);
+    EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, "MaxX")), 3);
+    EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, "MaxY")), 4);
+    if (GetParam() == FilterKind::Lut3D) {
+        EXPECT_EQ(readTable(*host, obj, 5, 6, 7, 1), 12.25);
+    } else {
+        EXPECT_EQ(std::get<double>(host->getProperty(obj, "FactorGreen")), 0.75);
+        EXPECT_EQ(std::get<int32_t>(host->getProperty(obj, "SepiaBlue")), -9);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClasses, FilterLifecycle,
+                         testing::Values(FilterKind::Lut3D, FilterKind::Sepia),
+                         [](const auto& info) {
+                             return std::string(info.param == FilterKind::Lut3D ? "Lut3D"
+                                                                                : "Sepia");
+                         });
+
+// Many objects of both classes sharing one source, some with results, are destroyed with a clean
+// audit.
+TEST(FilterLifecycleMany, ManyObjectsLeaveACleanAudit) {
+    auto host = qrxtest::loadHost();
+    const qrx::Audit base = host->audit();
+    {
+        Ref pic = host->pictureFromImage(qrxtest::patternImage(5, 5, false));
+        std::vector<Ref> objects;
+        for (int i = 0; i < 20; ++i) {
+            objects.push_back(
+                host->newInstance(className(i % 2 ? FilterKind::Lut3D : FilterKind::Sepia)));
+            host->setProperty(objects.back(), "SourcePicture", pic);
+            if (i % 3 == 0) {
+                EXPECT_TRUE(runAudited(*host, objects.back()));
+            }
+        }
+        EXPECT_EQ(pic->refCount(), 21);
+    }
+    const qrx::Audit end = host->audit();
+    EXPECT_EQ(end.liveObjects, base.liveObjects);
+    EXPECT_EQ(end.references, base.references);
+    qrxtest::expectQuiet(*host);
+}
+
+// ---- registration ------------------------------------------------------------------------------
+
+struct ExpectedProperty {
+    const char* name;
+    const char* type;
+    bool direct;
+    uint32_t offset;
+};
+
+uint32_t roundedTo16(size_t size) {
+    return uint32_t((size + 15) / 16 * 16);
+}
+
+class FilterRegistration : public testing::TestWithParam<std::optional<double>> {};
+
+TEST_P(FilterRegistration, ClassesArriveAsDescribed) {
+    qrx::HostConfig config;
+    config.version = GetParam();
+    auto host = qrxtest::loadHost(config);
+    EXPECT_TRUE(host->registrationErrors().empty());
+    const bool consoleFlags = GetParam() && *GetParam() >= 2010.029;
+
+    // Sepia first, then Lut3D, both before the Picture extension.
+    const auto log = host->registrationLog();
+    auto at = [&](const std::string& s) {
+        return std::find(log.begin(), log.end(), s) - log.begin();
+    };
+    EXPECT_LT(at("class PictureSepiaQRX"), at("class PictureLut3DQRX"));
+    EXPECT_LT(at("class PictureLut3DQRX"), at("extension Picture"));
+    EXPECT_LT(at("extension Picture"), long(log.size()));
+
+    const qrx::ClassInfo* lut = host->findClass("PictureLut3DQRX");
+    const qrx::ClassInfo* sep = host->findClass("PictureSepiaQRX");
+    ASSERT_NE(lut, nullptr);
+    ASSERT_NE(sep, nullptr);
+    EXPECT_EQ(lut->dataSize, roundedTo16(sizeof(Lut3DClassData)));
+    EXPECT_EQ(sep->dataSize, roundedTo16(sizeof(PictureSepiaClassData)));
+    EXPECT_EQ(lut->flags, 4u);
+    EXPECT_EQ(sep->flags, 0u);
+
+    const ExpectedProperty lutProps[] = {
+        {"SourcePicture", "Picture", true, offsetof(Lut3DClassData, SourcePicture)},
+        {"DestinationPicture", "Picture", true, offsetof(Lut3DClassData, DestinationPicture)},
+        {"MaxX", "Integer", true, offsetof(Lut3DClassData, MaxX)},
+        {"MinX", "Integer", true, offsetof(Lut3DClassData, MinX)},
+        {"MaxY", "Integer", true, offsetof(Lut3DClassData, MaxY)},
+        {"MinY", "Integer", true, offsetof(Lut3DClassData, MinY)},
+    };
+    const ExpectedProperty sepProps[] = {
+        {"SourcePicture", "Picture", true, offsetof(PictureSepiaClassData, SourcePicture)},
+        {"DestinationPicture", "Picture", true,
+         offsetof(PictureSepiaClassData, DestinationPicture)},
+        {"MaxX", "Integer", true, offsetof(PictureSepiaClassData, MaxX)},
+        {"MinX", "Integer", true, offsetof(PictureSepiaClassData, MinX)},
+        {"MaxY", "Integer", true, offsetof(PictureSepiaClassData, MaxY)},
+        {"MinY", "Integer", true, offsetof(PictureSepiaClassData, MinY)},
+        {"SepiaRed", "Integer", true, offsetof(PictureSepiaClassData, SepiaRed)},
+        {"SepiaGreen", "Integer", true, offsetof(PictureSepiaClassData, SepiaGreen)},
+        {"SepiaBlue", "Integer", true, offsetof(PictureSepiaClassData, SepiaBlue)},
+        {"FactorRed", "Double", false, 0},
+        {"FactorBlue", "Double", false, 0},
+        {"FactorGreen", "Double", false, 0},
+    };
+    auto checkProperties = [](const qrx::ClassInfo& cls, std::span<const ExpectedProperty> want,
+                              uint32_t flags) {
+        ASSERT_EQ(cls.properties.size(), want.size()) << cls.name;
+        for (size_t i = 0; i < want.size(); ++i) {
+            const qrx::PropertyInfo& p = cls.properties[i];
+            SCOPED_TRACE(cls.name + "." + want[i].name);
+            EXPECT_EQ(p.name, want[i].name);
+            EXPECT_EQ(p.type.name, want[i].type);
+            EXPECT_EQ(p.direct(), want[i].direct);
+            EXPECT_EQ(p.setter == REALstandardSetter, want[i].direct);
+            if (want[i].direct) {
+                EXPECT_EQ(p.offset, want[i].offset);
+            }
+            EXPECT_EQ(p.flags, flags);
+        }
+    };
+    checkProperties(*lut, lutProps, consoleFlags ? 4u : 0u);
+    checkProperties(*sep, sepProps, 0u);
+
+    struct ExpectedMethod {
+        const char* declaration;
+        bool assignable;
+    };
+    const ExpectedMethod lutMethods[] = {
+        {"Close", false},
+        {"Run as boolean", false},
+        {"Table(r as UInt32, g as UInt32, b as UInt32, x as UInt32) as double", true},
+    };
+    const ExpectedMethod sepMethods[] = {{"Close", false}, {"Run as boolean", false}};
+    auto checkMethods = [](const qrx::ClassInfo& cls, std::span<const ExpectedMethod> want,
+                           uint32_t flags) {
+        ASSERT_EQ(cls.methods.size(), want.size()) << cls.name;
+        for (size_t i = 0; i < want.size(); ++i) {
+            SCOPED_TRACE(cls.name + " " + want[i].declaration);
+            EXPECT_EQ(cls.methods[i].decl.text, want[i].declaration);
+            EXPECT_EQ(cls.methods[i].setter != nullptr, want[i].assignable);
+            EXPECT_EQ(cls.methods[i].flags, flags);
+        }
+    };
+    checkMethods(*lut, lutMethods, consoleFlags ? 4u : 0u);
+    checkMethods(*sep, sepMethods, 0u);
+    // Close is the destructor itself.
+    EXPECT_EQ(lut->methods[0].function, reinterpret_cast<void*>(lut->destructor));
+    EXPECT_EQ(sep->methods[0].function, reinterpret_cast<void*>(sep->destructor));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, FilterRegistration,
+                         testing::Values(std::optional<double>(2019.1),
+                                         std::optional<double>(2010.029),
+                                         std::optional<double>(2010.028), std::nullopt),
+                         [](const auto& info) {
+                             if (!info.param) return std::string("no_version");
+                             std::string s = std::to_string(*info.param);
+                             for (char& ch : s)
+                                 if (ch == '.') ch = '_';
+                             return "v" + s;
+                         });
+
+} // namespace
