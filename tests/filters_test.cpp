@@ -18,6 +18,9 @@
 #include "filters/lut3d_data.h"
 #include "filters/sepia.h"
 #include "filters/sepia_data.h"
+#include "host/entry.h"
+#include "host/services.h"
+#include "host/tables.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -940,5 +943,38 @@ INSTANTIATE_TEST_SUITE_P(Versions, FilterRegistration,
                                  if (ch == '.') ch = '_';
                              return "v" + s;
                          });
+
+// The class records as built, adapted for a new host and put back: the rounding of the data
+// size and the translated flags are undone, so a later load starts from the same tables.
+TEST(FilterTables, AdaptationIsUndoneByRestore) {
+    ResetPluginState();
+    ASSERT_EQ(registeredClasses.size(), 2u);
+    EXPECT_EQ(registeredClasses[0], &PictureSepiaClass);
+    EXPECT_EQ(registeredClasses[1], &Lut3DClass);
+    EXPECT_EQ(Lut3DClass.dataSize, sizeof(Lut3DClassData));
+    EXPECT_EQ(PictureSepiaClass.dataSize, sizeof(PictureSepiaClassData));
+    EXPECT_EQ(Lut3DClass.properties[0].flags, 0x40000u);
+    EXPECT_EQ(Lut3DClass.methods[2].flags, 0x40000u);
+
+    gHostVersion = 2019.1;
+    for (REALclassDefinition* record : registeredClasses) {
+        FixConsoleFlags(record);
+        MyREALRegisterClass(record); // no resolver: the host call is a no-op
+    }
+    EXPECT_EQ(Lut3DClass.dataSize % 16, 0u);
+    EXPECT_EQ(PictureSepiaClass.dataSize % 16, 0u);
+    EXPECT_EQ(Lut3DClass.properties[0].flags, 4u);
+    EXPECT_EQ(Lut3DClass.methods[2].flags, 4u);
+    EXPECT_EQ(Lut3DClass.flags, 4u);
+
+    ResetPluginState();
+    EXPECT_EQ(Lut3DClass.dataSize, sizeof(Lut3DClassData));
+    EXPECT_EQ(PictureSepiaClass.dataSize, sizeof(PictureSepiaClassData));
+    for (int i = 0; i < Lut3DClass.propertyCount; ++i)
+        EXPECT_EQ(Lut3DClass.properties[i].flags, 0x40000u) << i;
+    for (int i = 0; i < Lut3DClass.methodCount; ++i)
+        EXPECT_EQ(Lut3DClass.methods[i].flags, 0x40000u) << i;
+    EXPECT_EQ(Lut3DClass.flags, 4u);
+}
 
 } // namespace
