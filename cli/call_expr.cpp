@@ -89,7 +89,8 @@ class Parser {
             size_t open = column();
             ++pos_;
             skipBlanks();
-            if (!atEnd() && s_[pos_] == ')') {
+            if (atEnd()) throw CallSyntaxError(open, "'(' is never closed");
+            if (s_[pos_] == ')') {
                 ++pos_;
             } else {
                 for (;;) {

@@ -1,0 +1,324 @@
+// The built qrx, run as users run it, on the bundled sample picture.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_util_test.h"
+#include "image_io.h"
+
+namespace {
+
+using nlohmann::json;
+using qrx::Image;
+using qrxclitest::readFile;
+using qrxclitest::runQrx;
+using qrxclitest::ScratchDir;
+using qrxclitest::writeFile;
+
+const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
+const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
+
+bool contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+// Inside the rectangle every component is inverted; outside, nothing was written, so the pixels
+// show what a new picture holds: opaque white.
+void expectInvertedRectangle(const Image& src, const Image& out, int left, int top, int width,
+                             int height) {
+    ASSERT_EQ(out.width, src.width);
+    ASSERT_EQ(out.height, src.height);
+    EXPECT_FALSE(out.hasAlpha);
+    int wrong = 0;
+    for (int y = 0; y < src.height; ++y)
+        for (int x = 0; x < src.width; ++x) {
+            bool inside = x >= left && x < left + width && y >= top && y < top + height;
+            const uint8_t* s = src.pixel(x, y);
+            const uint8_t* o = out.pixel(x, y);
+            for (int c = 0; c < 3; ++c) {
+                int want = inside ? 255 - s[c] : 255;
+                if (o[c] != want && wrong++ < 5)
+                    ADD_FAILURE() << "pixel (" << x << ", " << y << ") component " << c << ": "
+                                  << int(o[c]) << ", want " << want;
+            }
+            if (o[3] != 255 && wrong++ < 5) ADD_FAILURE() << "alpha at " << x << ", " << y;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+struct HostArgs {
+    std::string name;
+    std::vector<std::string> args;
+    std::string ext;
+};
+
+class InvertRectangle : public testing::TestWithParam<HostArgs> {};
+void PrintTo(const HostArgs& c, std::ostream* os) {
+    *os << c.name;
+}
+
+TEST_P(InvertRectangle, WritesExactlyTheInvertedRectangle) {
+    ScratchDir dir;
+    std::string out = (dir / ("out" + GetParam().ext)).string();
+    std::vector<std::string> args = {"call"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    args.insert(args.end(), {"--on", kSample, "InvertQRX(5, 5, 120, 80)", "-o", out});
+    auto r = runQrx(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "result = <Picture 160x120>\n");
+    EXPECT_EQ(r.err, "");
+    expectInvertedRectangle(qrx::readImage(kSample), qrx::readImage(out), 5, 5, 120, 80);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out" + GetParam().ext});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, InvertRectangle,
+    testing::Values(HostArgs{"default", {}, ".png"}, HostArgs{"pam", {}, ".pam"},
+                    HostArgs{"layout1", {"--layout", "1"}, ".png"},
+                    HostArgs{"layout2", {"--layout", "2"}, ".png"},
+                    HostArgs{"layout4", {"--layout", "4"}, ".png"},
+                    HostArgs{"layout5", {"--layout", "5"}, ".ppm"},
+                    HostArgs{"layout6", {"--layout", "6"}, ".png"},
+                    HostArgs{"console", {"--host", "console"}, ".png"},
+                    HostArgs{"web_no_version", {"--host", "web", "--host-version", "none"}, ".png"},
+                    HostArgs{"older_desktop", {"--host-version", "2011.0"}, ".png"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(QrxCall, WholePictureInversionTwiceRestoresTheSample) {
+    ScratchDir dir;
+    std::string once = (dir / "once.pam").string(), twice = (dir / "twice.pam").string();
+    ASSERT_EQ(runQrx({"call", "--on", kSample, "InvertQRX", "-o", once}).code, 0);
+    ASSERT_EQ(runQrx({"call", "--on", once, "InvertQRX()", "-o", twice}).code, 0);
+    Image src = qrx::readImage(kSample);
+    expectInvertedRectangle(src, qrx::readImage(once), 0, 0, src.width, src.height);
+    EXPECT_EQ(qrx::readImage(twice).rgba, src.rgba);
+}
+
+TEST(QrxCall, JsonOutputIsOneObject) {
+    ScratchDir dir;
+    std::string out = (dir / "o.png").string();
+    auto r = runQrx({"call", "--on", kSample, "InvertGrayQRX(0, 0, -1, -1)", "-o", out, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    json j = json::parse(r.out);
+    ASSERT_TRUE(j.is_object());
+    EXPECT_EQ(j.size(), 3u);
+    EXPECT_EQ(j["result"], (json{{"width", 160}, {"height", 120}, {"path", out}}));
+    EXPECT_EQ(j["byref"], json::object());
+    EXPECT_TRUE(j["exception"].is_null());
+
+    // Without -o the picture has no path.
+    r = runQrx({"call", "--on", kSample, "InvertQRX", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(json::parse(r.out)["result"]["path"].is_null());
+}
+
+TEST(QrxCall, AlphaPictureGivesAnAlphaResult) {
+    ScratchDir dir;
+    std::string out = (dir / "o.pam").string();
+    auto r = runQrx({"call", "--on", kSampleAlpha, "InvertQRX(0, 0, 10, 10)", "-o", out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    Image img = qrx::readImage(out);
+    EXPECT_TRUE(img.hasAlpha);
+    EXPECT_EQ(img.pixel(3, 3)[3], 255); // processed pixels are opaque
+}
+
+TEST(QrxCall, GlobalMethodWithPictureArgumentAndNilResult) {
+    ScratchDir dir;
+    std::string out = (dir / "t.png").string();
+    auto r = runQrx({"call", "TintPictureQRX(\"" + kSample + "\", &c808080, &cA0522D)", "-o", out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    Image img = qrx::readImage(out);
+    EXPECT_EQ(img.width, 160);
+    EXPECT_EQ(img.height, 120);
+
+    // A nil picture where a picture is expected: exit code 1, nothing written.
+    std::string none = (dir / "none.png").string();
+    r = runQrx({"call", "TintPictureQRX(nil, &c808080, &cA0522D)", "-o", none, "--json"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.err, "returned nil where a picture was expected")) << r.err;
+    json j = json::parse(r.out);
+    EXPECT_TRUE(j["result"].is_null());
+    EXPECT_TRUE(j["exception"].is_null());
+    EXPECT_FALSE(std::filesystem::exists(none));
+}
+
+struct UsageCase {
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<std::string> inMessage;
+};
+
+class QrxUsage : public testing::TestWithParam<UsageCase> {};
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+TEST_P(QrxUsage, ExitsWithTwoAndSaysWhy) {
+    ScratchDir dir;
+    std::vector<std::string> args;
+    for (const std::string& a : GetParam().args) {
+        std::string s = a;
+        for (std::string::size_type p; (p = s.find("$DIR")) != std::string::npos;)
+            s.replace(p, 4, dir.path().string());
+        for (std::string::size_type p; (p = s.find("$SAMPLE")) != std::string::npos;)
+            s.replace(p, 7, kSample);
+        args.push_back(s);
+    }
+    writeFile(dir / "broken.png", "\x89PNG but not really");
+    auto r = runQrx(args);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    for (const std::string& part : GetParam().inMessage)
+        EXPECT_TRUE(contains(r.err, part)) << "'" << part << "' not in: " << r.err;
+    // No output file of any kind is left.
+    auto entries = dir.entries();
+    EXPECT_EQ(entries, std::vector<std::string>{"broken.png"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, QrxUsage,
+    testing::Values(
+        UsageCase{"unknown_method",
+                  {"call", "--on", "$SAMPLE", "InvertQR(1, 2, 3, 4)", "-o", "$DIR/o.png"},
+                  {"Picture has no method 'InvertQR'", "did you mean InvertQRX"}},
+        UsageCase{"global_called_on_picture",
+                  {"call", "--on", "$SAMPLE", "TintPictureQRX(nil, &c000000, &c000000)"},
+                  {"it is a global method: leave out --on"}},
+        UsageCase{"picture_method_without_on",
+                  {"call", "InvertQRX"},
+                  {"no global method 'InvertQRX'", "--on PICTURE"}},
+        UsageCase{"missing_file",
+                  {"call", "--on", "$DIR/missing.png", "InvertQRX", "-o", "$DIR/o.png"},
+                  {"--on", "missing.png", "No such file"}},
+        UsageCase{"broken_file",
+                  {"call", "--on", "$DIR/broken.png", "InvertQRX", "-o", "$DIR/o.png"},
+                  {"broken.png", "PNG"}},
+        UsageCase{
+            "broken_argument_file",
+            {"call", "TintPictureQRX($DIR/broken.png, &c000000, &c000000)", "-o", "$DIR/o.png"},
+            {"argument 1 (source as picture)", "broken.png"}},
+        UsageCase{"no_overload",
+                  {"call", "--on", "$SAMPLE", "InvertQRX(1, 2)", "-o", "$DIR/o.png"},
+                  {"no overload of Picture.InvertQRX",
+                   "InvertQRX(left as integer,top as integer,width as integer,height as integer) "
+                   "as picture",
+                   "InvertQRX as picture"}},
+        UsageCase{"wrong_argument_type",
+                  {"call", "--on", "$SAMPLE", "InvertQRX(1, 2, 3, true)"},
+                  {"argument 4 (height as integer): 'true' is not an integer"}},
+        UsageCase{"syntax", {"call", "--on", "$SAMPLE", "InvertQRX(1, 2"}, {"column 10", "^"}},
+        UsageCase{"output_type",
+                  {"call", "--on", "$SAMPLE", "InvertQRX", "-o", "$DIR/o.jpg"},
+                  {"-o", "o.jpg", "unknown picture file type"}},
+        UsageCase{"output_directory_missing",
+                  {"call", "--on", "$SAMPLE", "InvertQRX", "-o", "$DIR/no/such/o.png"},
+                  {"-o", "o.png"}},
+        UsageCase{
+            "bad_layout", {"call", "--layout", "7", "--on", "$SAMPLE", "InvertQRX"}, {"--layout"}},
+        UsageCase{
+            "bad_host", {"call", "--host", "server", "--on", "$SAMPLE", "InvertQRX"}, {"--host"}},
+        UsageCase{"bad_version",
+                  {"call", "--host-version", "new", "--on", "$SAMPLE", "InvertQRX"},
+                  {"--host-version", "'new'"}},
+        UsageCase{"no_command", {}, {"subcommand"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(QrxList, JsonHoldsTheInvertDeclarationsInOrder) {
+    auto r = runQrx({"list", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["pluginVersion"], 9);
+    const json* picture = nullptr;
+    for (const json& c : j["classes"])
+        if (c["name"] == "Picture") picture = &c;
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ((*picture)["builtIn"], true);
+    std::vector<std::string> decls;
+    for (const json& m : (*picture)["extensions"]) {
+        std::string d = m["declaration"];
+        if (d.starts_with("Invert")) decls.push_back(d);
+        EXPECT_EQ(m["assignable"], d.starts_with("EmbeddedMaskQRX")) << d;
+    }
+    const std::vector<std::string> want = {
+        "InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture",
+        "InvertQRX as picture",
+        "InvertGrayQRX(left as integer,top as integer,width as integer,height as integer) as "
+        "picture",
+        "InvertGrayQRX as picture"};
+    EXPECT_EQ(decls, want);
+    for (const json& m : (*picture)["extensions"]) {
+        if (std::string(m["declaration"]).starts_with("Invert")) {
+            EXPECT_EQ(m["flags"], 4) << "console marker turned into the console-safe flag";
+        }
+    }
+}
+
+TEST(QrxList, FlagsAreThoseTheHostReceived) {
+    // Below 2010.029 the console markers are removed without becoming host flags.
+    auto r = runQrx({"list", "--json", "--host-version", "2009.0"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    json j = json::parse(r.out);
+    bool seen = false;
+    for (const json& c : j["classes"]) {
+        if (c["name"] != "Picture") continue;
+        for (const json& m : c["extensions"]) {
+            if (m["declaration"] == "InvertQRX as picture") {
+                EXPECT_EQ(m["flags"], 0);
+                seen = true;
+            }
+        }
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST(QrxList, TextListsClassesPropertiesAndGlobals) {
+    auto r = runQrx({"list"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const char* part :
+         {"class PictureSepiaQRX", "property SourcePicture as Picture", "direct, offset",
+          "property FactorRed as Double", "getter, setter", "class PictureLut3DQRX", "assignable",
+          "extension Picture", "  method InvertQRX as picture  flags 0x4", "global methods"})
+        EXPECT_TRUE(contains(r.out, part)) << part;
+    // Registration order: the sepia class, the lookup-table class, Picture, the globals.
+    size_t sepia = r.out.find("class PictureSepiaQRX"), lut = r.out.find("class PictureLut3DQRX"),
+           pic = r.out.find("extension Picture"), globals = r.out.find("global methods");
+    EXPECT_LT(sepia, lut);
+    EXPECT_LT(lut, pic);
+    EXPECT_LT(pic, globals);
+}
+
+TEST(QrxPlugin, FoundBesideTheToolOrThroughTheEnvironment) {
+    auto r = runQrx({"list", "--json"}, false, "env -u QRX_PLUGIN");
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = runQrx({"list", "--json"}, false, std::string("QRX_PLUGIN=") + QRX_TEST_PLUGIN);
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = runQrx({"list"}, false, "QRX_PLUGIN=/nonexistent/libqrxplugin.so");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(contains(r.err, "/nonexistent/libqrxplugin.so")) << r.err;
+    // --plugin comes before the environment.
+    r = runQrx({"--plugin", "/nonexistent/other.so", "list"}, false,
+               std::string("QRX_PLUGIN=") + QRX_TEST_PLUGIN);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(contains(r.err, "cannot load the plugin /nonexistent/other.so")) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(QrxHelp, EveryCommandHasHelpWithAnExample) {
+    for (const char* cmd : {"", "list", "call"}) {
+        std::vector<std::string> args;
+        if (*cmd) args.push_back(cmd);
+        args.push_back("--help");
+        auto r = runQrx(args);
+        EXPECT_EQ(r.code, 0) << cmd;
+        EXPECT_TRUE(contains(r.out, "qrx ")) << cmd;
+        EXPECT_TRUE(contains(r.out, "Example")) << cmd;
+    }
+    auto r = runQrx({"call", "--help"});
+    for (const char* part : {"--host", "--host-version", "--layout", "--alpha-layout", "--on", "-o",
+                             "--json", "2019.1", "alpha info 3", "alpha info 1"})
+        EXPECT_TRUE(contains(r.out, part)) << part;
+}
+
+} // namespace
