@@ -321,4 +321,87 @@ TEST(QrxHelp, EveryCommandHasHelpWithAnExample) {
         EXPECT_TRUE(contains(r.out, part)) << part;
 }
 
+// Declarations the plugin in this build registers on Picture, read once through qrx list.
+bool pictureMethodRegistered(const std::string& declaration) {
+    static const std::vector<std::string> decls = [] {
+        std::vector<std::string> out;
+        auto r = runQrx({"list", "--json"});
+        if (r.code != 0) return out;
+        for (const json& c : json::parse(r.out)["classes"])
+            if (c["name"] == "Picture")
+                for (const json& m : c["extensions"])
+                    out.push_back(m["declaration"]);
+        return out;
+    }();
+    return std::find(decls.begin(), decls.end(), declaration) != decls.end();
+}
+
+#define REQUIRE_METHOD(decl)                                                                       \
+    if (!pictureMethodRegistered(decl)) GTEST_SKIP() << "the plugin does not register " << decl
+
+TEST(QrxCall, HostExceptionExitsWithOne) {
+    REQUIRE_METHOD("ReplaceRedChannelQRX(RedChannel as picture) as picture");
+    ScratchDir dir;
+    std::string out = (dir / "o.png").string();
+    auto r = runQrx({"call", "--on", kSample, "ReplaceRedChannelQRX(nil)", "-o", out});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "result = nil\n");
+    EXPECT_TRUE(contains(r.err, "raised NilObjectException: The channel picture is nil.")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    r = runQrx({"call", "--on", kSample, "ReplaceRedChannelQRX(nil)", "--json"});
+    EXPECT_EQ(r.code, 1);
+    json j = json::parse(r.out);
+    EXPECT_EQ(j["exception"],
+              (json{{"class", "NilObjectException"}, {"message", "The channel picture is nil."}}));
+    EXPECT_TRUE(j["result"].is_null());
+}
+
+TEST(QrxCall, ByrefOutputsArePrintedUnderTheirNames) {
+    REQUIRE_METHOD(
+        "FindPicture(pic as picture, byref x as integer, byref y as integer) as boolean");
+    ScratchDir dir;
+    // A piece of the colour gradient, which occurs nowhere else in the sample.
+    Image src = qrx::readImage(kSample);
+    Image part;
+    part.width = 8;
+    part.height = 6;
+    for (int y = 0; y < part.height; ++y)
+        for (int x = 0; x < part.width; ++x) {
+            const uint8_t* p = src.pixel(100 + x, 10 + y);
+            part.rgba.insert(part.rgba.end(), p, p + 4);
+        }
+    std::string partPath = (dir / "part piece.png").string();
+    qrx::writeImage(partPath, part);
+
+    auto r = runQrx({"call", "--on", kSample, "FindPicture(\"" + partPath + "\", px, py)"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "result = true\npx = 100\npy = 10\n");
+
+    r = runQrx({"call", "--on", kSample, "FindPicture(\"" + partPath + "\", px, py)", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(
+        json::parse(r.out),
+        (json{{"result", true}, {"byref", {{"px", 100}, {"py", 10}}}, {"exception", nullptr}}));
+}
+
+TEST(QrxCall, PictureChangedInPlaceIsWritten) {
+    REQUIRE_METHOD("ScrollVerticalQRX(delta as integer, wrap as boolean, scrollmask as boolean) "
+                   "as boolean");
+    ScratchDir dir;
+    std::string out = (dir / "s.pam").string();
+    auto r = runQrx({"call", "--on", kSample, "ScrollVerticalQRX(30, true, false)", "-o", out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "result = true\n");
+    Image src = qrx::readImage(kSample), got = qrx::readImage(out);
+    ASSERT_EQ(got.height, src.height);
+    ASSERT_EQ(got.width, src.width);
+    int wrong = 0;
+    for (int y = 0; y < src.height; ++y)
+        for (int x = 0; x < src.width; ++x)
+            wrong += !std::equal(src.pixel(x, y), src.pixel(x, y) + 4,
+                                 got.pixel(x, (y + 30) % src.height));
+    EXPECT_EQ(wrong, 0);
+}
+
 } // namespace
