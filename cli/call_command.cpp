@@ -95,6 +95,7 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "Defaults: --host desktop, --host-version 2019.1, pictures without alpha in alpha info 3\n"
         "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque white\n"
         "(with alpha: transparent black), so pixels a method does not write show as such.\n"
+        "The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
         "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected;\n"
         "2 bad usage, unknown method, no fitting overload, unreadable input.\n"
         "Examples:\n"

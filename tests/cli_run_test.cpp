@@ -321,23 +321,27 @@ TEST(QrxHelp, EveryCommandHasHelpWithAnExample) {
         EXPECT_TRUE(contains(r.out, part)) << part;
 }
 
-// Declarations the plugin in this build registers on Picture, read once through qrx list.
-bool pictureMethodRegistered(const std::string& declaration) {
+// Declarations the plugin in this build registers on Picture and as global methods, read once
+// through qrx list.
+bool registered(const std::string& declaration) {
     static const std::vector<std::string> decls = [] {
         std::vector<std::string> out;
         auto r = runQrx({"list", "--json"});
         if (r.code != 0) return out;
-        for (const json& c : json::parse(r.out)["classes"])
+        json j = json::parse(r.out);
+        for (const json& c : j["classes"])
             if (c["name"] == "Picture")
                 for (const json& m : c["extensions"])
                     out.push_back(m["declaration"]);
+        for (const json& m : j["globalMethods"])
+            out.push_back(m["declaration"]);
         return out;
     }();
     return std::find(decls.begin(), decls.end(), declaration) != decls.end();
 }
 
 #define REQUIRE_METHOD(decl)                                                                       \
-    if (!pictureMethodRegistered(decl)) GTEST_SKIP() << "the plugin does not register " << decl
+    if (!registered(decl)) GTEST_SKIP() << "the plugin does not register " << decl
 
 TEST(QrxCall, HostExceptionExitsWithOne) {
     REQUIRE_METHOD("ReplaceRedChannelQRX(RedChannel as picture) as picture");
@@ -402,6 +406,31 @@ TEST(QrxCall, PictureChangedInPlaceIsWritten) {
             wrong += !std::equal(src.pixel(x, y), src.pixel(x, y) + 4,
                                  got.pixel(x, (y + 30) % src.height));
     EXPECT_EQ(wrong, 0);
+}
+
+TEST(QrxCall, StringResultGoesToTheOutputFileAsRawBytes) {
+    REQUIRE_METHOD("PicturetoBinaryStringQRX(p as picture) as string");
+    REQUIRE_METHOD("BinaryStringtoPictureQRX(data as String) as Picture");
+    ScratchDir dir;
+    std::string bin = (dir / "pic.bin").string(), back = (dir / "back.png").string();
+    auto r = runQrx({"call", "PicturetoBinaryStringQRX(" + kSample + ")", "-o", bin, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string bytes = readFile(bin);
+    ASSERT_EQ(bytes.size(), 40u + 160 * 120 * 3);
+    EXPECT_EQ(bytes.substr(0, 4), "PPIC");
+    Image src = qrx::readImage(kSample);
+    EXPECT_EQ(uint8_t(bytes[40]), src.pixel(0, 0)[0]);
+    EXPECT_TRUE(json::parse(r.out)["result"].is_string());
+
+    r = runQrx({"call", "BinaryStringtoPictureQRX(" + bin + ")", "-o", back});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(qrx::readImage(back).rgba, src.rgba);
+
+    // A string that is not a picture gives nil: exit code 1.
+    writeFile(dir / "junk.bin", "PPIC but too short");
+    r = runQrx({"call", "BinaryStringtoPictureQRX(" + (dir / "junk.bin").string() + ")"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "result = nil\n");
 }
 
 } // namespace
