@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <set>
 
 namespace qrxtest {
 
@@ -91,15 +92,33 @@ qrx::Image patternImage(int width, int height, bool hasAlpha, unsigned seed) {
 
 namespace {
 
-qrx::CallResult audited(qrx::Host& host, const std::function<qrx::CallResult()>& call) {
+// The call consumes its argument list; a copy kept here holds the arguments alive across both
+// audits, so the only differences are the references the arguments dropped and what came back.
+qrx::CallResult audited(qrx::Host& host, std::vector<qrx::Value> args,
+                        const std::function<qrx::CallResult(std::vector<qrx::Value>)>& call) {
+    const std::vector<qrx::Value> keep = args;
+    std::set<const qrx::Object*> passed;
+    long argRefs = 0;
+    for (const qrx::Value& v : args)
+        if (auto* r = std::get_if<qrx::Ref>(&v); r && *r) {
+            passed.insert(r->get());
+            ++argRefs;
+        }
     qrx::Audit before = host.audit();
-    qrx::CallResult r = call();
+    qrx::CallResult r = call(std::move(args));
     qrx::Audit after = host.audit();
-    long extra = std::holds_alternative<qrx::Ref>(r.result) ? 1 : 0;
+    long newObjects = 0, newRefs = 0;
+    auto count = [&](const qrx::Value& v) {
+        if (auto* ref = std::get_if<qrx::Ref>(&v); ref && *ref) {
+            ++newRefs;
+            if (!passed.count(ref->get())) ++newObjects;
+        }
+    };
+    count(r.result);
     for (const qrx::Value& v : r.byRef)
-        if (std::holds_alternative<qrx::Ref>(v)) ++extra;
-    EXPECT_EQ(after.liveObjects, before.liveObjects + size_t(extra)) << "objects leaked";
-    EXPECT_EQ(after.references, before.references + extra) << "references leaked";
+        count(v);
+    EXPECT_EQ(long(after.liveObjects), long(before.liveObjects) + newObjects) << "objects leaked";
+    EXPECT_EQ(after.references, before.references - argRefs + newRefs) << "references leaked";
     EXPECT_EQ(after.descriptionLocks, 0) << "description lock held after the call";
     EXPECT_EQ(after.stringData, 0) << "string data not disposed";
     EXPECT_TRUE(after.violations.empty())
@@ -111,12 +130,14 @@ qrx::CallResult audited(qrx::Host& host, const std::function<qrx::CallResult()>&
 
 qrx::CallResult auditedCall(qrx::Host& host, const qrx::Ref& self, const std::string& name,
                             std::vector<qrx::Value> args) {
-    return audited(host, [&] { return host.call(self, name, std::move(args)); });
+    return audited(host, std::move(args),
+                   [&](std::vector<qrx::Value> a) { return host.call(self, name, std::move(a)); });
 }
 
 qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
                               std::vector<qrx::Value> args) {
-    return audited(host, [&] { return host.callGlobal(name, std::move(args)); });
+    return audited(host, std::move(args),
+                   [&](std::vector<qrx::Value> a) { return host.callGlobal(name, std::move(a)); });
 }
 
 void expectQuiet(const qrx::Host& host) {
@@ -127,6 +148,8 @@ void expectQuiet(const qrx::Host& host) {
         << "host violation: " << (a.violations.empty() ? "" : a.violations.front());
 }
 
-std::string caseName(const testing::TestParamInfo<HostCase>& info) { return info.param.name; }
+std::string caseName(const testing::TestParamInfo<HostCase>& info) {
+    return info.param.name;
+}
 
 } // namespace qrxtest

@@ -196,28 +196,11 @@ std::vector<ToneCase> toneCases() {
     return cases;
 }
 
-// A global call with its audit. The picture among the arguments holds a reference of its own
-// that the call's argument list drops on return, so it is not counted as one the call took.
-qrx::CallResult auditedGlobalWithPicture(qrx::Host& host, const std::string& method,
-                                         std::vector<Value> args) {
-    long argumentRefs = 0;
-    for (const Value& v : args)
-        if (std::holds_alternative<Ref>(v)) ++argumentRefs;
-    const qrx::Audit before = host.audit();
-    qrx::CallResult r = host.callGlobal(method, std::move(args));
-    const qrx::Audit after = host.audit();
-    const long extra = std::holds_alternative<Ref>(r.result) ? 1 : 0;
-    EXPECT_EQ(after.references, before.references - argumentRefs + extra) << "references leaked";
-    EXPECT_EQ(after.liveObjects, before.liveObjects + size_t(extra)) << "objects leaked";
-    qrxtest::expectQuiet(host);
-    return r;
-}
-
 qrx::CallResult callTone(qrx::Host& host, const Ref& pic, const std::string& method, bool global,
                          std::vector<Value> args) {
     if (!global) return qrxtest::auditedCall(host, pic, method, std::move(args));
     args.insert(args.begin(), pic);
-    return auditedGlobalWithPicture(host, method, std::move(args));
+    return qrxtest::auditedGlobal(host, method, std::move(args));
 }
 
 // A small picture: chosen colours first (the extremes, the pivot and its neighbours, the pixels of
@@ -487,8 +470,8 @@ INSTANTIATE_TEST_SUITE_P(Tone, ToneLiterals, testing::ValuesIn(allCases()), host
 // A nil source gives nil, without an exception and without a leak.
 TEST(Tone, TintOfNilIsNil) {
     auto host = qrxtest::loadHost();
-    auto r = auditedGlobalWithPicture(*host, "TintPictureQRX",
-                                      {qrx::Nil{}, Color{0x4C961D}, Color{0xFFE6B4}});
+    auto r = qrxtest::auditedGlobal(*host, "TintPictureQRX",
+                                    {qrx::Nil{}, Color{0x4C961D}, Color{0xFFE6B4}});
     EXPECT_FALSE(r.exception);
     EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result));
 }
