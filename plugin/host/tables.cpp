@@ -22,7 +22,11 @@ template <class Fn> void* Function(Fn* fn) {
 
 } // namespace
 
+// Rows stay in registration order. A "// slot" line marks where rows of methods still to come go.
 REALmethodDefinition pictureMethods[] = {
+    // slot 1 ColornessQRX
+    // slot 2-4 ScrollVerticalQRX, ScrollHorizontalQRX, ScrollQRX
+    // slot 5 HasMaskQRX
     {Function(ContrastAbsBrightnessPicture3), nullptr,
      "ChangeContrastBrightnessAbsoluteQRX(ContrastRed as double, ContrastGreen as double, "
      "ContrastBlue as double, BrightnessRed as double, BrightnessGreen as double, BrightnessBlue "
@@ -68,8 +72,15 @@ REALmethodDefinition pictureMethods[] = {
      "picture",
      kConsole},
     {Function(InvertGrayPicture2), nullptr, "InvertGrayQRX as picture", kConsole},
+    // slot 21-22 ExtractColorRectangleMaskQRX (rectangle, whole picture)
+    // slot 23 EmbeddedMaskQRX
+    // slot 24-26 CountColorQRX, CountColorsQRX, TransformColorsQRX
+    // slot 27-28 ReplaceColorQRX, ExtractColorQRX
     {Function(SaturationPicture), nullptr, "ChangeSaturationQRX(Amount as integer) as picture",
      kConsole},
+    // slot 30-32 ReplaceRedChannelQRX, ReplaceGreenChannelQRX, ReplaceBlueChannelQRX
+    // slot 33 FindPicture
+    // slot 34-39 isWhiteQRX, isWhiteQRX(rect), isBlackQRX, isBlackQRX(rect), isGrayQRX, isGrayQRX(rect)
 };
 
 REALclassDefinition pictureClass = {
@@ -228,10 +239,13 @@ static_assert(offsetof(PictureSepiaClassData, SepiaBlue) == 56);
 namespace {
 
 std::array gGlobalMethodRows{
+    // slot 1-2 BinaryStringtoPictureQRX, PicturetoBinaryStringQRX
+    // slot 3-4 CombinePicturesQRX, MergePictureQRX
     REALmethodDefinition{Function(TintPicture), nullptr,
                          "TintPictureQRX(source as picture, GreyBase as color, SepiaBase as "
                          "color) as picture",
                          kConsole},
+    // slot 6 RenderSamplesQRX
 };
 std::array<REALclassDefinition*, 2> gClassRecords{&PictureSepiaClass, &Lut3DClass};
 
