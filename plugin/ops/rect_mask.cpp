@@ -1,0 +1,124 @@
+#include "ops/rect_mask.h"
+
+#include "host/helpers.h"
+#include "ops/layout_walk.h"
+#include "ops/skeleton.h"
+#include "pixels/editor.h"
+
+namespace {
+
+// A byte map of the picture with a frame of one byte on every side that stays 0, so neighbour
+// tests at the picture's edges read the frame instead of leaving the map.
+struct FramedMap {
+    unsigned char* bytes;
+    long long stride; // W + 2
+
+    unsigned char& at(int32_t x, int32_t y) const { return bytes[(y + 1) * stride + (x + 1)]; }
+};
+
+bool RowHasColour(const FramedMap& m, int32_t y, int32_t left, int32_t right) {
+    for (int32_t x = left; x <= right; ++x)
+        if (m.at(x, y)) return true;
+    return false;
+}
+
+bool ColumnHasColour(const FramedMap& m, int32_t x, int32_t top, int32_t bottom) {
+    for (int32_t y = top; y <= bottom; ++y)
+        if (m.at(x, y)) return true;
+    return false;
+}
+
+// Finds the areas of the colour map one by one and marks their rectangles in the rectangle map.
+void CoverAreas(const FramedMap& colour, const FramedMap& rect, int32_t W, int32_t H) {
+    for (;;) {
+        int32_t startX = -1, startY = -1;
+        for (int32_t y = 0; y < H && startY < 0; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                if (colour.at(x, y)) {
+                    startX = x;
+                    startY = y;
+                    break;
+                }
+        if (startY < 0) return;
+
+        int32_t top = startY, bottom = startY, left = startX, right = startX;
+        bool moved = true;
+        while (moved) {
+            // Rows use the columns as the pass found them; columns use the rows as the row steps
+            // left them.
+            const int32_t passLeft = left, passRight = right;
+            moved = false;
+            if (RowHasColour(colour, top - 1, passLeft, passRight)) --top, moved = true;
+            if (RowHasColour(colour, bottom + 1, passLeft, passRight)) ++bottom, moved = true;
+            if (ColumnHasColour(colour, passLeft - 1, top, bottom)) --left, moved = true;
+            if (ColumnHasColour(colour, passRight + 1, top, bottom)) ++right, moved = true;
+        }
+        for (int32_t y = top; y <= bottom; ++y)
+            for (int32_t x = left; x <= right; ++x) {
+                colour.at(x, y) = 0;
+                rect.at(x, y) = 1;
+            }
+    }
+}
+
+} // namespace
+
+REALpicture ExtractColorRectangleMaskQRX(REALpicture pic, int32_t left, int32_t top, int32_t width,
+                                         int32_t height) {
+    PictureReader reader;
+    if (!reader.GetPictureReader(pic)) return nullptr;
+    const int32_t W = reader.width;
+    const int32_t H = reader.height;
+    const long long mapSize = (static_cast<long long>(W) + 2) * (static_cast<long long>(H) + 2);
+    auto* colourBytes = static_cast<unsigned char*>(AllocateClearMemory(mapSize));
+    auto* rectBytes = static_cast<unsigned char*>(AllocateClearMemory(mapSize));
+    PictureWriter writer;
+    if (!colourBytes || !rectBytes || !writer.NewPictureWriter(W, H)) {
+        FreeMemoryNow(colourBytes);
+        FreeMemoryNow(rectBytes);
+        reader.clear();
+        return nullptr;
+    }
+    const FramedMap colour{colourBytes, static_cast<long long>(W) + 2};
+    const FramedMap rect{rectBytes, static_cast<long long>(W) + 2};
+
+    const PixelSpan span = ResolveRectangle(left, top, width, height, W, H, OmittedWhen::Negative);
+    if (span.x0 < span.x1 && span.y0 < span.y1) {
+        for (int32_t y = 0; y < span.y0; ++y)
+            reader.AddPixelRow();
+        const RBPixelType type = reader.pixelType;
+        WithLayoutGroup(type, [&](auto group) {
+            for (int32_t y = span.y0; y < span.y1; ++y) {
+                const uint32_t* row = reader.rowPointer;
+                for (int32_t x = span.x0; x < span.x1; ++x) {
+                    int r, g, b;
+                    Components<decltype(group)::value>(type, row[x], r, g, b);
+                    colour.at(x, y) = (r != g || g != b) ? 1 : 0;
+                }
+                reader.AddPixelRow();
+            }
+        });
+    }
+
+    CoverAreas(colour, rect, W, H);
+
+    uint32_t black = 0, white = 0;
+    EncodePixel(writer.pixelType, 0, 0, 0, black);
+    EncodePixel(writer.pixelType, 255, 255, 255, white);
+    for (int32_t y = 0; y < H; ++y) {
+        uint32_t* dst = writer.rowPointer;
+        for (int32_t x = 0; x < W; ++x)
+            dst[x] = rect.at(x, y) ? black : white;
+        writer.AddPixelRow();
+    }
+
+    REALpicture result = writer.RenderPictureWriter();
+    FreeMemoryNow(colourBytes);
+    FreeMemoryNow(rectBytes);
+    reader.clear();
+    return result;
+}
+
+REALpicture ExtractColorRectangleMaskQRX2(REALpicture pic) {
+    return ExtractColorRectangleMaskQRX(pic, 0, 0, -1, -1);
+}
