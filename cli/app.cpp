@@ -31,6 +31,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     CallOptions callOpts;
     CLI::App* list = addListCommand(app, ctx, listOpts);
     CLI::App* call = addCallCommand(app, ctx, callOpts);
+    Lut3DOptions lut3dOpts;
+    SepiaOptions sepiaOpts;
+    CLI::App* lut3d = addLut3DCommand(app, ctx, lut3dOpts);
+    CLI::App* sepia = addSepiaCommand(app, ctx, sepiaOpts);
 
     try {
         app.parse(argc, argv);
@@ -46,6 +50,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     try {
         if (list->parsed()) return runList(ctx, listOpts);
         if (call->parsed()) return runCall(ctx, callOpts);
+        if (lut3d->parsed()) return runLut3D(ctx, lut3dOpts);
+        if (sepia->parsed()) return runSepia(ctx, sepiaOpts);
         err << "qrx: no command given\n";
         return kExitUsage;
     } catch (const ExitError& e) {

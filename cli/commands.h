@@ -29,11 +29,30 @@ struct CallOptions {
     bool json = false;
 };
 
+struct Lut3DOptions {
+    std::string cube;
+    std::optional<std::string> rect;
+    std::string input;
+    std::string output;
+};
+
+struct SepiaOptions {
+    std::optional<std::string> weights;
+    std::optional<std::string> offsets;
+    std::optional<std::string> rect;
+    std::string input;
+    std::string output;
+};
+
 CLI::App* addListCommand(CLI::App& app, Context& ctx, ListOptions& opts);
 CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts);
+CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts);
+CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts);
 
 // Running a command; failures are thrown as ExitError.
 int runList(Context& ctx, const ListOptions& opts);
 int runCall(Context& ctx, const CallOptions& opts);
+int runLut3D(Context& ctx, const Lut3DOptions& opts);
+int runSepia(Context& ctx, const SepiaOptions& opts);
 
 } // namespace qrx::cli

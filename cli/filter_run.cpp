@@ -1,0 +1,146 @@
+#include "filter_run.h"
+
+#include <charconv>
+#include <cmath>
+#include <ostream>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "errors.h"
+#include "image_io.h"
+
+namespace qrx::cli {
+
+namespace {
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::vector<std::string_view> fields(const std::string& option, const std::string& text,
+                                     size_t count, const char* form) {
+    std::vector<std::string_view> out;
+    std::string_view rest = text;
+    while (true) {
+        size_t comma = rest.find(',');
+        out.push_back(trimmed(rest.substr(0, comma)));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    if (out.size() != count)
+        throw UsageError(option + ": '" + text + "' is not " + form + " (" + std::to_string(count) +
+                         " values separated by commas)");
+    return out;
+}
+
+template <class T> T parseField(const std::string& option, std::string_view field) {
+    std::string_view f = field;
+    if (!f.empty() && f.front() == '+') f.remove_prefix(1);
+    T v{};
+    // One sign at most: "+-1" and "++1" are refused.
+    bool ok = !f.empty() && f.front() != '+' && !(f.front() == '-' && f.size() < field.size());
+    if (ok) {
+        auto [end, ec] = std::from_chars(f.data(), f.data() + f.size(), v);
+        ok = ec == std::errc() && end == f.data() + f.size();
+    }
+    if constexpr (std::is_floating_point_v<T>) ok = ok && std::isfinite(v);
+    if (!ok)
+        throw UsageError(option + ": '" + std::string(field) + "' is not " +
+                         (std::is_floating_point_v<T> ? "a number" : "a 32-bit integer"));
+    return v;
+}
+
+} // namespace
+
+std::array<int32_t, 4> parseRect(const std::string& option, const std::string& text) {
+    auto f = fields(option, text, 4, "MINX,MINY,MAXX,MAXY");
+    std::array<int32_t, 4> out{};
+    for (size_t i = 0; i < 4; ++i)
+        out[i] = parseField<int32_t>(option, f[i]);
+    return out;
+}
+
+std::array<int32_t, 3> parseIntegers3(const std::string& option, const std::string& text) {
+    auto f = fields(option, text, 3, "R,G,B");
+    std::array<int32_t, 3> out{};
+    for (size_t i = 0; i < 3; ++i)
+        out[i] = parseField<int32_t>(option, f[i]);
+    return out;
+}
+
+std::array<double, 3> parseNumbers3(const std::string& option, const std::string& text) {
+    auto f = fields(option, text, 3, "R,G,B");
+    std::array<double, 3> out{};
+    for (size_t i = 0; i < 3; ++i)
+        out[i] = parseField<double>(option, f[i]);
+    return out;
+}
+
+Image readInputImage(const std::string& path) {
+    try {
+        return readImage(path);
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("IN: ") + e.what());
+    }
+}
+
+void checkOutputPath(const std::string& path) {
+    try {
+        imageFormatFor(path);
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("-o: ") + e.what());
+    }
+}
+
+int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input,
+                    const std::optional<std::array<int32_t, 4>>& rect, const std::string& output) {
+    const std::string cls = obj->className();
+    try {
+        Ref source = host.pictureFromImage(input);
+        host.setProperty(obj, "SourcePicture", source);
+        std::array<int32_t, 4> r = rect.value_or(std::array<int32_t, 4>{0, 0, 0, 0});
+        host.setProperty(obj, "MinX", r[0]);
+        host.setProperty(obj, "MinY", r[1]);
+        host.setProperty(obj, "MaxX", r[2]);
+        host.setProperty(obj, "MaxY", r[3]);
+    } catch (const CallError& e) {
+        throw UsageError(e.what());
+    }
+
+    CallResult res;
+    try {
+        res = host.call(obj, "Run", {});
+    } catch (const CallError& e) {
+        throw UsageError(e.what());
+    }
+    if (res.exception) {
+        ctx.err << "qrx: " << cls << ".Run raised " << res.exception->className << ": "
+                << res.exception->message << "\n";
+        return kExitCallFailed;
+    }
+    const bool* ok = std::get_if<bool>(&res.result);
+    if (!ok || !*ok) {
+        ctx.err << "qrx: " << cls << ".Run answered false: no result picture\n";
+        return kExitCallFailed;
+    }
+    Value dest = host.getProperty(obj, "DestinationPicture");
+    const Ref* ref = std::get_if<Ref>(&dest);
+    const Picture* pic = ref ? ref->as<Picture>() : nullptr;
+    if (!pic) {
+        ctx.err << "qrx: " << cls << ".Run answered true but DestinationPicture is nil\n";
+        return kExitCallFailed;
+    }
+    try {
+        writeImage(output, pic->toImage());
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("-o: ") + e.what());
+    }
+    return kExitOk;
+}
+
+} // namespace qrx::cli
