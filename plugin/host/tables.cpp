@@ -7,8 +7,11 @@
 #include "filters/lut3d.h"
 #include "filters/sepia.h"
 #include "ops/brightness.h"
+#include "ops/channels.h"
+#include "ops/combine.h"
 #include "ops/contrast.h"
 #include "ops/custom.h"
+#include "ops/find.h"
 #include "ops/invert.h"
 #include "ops/tint.h"
 
@@ -78,8 +81,14 @@ REALmethodDefinition pictureMethods[] = {
     // slot 27-28 ReplaceColorQRX, ExtractColorQRX
     {Function(SaturationPicture), nullptr, "ChangeSaturationQRX(Amount as integer) as picture",
      kConsole},
-    // slot 30-32 ReplaceRedChannelQRX, ReplaceGreenChannelQRX, ReplaceBlueChannelQRX
-    // slot 33 FindPicture
+    {Function(ReplaceRedChannel), nullptr, "ReplaceRedChannelQRX(RedChannel as picture) as picture",
+     kConsole},
+    {Function(ReplaceGreenChannel), nullptr,
+     "ReplaceGreenChannelQRX(GreenChannel as picture) as picture", kConsole},
+    {Function(ReplaceBlueChannel), nullptr,
+     "ReplaceBlueChannelQRX(BlueChannel as picture) as picture", kConsole},
+    {Function(FindPicture), nullptr,
+     "FindPicture(pic as picture, byref x as integer, byref y as integer) as boolean", kConsole},
     // slot 34-39 isWhiteQRX, isWhiteQRX(rect), isBlackQRX, isBlackQRX(rect), isGrayQRX, isGrayQRX(rect)
 };
 
@@ -240,7 +249,13 @@ namespace {
 
 std::array gGlobalMethodRows{
     // slot 1-2 BinaryStringtoPictureQRX, PicturetoBinaryStringQRX
-    // slot 3-4 CombinePicturesQRX, MergePictureQRX
+    REALmethodDefinition{Function(CombinePicturesQRX), nullptr,
+                         "CombinePicturesQRX(red as picture, blue as picture, green as picture) "
+                         "as picture",
+                         kConsole},
+    REALmethodDefinition{Function(MergePicture), nullptr,
+                         "MergePictureQRX(source1 as picture, source2 as picture) as picture",
+                         kConsole},
     REALmethodDefinition{Function(TintPicture), nullptr,
                          "TintPictureQRX(source as picture, GreyBase as color, SepiaBase as "
                          "color) as picture",
