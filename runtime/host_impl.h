@@ -112,6 +112,10 @@ bool knownEncoding(uint32_t encoding);
 void drawPicture(Picture& dest, const Picture& src, int32_t x, int32_t y, int32_t w, int32_t h,
                  int32_t sx, int32_t sy, int32_t sw, int32_t sh);
 
+// The description of a desktop picture on a legacy host: an offscreen world over its rows
+// (legacy.cpp).
+REALpictureDescription legacyDescription(Picture& p);
+
 // The C functions behind the service names (services.cpp): null for a name the host does not
 // know.
 void* serviceFunction(std::string_view name);

@@ -290,7 +290,11 @@ bool lockDescription2(REALpicture pic, REALpictureDescription* desc) {
         if (!p || !desc) return false;
         if (p->form() == PictureForm::Bitmap) {
             if (p->bitmapLockFails) return false;
-            *desc = {kPictureTypeBitmapContext, p->bitmapContext(), p->width(), p->height(), {}};
+            if (Host::current()->config().legacyPictures)
+                *desc = legacyDescription(*p);
+            else
+                *desc = {
+                    kPictureTypeBitmapContext, p->bitmapContext(), p->width(), p->height(), {}};
         } else {
             *desc = {kPictureTypeTrueColorImage, p->trueColorImage(), p->width(), p->height(), {}};
         }

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "host/entry.h"
+#include "host/legacy_shims.h"
 #include "host/tables.h"
 #include "pixels/editor.h"
 
@@ -78,6 +79,7 @@ void ResetPluginState() {
     gHostVersion = 0.0;
     IsDesktop = false;
     IsConsole = false;
+    ResetLegacyShims();
     RestoreRegistrationTables();
 }
 

@@ -13,6 +13,8 @@
 #include "ops/custom.h"
 #include "ops/find.h"
 #include "ops/invert.h"
+#include "ops/masks.h"
+#include "ops/scroll.h"
 #include "ops/tint.h"
 
 namespace {
@@ -28,8 +30,15 @@ template <class Fn> void* Function(Fn* fn) {
 // Rows stay in registration order. A "// slot" line marks where rows of methods still to come go.
 REALmethodDefinition pictureMethods[] = {
     // slot 1 ColornessQRX
-    // slot 2-4 ScrollVerticalQRX, ScrollHorizontalQRX, ScrollQRX
-    // slot 5 HasMaskQRX
+    {Function(ScrollVerticalQRX), nullptr,
+     "ScrollVerticalQRX(delta as integer, wrap as boolean, scrollmask as boolean) as boolean", 0},
+    {Function(ScrollHorizontalQRX), nullptr,
+     "ScrollHorizontalQRX(delta as integer, wrap as boolean, scrollmask as boolean) as boolean", 0},
+    {Function(ScrollQRX), nullptr,
+     "ScrollQRX(deltaX as integer, deltaY as integer, wrap as boolean, scrollmask as boolean) as "
+     "boolean",
+     0},
+    {Function(PictureHasMask), nullptr, "HasMaskQRX as boolean", kConsole},
     {Function(ContrastAbsBrightnessPicture3), nullptr,
      "ChangeContrastBrightnessAbsoluteQRX(ContrastRed as double, ContrastGreen as double, "
      "ContrastBlue as double, BrightnessRed as double, BrightnessGreen as double, BrightnessBlue "
@@ -76,7 +85,8 @@ REALmethodDefinition pictureMethods[] = {
      kConsole},
     {Function(InvertGrayPicture2), nullptr, "InvertGrayQRX as picture", kConsole},
     // slot 21-22 ExtractColorRectangleMaskQRX (rectangle, whole picture)
-    // slot 23 EmbeddedMaskQRX
+    {Function(GetEmbededMask), Function(SetEmbededMask),
+     "EmbeddedMaskQRX(swap as boolean) as picture", kConsole},
     // slot 24-26 CountColorQRX, CountColorsQRX, TransformColorsQRX
     // slot 27-28 ReplaceColorQRX, ExtractColorQRX
     {Function(SaturationPicture), nullptr, "ChangeSaturationQRX(Amount as integer) as picture",

@@ -42,6 +42,16 @@ struct HostConfig {
     // white, pictures with an alpha channel start transparent black.
     uint8_t plainFill[4] = {255, 255, 255, 255};
     uint8_t alphaFill[4] = {0, 0, 0, 0};
+    // Desktop pictures report themselves to the two-argument description lock as offscreen worlds
+    // (type 4) over their own rows, which the legacy drawing calls scroll; the band a scroll
+    // uncovers becomes opaque white.
+    bool legacyPictures = false;
+    // The frameworks folder named to the frameworks stand-in; empty: "frameworks" beside the
+    // runtime library. With hideLegacyLibrary no folder is named: the legacy library is missing.
+    std::filesystem::path frameworksFolder;
+    bool hideLegacyLibrary = false;
+    // Legacy drawing functions withheld from the plugin ("ScrollRect", "NewRgn", ...).
+    std::set<std::string> hiddenLegacyFunctions;
 };
 
 // A method as registered: a plugin method, a built-in method or a global method.

@@ -79,6 +79,9 @@ class Picture : public Object {
 
     // The separate mask picture a picture may carry (REALGetPictureMask), or null.
     Ref mask;
+    // The offscreen world a legacy host describes the picture's rows with, made at the first
+    // two-argument description lock.
+    std::shared_ptr<void> legacyWorld;
 
     // Description locks currently held, and cache clears seen.
     int descriptionLocks = 0;
