@@ -111,6 +111,10 @@ bool knownEncoding(uint32_t encoding);
 // nearest-neighbour into dest's rectangle x, y, w, h, clipped to dest (drawing.cpp).
 void drawPicture(Picture& dest, const Picture& src, int32_t x, int32_t y, int32_t w, int32_t h,
                  int32_t sx, int32_t sy, int32_t sw, int32_t sh);
+// Draws the line (x1, y1)-(x2, y2) with a penWidth by penHeight pen whose top-left corner follows
+// the line, in foreColor (host colour value), clipped to dest (drawing.cpp).
+void drawLine(Picture& dest, uint32_t foreColor, int32_t penWidth, int32_t penHeight, int32_t x1,
+              int32_t y1, int32_t x2, int32_t y2);
 
 // The description of a desktop picture on a legacy host: an offscreen world over its rows
 // (legacy.cpp).

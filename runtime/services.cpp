@@ -322,11 +322,14 @@ void pictureClearCache(REALpicture pic) {
     });
 }
 
-// Lines are recorded only; nothing is drawn yet.
+// Lines are drawn into the Graphics' picture with its pen, and recorded as asked for.
 void graphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     guardedVoid("RuntimeGraphicsDrawLine", [&] {
-        if (Graphics* gr = lookup<Graphics>("RuntimeGraphicsDrawLine", g))
-            gr->lines.push_back({x1, y1, x2, y2});
+        Graphics* gr = lookup<Graphics>("RuntimeGraphicsDrawLine", g);
+        if (!gr) return;
+        gr->lines.push_back({x1, y1, x2, y2});
+        if (Picture* p = gr->picture())
+            drawLine(*p, gr->foreColor, gr->penWidth, gr->penHeight, x1, y1, x2, y2);
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include "filters/lut3d.h"
 #include "filters/sepia.h"
+#include "ops/binary_string.h"
 #include "ops/brightness.h"
 #include "ops/channels.h"
 #include "ops/combine.h"
@@ -14,6 +15,7 @@
 #include "ops/find.h"
 #include "ops/invert.h"
 #include "ops/masks.h"
+#include "ops/render_samples.h"
 #include "ops/scroll.h"
 #include "ops/tint.h"
 
@@ -258,7 +260,10 @@ static_assert(offsetof(PictureSepiaClassData, SepiaBlue) == 56);
 namespace {
 
 std::array gGlobalMethodRows{
-    // slot 1-2 BinaryStringtoPictureQRX, PicturetoBinaryStringQRX
+    REALmethodDefinition{Function(BinaryStringtoPicture), nullptr,
+                         "BinaryStringtoPictureQRX(data as String) as Picture", kConsole},
+    REALmethodDefinition{Function(PicturetoBinaryString), nullptr,
+                         "PicturetoBinaryStringQRX(p as picture) as string", kConsole},
     REALmethodDefinition{Function(CombinePicturesQRX), nullptr,
                          "CombinePicturesQRX(red as picture, blue as picture, green as picture) "
                          "as picture",
@@ -270,7 +275,13 @@ std::array gGlobalMethodRows{
                          "TintPictureQRX(source as picture, GreyBase as color, SepiaBase as "
                          "color) as picture",
                          kConsole},
-    // slot 6 RenderSamplesQRX
+    REALmethodDefinition{
+        Function(RenderSamples), nullptr,
+        "RenderSamplesQRX(Samples as memoryblock, SampleCount as integer, Smooth as integer, "
+        "Width as integer, Height as integer, outlinewidth as integer, BackColor as "
+        "color=&c88B5C4, ForeColor as color=&c274C5A, OutLineColor as color=&c203F4E, Bits as "
+        "Integer = 8, AutoScale as boolean = false) as Picture",
+        kConsole},
 };
 std::array<REALclassDefinition*, 2> gClassRecords{&PictureSepiaClass, &Lut3DClass};
 

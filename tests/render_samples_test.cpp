@@ -1,0 +1,767 @@
+// Waveform rendering: "RenderSamplesQRX" through the runtime on every host configuration against a
+// scalar reference of the rendering, hand-worked pictures, the anti-aliased line routine point by
+// point, the outline pen as handed to the host, and the runtime's rectangular-pen line drawing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "host/entry.h"
+#include "host/services.h"
+#include "host_impl.h"
+#include "ops/render_samples.h"
+#include "qrx/host.h"
+#include "support.h"
+
+namespace {
+
+using qrx::Color;
+using qrx::Picture;
+using qrx::Ref;
+using qrx::Value;
+using qrxtest::HostCase;
+
+constexpr uint32_t kBack = 0x88B5C4, kFore = 0x274C5A, kLine = 0x203F4E;
+
+// ---- Scalar reference of a rendering -------------------------------------------------------
+
+struct RenderArgs {
+    std::vector<uint8_t> block;
+    int32_t sampleCount = 0, smooth = 1, width = 0, height = 0, outline = 0;
+    uint32_t back = kBack, fore = kFore, line = kLine;
+    int32_t bits = 8;
+    bool autoScale = false;
+};
+
+struct Rendered {
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb; // 0xRRGGBB, top row first
+    std::vector<std::array<int32_t, 4>> penLines;
+    uint32_t& at(int x, int y) { return rgb[size_t(y) * width + x]; }
+};
+
+int32_t refRow(double v, int mid) {
+    const double t = v + mid;
+    if (std::isnan(t) || t <= -2147483649.0 || t >= 2147483648.0)
+        return std::numeric_limits<int32_t>::min();
+    return int32_t(std::trunc(t));
+}
+
+int refSample(const std::vector<uint8_t>& b, int bits, size_t i) {
+    if (bits == 7) return int8_t(b[i]);
+    if (bits == 8) return int(b[i]) - 128;
+    const int raw = b[2 * i] | (b[2 * i + 1] << 8); // x86: little-endian
+    return bits == 15 ? int(int16_t(raw)) : raw - 32768;
+}
+
+// Xiaolin Wu's line as plotted points (x, y, weight), 16-bit fixed point.
+std::vector<std::array<int, 3>> refWu(int x0, int y0, int x1, int y1) {
+    std::vector<std::array<int, 3>> pts;
+    if (y0 > y1) std::swap(x0, x1), std::swap(y0, y1);
+    pts.push_back({x0, y0, 0});
+    int dir = x1 >= x0 ? 1 : -1;
+    int dx = std::abs(x1 - x0), dy = y1 - y0;
+    if (dy == 0 || dx == 0 || dx == dy) {
+        int n = std::max(dx, dy);
+        for (int i = 1; i <= n; ++i)
+            pts.push_back({x0 + (dy == 0 || dx == dy ? i * dir : 0), y0 + (dy == 0 ? 0 : i), 0});
+        return pts;
+    }
+    unsigned e = 0, a = dy > dx ? (unsigned(dx) << 16) / dy : (unsigned(dy) << 16) / dx;
+    int x = x0, y = y0;
+    for (int i = 0; i < std::max(dx, dy) - 1; ++i) {
+        unsigned next = (e + a) & 0xFFFF;
+        bool carry = next <= e;
+        e = next;
+        int w = int(e >> 8);
+        if (dy > dx) {
+            x += carry ? dir : 0;
+            ++y;
+            pts.push_back({x, y, w});
+            pts.push_back({x + dir, y, 255 - w});
+        } else {
+            y += carry ? 1 : 0;
+            x += dir;
+            pts.push_back({x, y, w});
+            pts.push_back({x, y + 1, 255 - w});
+        }
+    }
+    pts.push_back({x1, y1, 0});
+    return pts;
+}
+
+std::optional<Rendered> refRender(const RenderArgs& a) {
+    if (a.bits != 7 && a.bits != 8 && a.bits != 15 && a.bits != 16) return std::nullopt;
+    const int bps = a.bits <= 8 ? 1 : 2;
+    const int64_t inBlock = int64_t(a.block.size()) / bps;
+    const int64_t N = a.sampleCount > 0 ? std::min<int64_t>(a.sampleCount, inBlock) : inBlock;
+    const int64_t W = a.width > 0 ? a.width : N;
+    const int H = a.height > 0 ? a.height : 500;
+    if (W < 1 || W > 32767 || H > 32767) return std::nullopt;
+    std::vector<double> neg(W), pos(W);
+    double peak = 0;
+    for (int64_t x = 0; x < W; ++x) {
+        int64_t s = int64_t(double(x) / double(W) * double(N));
+        int64_t e = int64_t(double(x + 1) / double(W) * double(N));
+        if (e <= s) { // an empty column holds the previous values
+            neg[x] = x ? neg[x - 1] : 0;
+            pos[x] = x ? pos[x - 1] : 0;
+            continue;
+        }
+        int64_t P = 0, M = 0;
+        for (int64_t i = s; i < e; ++i) {
+            int v = refSample(a.block, a.bits, size_t(i));
+            (v >= 0 ? P : M) += v;
+        }
+        neg[x] = double(M) / (double(e - s) * 0.5);
+        pos[x] = double(P) / (double(e - s) * 0.5);
+        peak = std::max({peak, pos[x], -neg[x]});
+    }
+    const double R = a.autoScale ? 2 * peak : (a.bits <= 8 ? 127 : 32767);
+    double D = R;
+    const double alpha = a.smooth == -1 ? 0 : 2.0 / (a.smooth + 1.0);
+    if (alpha > 0) {
+        for (auto* v : {&neg, &pos}) {
+            std::vector<double> src = *v;
+            (*v)[0] = src[0] * (1 - alpha) + src[0] * alpha;
+            for (int64_t x = 1; x < W; ++x)
+                (*v)[x] = (*v)[x - 1] * (1 - alpha) + src[x] * alpha;
+        }
+        D = alpha * R + (1 - alpha) * R;
+    }
+    for (auto* v : {&neg, &pos})
+        for (double& d : *v)
+            d = D == 0 ? 0 : d * H / D;
+
+    Rendered r;
+    r.width = int(W);
+    r.height = H;
+    r.rgb.assign(size_t(W) * H, a.back & 0xFFFFFF);
+    const int mid = H / 2;
+    for (int x = 0; x < W; ++x)
+        for (double v : {neg[x], pos[x]}) {
+            int y = refRow(v, mid);
+            int lo = std::clamp(std::min(mid, y), 0, H - 1),
+                hi = std::clamp(std::max(mid, y), 0, H - 1);
+            for (int row = lo; row <= hi; ++row)
+                r.at(x, row) = a.fore & 0xFFFFFF;
+        }
+    auto outlineRow = [&](double v) { return std::clamp(refRow(v, mid), -32768, 32767); };
+    if (a.outline == 1) {
+        auto plot = [&](int x, int y, int w) {
+            if (x < 0 || y < 0 || x >= r.width || y >= H) return;
+            uint32_t& p = r.at(x, y);
+            uint32_t out = 0;
+            for (int sh : {16, 8, 0}) {
+                int c = (p >> sh) & 0xFF, o = (a.line >> sh) & 0xFF;
+                out |= uint32_t((c * w + o * (255 - w)) / 255) << sh;
+            }
+            p = out;
+        };
+        int px = 0, pn = mid, pp = mid;
+        for (int x = 0; x < W; ++x) {
+            int yn = outlineRow(neg[x]), yp = outlineRow(pos[x]);
+            for (auto& q : refWu(px, pn, x, yn))
+                plot(q[0], q[1], q[2]);
+            for (auto& q : refWu(px, pp, x, yp))
+                plot(q[0], q[1], q[2]);
+            px = x, pn = yn, pp = yp;
+        }
+    } else if (a.outline >= 2) {
+        const int h = a.outline / 2;
+        int px = 0, pn = mid, pp = mid;
+        for (int x = 0; x < W; ++x) {
+            int yn = outlineRow(neg[x]), yp = outlineRow(pos[x]);
+            r.penLines.push_back({px - h, pn - h, x - h, yn - h});
+            r.penLines.push_back({px - h, pp - h, x - h, yp - h});
+            px = x, pn = yn, pp = yp;
+        }
+    }
+    return r;
+}
+
+// ---- Runs through the runtime --------------------------------------------------------------
+
+std::vector<Value> argsOf(qrx::Host& host, const RenderArgs& a) {
+    return {host.newMemoryBlock(a.block),
+            a.sampleCount,
+            a.smooth,
+            a.width,
+            a.height,
+            a.outline,
+            Color{a.back},
+            Color{a.fore},
+            Color{a.line},
+            a.bits,
+            a.autoScale};
+}
+
+// The picture's colours as 0xRRGGBB; every pixel must be opaque.
+Rendered colorsOf(const Picture& pic) {
+    Rendered r;
+    r.width = pic.width();
+    r.height = pic.height();
+    r.rgb.resize(size_t(r.width) * r.height);
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x) {
+            uint8_t p[4];
+            pic.rgba(x, y, p);
+            EXPECT_EQ(p[3], 255) << "at " << x << "," << y;
+            r.at(x, y) = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        }
+    return r;
+}
+
+Rendered renderThroughHost(qrx::Host& host, const RenderArgs& a) {
+    qrx::CallResult res = qrxtest::auditedGlobal(host, "RenderSamplesQRX", argsOf(host, a));
+    EXPECT_FALSE(res.exception);
+    const Ref* ref = std::get_if<Ref>(&res.result);
+    if (!ref || !*ref) {
+        ADD_FAILURE() << "no picture";
+        return {};
+    }
+    return colorsOf(*ref->as<Picture>());
+}
+
+void expectSamePixels(const Rendered& got, const Rendered& want) {
+    ASSERT_EQ(got.width, want.width);
+    ASSERT_EQ(got.height, want.height);
+    int shown = 0;
+    for (int y = 0; y < want.height; ++y)
+        for (int x = 0; x < want.width; ++x)
+            if (got.rgb[size_t(y) * want.width + x] != want.rgb[size_t(y) * want.width + x] &&
+                ++shown <= 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex
+                              << got.rgb[size_t(y) * want.width + x] << " instead of "
+                              << want.rgb[size_t(y) * want.width + x];
+}
+
+std::vector<uint8_t> randomBlock(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> b(n);
+    for (auto& v : b)
+        v = uint8_t(rng());
+    return b;
+}
+
+// A sine of the given period in samples, in the format of bits, amplitude as a fraction of full
+// scale.
+std::vector<uint8_t> sineBlock(int count, int bits, double period, double amplitude) {
+    std::vector<uint8_t> b;
+    for (int i = 0; i < count; ++i) {
+        double s = std::sin(2 * M_PI * i / period) * amplitude;
+        if (bits <= 8) {
+            int v = int(std::lround(s * 127));
+            b.push_back(uint8_t(bits == 8 ? v + 128 : v));
+        } else {
+            int v = int(std::lround(s * 32767));
+            uint16_t w = uint16_t(bits == 16 ? v + 32768 : v);
+            b.push_back(uint8_t(w));
+            b.push_back(uint8_t(w >> 8));
+        }
+    }
+    return b;
+}
+
+class RenderOnHost : public testing::TestWithParam<HostCase> {
+  protected:
+    void SetUp() override { host = qrxtest::loadHost(GetParam().config); }
+    std::unique_ptr<qrx::Host> host;
+};
+
+TEST_P(RenderOnHost, SilenceShowsOnlyTheMiddleRow) {
+    RenderArgs a;
+    a.block.assign(1024, 128);
+    a.width = 256;
+    a.height = 41;
+    Rendered got = renderThroughHost(*host, a);
+    ASSERT_EQ(got.width, 256);
+    ASSERT_EQ(got.height, 41);
+    for (int y = 0; y < 41; ++y)
+        for (int x = 0; x < 256; ++x)
+            ASSERT_EQ(got.at(x, y), y == 20 ? kFore : kBack) << x << "," << y;
+}
+
+TEST_P(RenderOnHost, AlternatingFullScaleSamplesOneColumnEach) {
+    RenderArgs a;
+    for (int i = 0; i < 8; ++i)
+        a.block.push_back(i % 2 ? 0x80 : 0x7F); // 127, -128 as signed bytes
+    a.bits = 7;
+    a.height = 100;
+    // AutoScale: the peak is 256 (the -128 column), R = 512; 254 * 100 / 512 = 49.6 reaches row
+    // 99, -256 * 100 / 512 = -50 reaches row 0.
+    a.autoScale = true;
+    Rendered got = renderThroughHost(*host, a);
+    ASSERT_EQ(got.width, 8);
+    for (int x = 0; x < 8; ++x)
+        for (int y = 0; y < 100; ++y) {
+            const bool painted = x % 2 == 0 ? y >= 50 : y <= 50;
+            ASSERT_EQ(got.at(x, y), painted ? kFore : kBack) << x << "," << y;
+        }
+    // Without AutoScale the 127 column reaches 254 * 100 / 127 = 200 below the middle: clipped.
+    a.autoScale = false;
+    got = renderThroughHost(*host, a);
+    for (int y = 0; y < 100; ++y) {
+        EXPECT_EQ(got.at(0, y), y >= 50 ? kFore : kBack) << y;
+        EXPECT_EQ(got.at(1, y), y <= 50 ? kFore : kBack) << y;
+    }
+}
+
+TEST_P(RenderOnHost, MatchesTheReferenceAcrossFormatsSmoothingAndOutlines) {
+    struct Case {
+        int bits, count, sampleCount, width, height, smooth, outline;
+        bool autoScale;
+    };
+    const Case cases[] = {
+        {8, 600, 0, 90, 64, 1, 1, false},   {7, 600, 0, 90, 64, 4, 1, true},
+        {15, 500, 0, 70, 51, 0, 1, false},  {16, 500, 400, 45, 80, -2, 1, true},
+        {8, 40, 0, 100, 30, 3, 1, true},    {16, 300, 0, 0, 64, 2, 0, false},
+        {15, 1000, 0, 100, 40, 8, 1, true}, {8, 100, 0, 100, 33, 1, 1, true},
+    };
+    for (const Case& c : cases) {
+        RenderArgs a;
+        a.bits = c.bits;
+        a.block = randomBlock(size_t(c.count) * (c.bits <= 8 ? 1 : 2), unsigned(c.count + c.bits));
+        // Mix a sine in so that envelopes vary smoothly across the picture.
+        auto sine = sineBlock(c.count, c.bits, 97.0, 0.8);
+        for (size_t i = 0; i < a.block.size(); i += 3)
+            a.block[i] = sine[i];
+        a.sampleCount = c.sampleCount;
+        a.width = c.width;
+        a.height = c.height;
+        a.smooth = c.smooth;
+        a.outline = c.outline;
+        a.autoScale = c.autoScale;
+        SCOPED_TRACE("bits " + std::to_string(c.bits) + " width " + std::to_string(c.width) +
+                     " smooth " + std::to_string(c.smooth));
+        expectSamePixels(renderThroughHost(*host, a), *refRender(a));
+    }
+}
+
+TEST_P(RenderOnHost, SizesDerivedFromTheBlockAndTheDefaultHeight) {
+    struct Case {
+        int bits;
+        size_t bytes;
+        int32_t sampleCount, width, height;
+        int wantWidth, wantHeight;
+    };
+    const Case cases[] = {
+        {16, 1001, 0, 0, 0, 500, 500},   // 16-bit: an odd last byte is ignored; height 500
+        {15, 1001, 0, 0, 1, 500, 1},     //
+        {8, 300, 0, 0, 20, 300, 20},     //
+        {7, 300, 120, 0, 20, 120, 20},   // the count given
+        {8, 300, 5000, 0, 20, 300, 20},  // a count beyond the block is limited to it
+        {8, 300, 0, 640, 20, 640, 20},   // wider than the samples
+        {16, 1001, -3, 0, -7, 500, 500}, // negative count and height
+    };
+    for (const Case& c : cases) {
+        RenderArgs a;
+        a.bits = c.bits;
+        a.block.assign(c.bytes, c.bits == 8 ? 128 : 0);
+        if (c.bits == 16)
+            for (size_t i = 1; i < c.bytes; i += 2)
+                a.block[i] = 0x80; // 0x8000 is silence
+        a.sampleCount = c.sampleCount;
+        a.width = c.width;
+        a.height = c.height;
+        Rendered got = renderThroughHost(*host, a);
+        EXPECT_EQ(got.width, c.wantWidth);
+        ASSERT_EQ(got.height, c.wantHeight);
+        // Silence: the middle row only.
+        const int mid = c.wantHeight / 2;
+        for (int y = 0; y < got.height; ++y)
+            EXPECT_EQ(got.at(got.width - 1, y), y == mid ? kFore : kBack) << y;
+    }
+}
+
+TEST_P(RenderOnHost, HeightOneCollapsesEveryBarOntoRowZero) {
+    RenderArgs a;
+    a.block = randomBlock(64, 5);
+    a.width = 16;
+    a.height = 1;
+    a.outline = 1;
+    Rendered got = renderThroughHost(*host, a);
+    ASSERT_EQ(got.height, 1);
+    expectSamePixels(got, *refRender(a));
+    a.outline = 0;
+    got = renderThroughHost(*host, a);
+    for (int x = 0; x < 16; ++x)
+        EXPECT_EQ(got.at(x, 0), kFore);
+}
+
+TEST_P(RenderOnHost, UnsupportedSampleFormatsGiveNil) {
+    for (int bits : {0, 1, 6, 9, 10, 12, 14, 17, 24, 32, -8}) {
+        RenderArgs a;
+        a.block.assign(64, 0);
+        a.bits = bits;
+        qrx::CallResult r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", argsOf(*host, a));
+        EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result)) << bits;
+        EXPECT_FALSE(r.exception) << bits;
+    }
+}
+
+TEST_P(RenderOnHost, NilBlockRaisesAndEmptyBlockGivesNil) {
+    RenderArgs a;
+    auto args = argsOf(*host, a);
+    args[0] = qrx::Nil{};
+    qrx::CallResult r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", args);
+    EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result));
+    ASSERT_TRUE(r.exception);
+    EXPECT_EQ(r.exception->className, "NilObjectException");
+    EXPECT_EQ(r.exception->message, "memoryblock is nil");
+
+    // Empty block, no count, no width: W = 0; and a width beyond what a picture can have.
+    for (int32_t width : {0, 32768}) {
+        a.width = width;
+        r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", argsOf(*host, a));
+        EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result)) << width;
+        EXPECT_FALSE(r.exception);
+    }
+}
+
+TEST_P(RenderOnHost, SmoothingOneMinusOneAndBelowLeaveTheEnvelopes) {
+    RenderArgs a;
+    a.block = sineBlock(800, 8, 150, 0.6);
+    a.width = 80;
+    a.height = 60;
+    a.outline = 1;
+    a.smooth = 1;
+    const Rendered plain = renderThroughHost(*host, a);
+    for (int smooth : {-1, -2, -50}) {
+        a.smooth = smooth;
+        SCOPED_TRACE(smooth);
+        expectSamePixels(renderThroughHost(*host, a), plain);
+    }
+    // Smooth 0 (factor 2) and 5 change the picture.
+    for (int smooth : {0, 5}) {
+        a.smooth = smooth;
+        const Rendered smoothed = renderThroughHost(*host, a);
+        EXPECT_NE(smoothed.rgb, plain.rgb) << smooth;
+        expectSamePixels(smoothed, *refRender(a));
+    }
+}
+
+TEST_P(RenderOnHost, AutoScaleOnSilenceShowsTheMiddleRow) {
+    RenderArgs a;
+    a.block.assign(200, 0);
+    a.bits = 7;
+    a.width = 50;
+    a.height = 21;
+    a.autoScale = true;
+    a.outline = 1;
+    Rendered got = renderThroughHost(*host, a);
+    for (int y = 0; y < 21; ++y)
+        EXPECT_EQ(got.at(25, y), y == 10 ? kLine : kBack) << y;
+}
+
+TEST_P(RenderOnHost, ColourTopBytesAreIgnored) {
+    RenderArgs a;
+    a.block = sineBlock(400, 16, 90, 0.7);
+    a.width = 40;
+    a.height = 30;
+    a.outline = 1;
+    const Rendered plain = renderThroughHost(*host, a);
+    a.back |= 0xFF000000u;
+    a.fore |= 0x7F000000u;
+    a.line |= 0x01000000u;
+    expectSamePixels(renderThroughHost(*host, a), plain);
+}
+
+TEST_P(RenderOnHost, PenOutlineOfAConstantSignalIsCentredOnTheEnvelopes) {
+    // Every column holds the same samples, so each envelope is a horizontal line after a vertical
+    // rise in column 0; a 3 pixel pen offset by 1 covers the rows y - 1 to y + 1.
+    RenderArgs a;
+    a.bits = 7;
+    for (int i = 0; i < 40; ++i)
+        a.block.push_back(i % 2 ? uint8_t(-40) : 40);
+    a.width = 20;
+    a.height = 101;
+    a.outline = 3;
+    a.line = 0xFF102030; // the pen gets the whole value; its top byte is no colour
+    Rendered got = renderThroughHost(*host, a);
+    Rendered want = *refRender(a);
+    // Two samples per column: envelopes +-40, scaled by 101 / 127.
+    const int mid = 50, yn = refRow(-40.0 * 101 / 127, mid), yp = refRow(40.0 * 101 / 127, mid);
+    ASSERT_EQ(yn, 18);
+    ASSERT_EQ(yp, 81);
+    auto pen = [&](int x0, int x1, int y0, int y1) {
+        for (int y = std::max(y0, 0); y <= y1; ++y)
+            for (int x = std::max(x0, 0); x <= std::min(x1, want.width - 1); ++x)
+                want.at(x, y) = 0x102030;
+    };
+    // Column 0: vertical segments from the middle row, pen rows y - 1 .. y + 1, columns -1 .. 1.
+    pen(-1, 1, yn - 1, mid + 1);
+    pen(-1, 1, mid - 1, yp + 1);
+    // Columns 0 to 19: horizontal segments.
+    pen(-1, 20, yn - 1, yn + 1);
+    pen(-1, 20, yp - 1, yp + 1);
+    expectSamePixels(got, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, RenderOnHost, testing::ValuesIn(qrxtest::plainHostCases()),
+                         qrxtest::caseName);
+
+// ---- The line routine, point by point --------------------------------------------------------
+
+using Points = std::vector<std::array<int, 3>>;
+
+Points wuPoints(int x0, int y0, int x1, int y1) {
+    Points pts;
+    WuLine(x0, y0, x1, y1, [&](int x, int y, int w) { pts.push_back({x, y, w}); });
+    return pts;
+}
+
+struct WuCase {
+    const char* name;
+    int x0, y0, x1, y1;
+    Points want;
+};
+
+// A = 2 * 65536 / 5 = 26214; the accumulator runs 26214, 52428, 13106 (wrapped), 39320, giving
+// the weights 102, 204, 51, 153 and their complements.
+const WuCase kWuCases[] = {
+    {"XMajor",
+     0,
+     0,
+     5,
+     2,
+     {{0, 0, 0},
+      {1, 0, 102},
+      {1, 1, 153},
+      {2, 0, 204},
+      {2, 1, 51},
+      {3, 1, 51},
+      {3, 2, 204},
+      {4, 1, 153},
+      {4, 2, 102},
+      {5, 2, 0}}},
+    {"XMajorLeftwards",
+     5,
+     0,
+     0,
+     2,
+     {{5, 0, 0},
+      {4, 0, 102},
+      {4, 1, 153},
+      {3, 0, 204},
+      {3, 1, 51},
+      {2, 1, 51},
+      {2, 2, 204},
+      {1, 1, 153},
+      {1, 2, 102},
+      {0, 2, 0}}},
+    {"YMajorGivenBottomFirst",
+     2,
+     5,
+     0,
+     0,
+     {{0, 0, 0},
+      {0, 1, 102},
+      {1, 1, 153},
+      {0, 2, 204},
+      {1, 2, 51},
+      {1, 3, 51},
+      {2, 3, 204},
+      {1, 4, 153},
+      {2, 4, 102},
+      {2, 5, 0}}},
+    {"Horizontal", 3, 4, 0, 4, {{3, 4, 0}, {2, 4, 0}, {1, 4, 0}, {0, 4, 0}}},
+    {"Vertical", 1, 3, 1, 0, {{1, 0, 0}, {1, 1, 0}, {1, 2, 0}, {1, 3, 0}}},
+    {"Diagonal", 0, 0, 3, 3, {{0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 3, 0}}},
+    {"AntiDiagonal", 3, 0, 0, 3, {{3, 0, 0}, {2, 1, 0}, {1, 2, 0}, {0, 3, 0}}},
+    {"SinglePoint", 2, 2, 2, 2, {{2, 2, 0}}},
+};
+
+class WuLineCase : public testing::TestWithParam<WuCase> {};
+
+TEST_P(WuLineCase, PlotsTheReferencePoints) {
+    const WuCase& c = GetParam();
+    EXPECT_EQ(wuPoints(c.x0, c.y0, c.x1, c.y1), c.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, WuLineCase, testing::ValuesIn(kWuCases),
+                         [](const testing::TestParamInfo<WuCase>& i) { return i.param.name; });
+
+TEST(WuLine, AgreesWithTheReferenceOnManyLines) {
+    std::mt19937 rng(7);
+    for (int i = 0; i < 2000; ++i) {
+        int c[4];
+        for (int& v : c)
+            v = int(rng() % 61) - 30;
+        ASSERT_EQ(wuPoints(c[0], c[1], c[2], c[3]), refWu(c[0], c[1], c[2], c[3]))
+            << c[0] << "," << c[1] << " " << c[2] << "," << c[3];
+    }
+}
+
+// ---- The plugin's outline pen, as handed to the host -----------------------------------------
+
+// The statically linked plugin code, bound to a runtime host except for the line service, which
+// this test records.
+std::vector<std::array<int32_t, 4>>* gLinesHanded = nullptr;
+
+void RecordLine(REALgraphics, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    gLinesHanded->push_back({x1, y1, x2, y2});
+}
+
+void* ResolveWithRecordedLines(const char* name) {
+    if (std::string(name) == "RuntimeGraphicsDrawLine") return reinterpret_cast<void*>(RecordLine);
+    return qrx::Host::resolver()(name);
+}
+
+class PluginCore : public testing::Test {
+  protected:
+    void SetUp() override {
+        ResetPluginState();
+        gResolver = ResolveWithRecordedLines;
+        gHostVersion = 2019.1;
+        gLinesHanded = &lines;
+        host.makeCurrent();
+    }
+    void TearDown() override {
+        ResetPluginState();
+        gLinesHanded = nullptr;
+    }
+    REALmemoryBlock block(const Ref& r) { return static_cast<REALmemoryBlock>(r->handle()); }
+
+    qrx::Host host;
+    std::vector<std::array<int32_t, 4>> lines;
+};
+
+TEST_F(PluginCore, PenSegmentsAreOffsetByHalfThePen) {
+    // Two 8-bit columns of one sample each: column 0 silent, column 1 at 127 + 128 = 255.
+    // Height 24, mid 12; without AutoScale 254 * 24 / 127 = 48: row 60 (drawn clipped).
+    const std::vector<uint8_t> bytes{128, 255};
+    Ref mb = host.newMemoryBlock(bytes);
+    for (int width : {2, 3, 4, 7}) {
+        lines.clear();
+        REALpicture pic = RenderSamples(block(mb), 0, 1, 0, 24, width, kBack, kFore, kLine, 8, 0);
+        ASSERT_NE(pic, nullptr);
+        const int32_t h = width / 2;
+        const std::vector<std::array<int32_t, 4>> want{{-h, 12 - h, -h, 12 - h},
+                                                       {-h, 12 - h, -h, 12 - h},
+                                                       {-h, 12 - h, 1 - h, 12 - h},
+                                                       {-h, 12 - h, 1 - h, 60 - h}};
+        EXPECT_EQ(lines, want) << width;
+        EXPECT_EQ(gOutLineColorR, 0x20u);
+        EXPECT_EQ(gOutLineColorG, 0x3Fu);
+        EXPECT_EQ(gOutLineColorB, 0x4Eu);
+        REALUnlockObject(pic);
+    }
+    EXPECT_TRUE(host.audit().violations.empty());
+}
+
+TEST_F(PluginCore, PenSegmentsFollowTheReferenceAndWidthOneUsesNoPen) {
+    RenderArgs a;
+    a.block = sineBlock(300, 15, 70, 0.9);
+    a.bits = 15;
+    a.width = 60;
+    a.height = 40;
+    a.smooth = 3;
+    Ref mb = host.newMemoryBlock(a.block);
+    for (int outline : {1, 3, 8}) {
+        lines.clear();
+        a.outline = outline;
+        REALpicture pic = RenderSamples(block(mb), 0, a.smooth, a.width, a.height, outline, kBack,
+                                        kFore, kLine, a.bits, 0);
+        ASSERT_NE(pic, nullptr);
+        EXPECT_EQ(lines, refRender(a)->penLines) << outline;
+        REALUnlockObject(pic);
+    }
+}
+
+TEST_F(PluginCore, OutlineColourIsKeptEvenWhenTheFormatIsRefused) {
+    Ref mb = host.newMemoryBlock(std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(RenderSamples(block(mb), 0, 1, 0, 0, 1, 0, 0, 0xFFABCDEF, 12, 0), nullptr);
+    EXPECT_EQ(gOutLineColorR, 0xABu);
+    EXPECT_EQ(gOutLineColorG, 0xCDu);
+    EXPECT_EQ(gOutLineColorB, 0xEFu);
+}
+
+TEST_F(PluginCore, TallPicturesWithoutAutoScaleWriteOnlyInsideThePicture) {
+    // Full-scale 16-bit samples with Smooth 0 let the smoothed values grow far beyond 16 bits.
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 64; ++i) {
+        bytes.push_back(i % 4 < 2 ? 0xFF : 0x00);
+        bytes.push_back(i % 4 < 2 ? 0xFF : 0x00);
+    }
+    Ref mb = host.newMemoryBlock(bytes);
+    REALpicture pic = RenderSamples(block(mb), 0, 0, 64, 20000, 1, kBack, kFore, kLine, 16, 0);
+    ASSERT_NE(pic, nullptr);
+    EXPECT_TRUE(host.audit().violations.empty());
+    REALUnlockObject(pic);
+}
+
+// ---- Runtime line drawing with a rectangular pen ---------------------------------------------
+
+struct PenCase {
+    const char* name;
+    int32_t penWidth, penHeight, x1, y1, x2, y2;
+    std::vector<std::array<int, 2>> points; // top-left corners of the pen
+};
+
+const PenCase kPenCases[] = {
+    {"Point", 1, 1, 2, 3, 2, 3, {{2, 3}}},
+    {"HorizontalWidePen", 2, 1, 1, 1, 3, 1, {{1, 1}, {2, 1}, {3, 1}}},
+    {"SteepDownLeft", 1, 1, 3, 0, 2, 3, {{3, 0}, {3, 1}, {2, 2}, {2, 3}}},
+    {"ShallowUpward", 1, 1, 0, 2, 4, 0, {{0, 2}, {1, 1}, {2, 1}, {3, 0}, {4, 0}}},
+    {"SquarePenFromOutside", 3, 2, -2, -1, 1, 2, {{-2, -1}, {-1, 0}, {0, 1}, {1, 2}}},
+    {"FarOutsideEndPoint",
+     1,
+     1,
+     0,
+     0,
+     4,
+     2000000000,
+     {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}}},
+    {"NoPen", 0, 3, 0, 0, 4, 4, {}},
+};
+
+class PenLine : public testing::TestWithParam<std::tuple<PenCase, HostCase>> {};
+
+TEST_P(PenLine, FillsThePenRectangleAtEveryPointOfTheLine) {
+    const auto& [c, hc] = GetParam();
+    qrx::Host host(hc.config);
+    Ref pic = host.newPicture(6, 6, false);
+    auto* p = pic.as<Picture>();
+    const uint8_t white[4] = {255, 255, 255, 255};
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x)
+            p->setRgba(x, y, white);
+    qrx::drawLine(*p, 0xAA123456u, c.penWidth, c.penHeight, c.x1, c.y1, c.x2, c.y2);
+    std::vector<bool> inked(36, false);
+    for (auto [px, py] : c.points)
+        for (int y = py; y < py + c.penHeight; ++y)
+            for (int x = px; x < px + c.penWidth; ++x)
+                if (x >= 0 && y >= 0 && x < 6 && y < 6) inked[size_t(y) * 6 + x] = true;
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) {
+            uint8_t got[4];
+            p->rgba(x, y, got);
+            const bool ink = inked[size_t(y) * 6 + x];
+            EXPECT_EQ(got[0], ink ? 0x12 : 255) << x << "," << y;
+            EXPECT_EQ(got[1], ink ? 0x34 : 255) << x << "," << y;
+            EXPECT_EQ(got[2], ink ? 0x56 : 255) << x << "," << y;
+            EXPECT_EQ(got[3], 255);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, PenLine,
+                         testing::Combine(testing::ValuesIn(kPenCases),
+                                          testing::Values(HostCase{"desktop", {}},
+                                                          qrxtest::plainHostCases()[1],
+                                                          qrxtest::plainHostCases().back())),
+                         [](const testing::TestParamInfo<std::tuple<PenCase, HostCase>>& i) {
+                             return std::string(std::get<0>(i.param).name) + "_" +
+                                    std::get<1>(i.param).name;
+                         });
+
+} // namespace
