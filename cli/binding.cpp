@@ -7,6 +7,7 @@
 #include <span>
 
 #include "errors.h"
+#include "host_pictures.h"
 #include "image_io.h"
 
 namespace qrx::cli {
@@ -174,7 +175,7 @@ Value bindValue(Host& host, const Type& type, const ArgToken& t, const std::stri
     }
     if (t.kind == TokenKind::Nil) return Nil{};
     try {
-        if (type.kind == TypeKind::Picture) return host.pictureFromImage(readImage(t.str));
+        if (type.kind == TypeKind::Picture) return loadPicture(host, t.str);
         std::string bytes = readFileBytes(t.str);
         std::span<const uint8_t> raw(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         if (type.kind == TypeKind::MemoryBlock) return host.newMemoryBlock(raw);

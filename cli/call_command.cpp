@@ -7,6 +7,7 @@
 #include "call_expr.h"
 #include "commands.h"
 #include "errors.h"
+#include "host_pictures.h"
 #include "image_io.h"
 #include "value_out.h"
 
@@ -135,7 +136,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                              " returns no picture and there is no --on picture to write");
         if (!stringResult) {
             try {
-                imageFormatFor(*opts.output);
+                checkPictureFile(*opts.output);
             } catch (const ImageFileError& e) {
                 throw UsageError(std::string("-o: ") + e.what());
             }
@@ -145,7 +146,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
     Ref self;
     if (onPicture) {
         try {
-            self = host->pictureFromImage(readImage(*opts.on));
+            self = loadPicture(*host, *opts.on);
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("--on: ") + e.what());
         }
@@ -182,7 +183,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
             if (pictureResult) {
                 const Picture* pic = obj ? obj->as<Picture>() : nullptr;
                 if (!pic) throw UsageError(qualified + " returned something other than a picture");
-                writeImage(*opts.output, pic->toImage());
+                savePicture(*host, *opts.output, *obj);
                 written = *opts.output;
             } else if (stringResult) {
                 // A nil string writes nothing.
@@ -193,7 +194,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 }
             } else if (onPicture) {
                 // The method may have changed the picture in place.
-                writeImage(*opts.output, self.as<Picture>()->toImage());
+                savePicture(*host, *opts.output, self);
                 written = *opts.output;
             }
         } catch (const ImageFileError& e) {
