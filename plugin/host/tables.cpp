@@ -9,13 +9,18 @@
 #include "ops/binary_string.h"
 #include "ops/brightness.h"
 #include "ops/channels.h"
+#include "ops/colour_tests.h"
+#include "ops/colourfulness.h"
 #include "ops/combine.h"
 #include "ops/contrast.h"
+#include "ops/counting.h"
 #include "ops/custom.h"
 #include "ops/find.h"
 #include "ops/invert.h"
 #include "ops/masks.h"
+#include "ops/rect_mask.h"
 #include "ops/render_samples.h"
+#include "ops/replace_colour.h"
 #include "ops/scroll.h"
 #include "ops/tint.h"
 
@@ -31,7 +36,7 @@ template <class Fn> void* Function(Fn* fn) {
 
 // Rows stay in registration order. A "// slot" line marks where rows of methods still to come go.
 REALmethodDefinition pictureMethods[] = {
-    // slot 1 ColornessQRX
+    {Function(ColornessQRX), nullptr, "ColornessQRX(threshold as integer = 10) as double", 0},
     {Function(ScrollVerticalQRX), nullptr,
      "ScrollVerticalQRX(delta as integer, wrap as boolean, scrollmask as boolean) as boolean", 0},
     {Function(ScrollHorizontalQRX), nullptr,
@@ -86,11 +91,29 @@ REALmethodDefinition pictureMethods[] = {
      "picture",
      kConsole},
     {Function(InvertGrayPicture2), nullptr, "InvertGrayQRX as picture", kConsole},
-    // slot 21-22 ExtractColorRectangleMaskQRX (rectangle, whole picture)
+    {Function(ExtractColorRectangleMaskQRX), nullptr,
+     "ExtractColorRectangleMaskQRX(left as integer,top as integer,width as integer,height as "
+     "integer) as picture",
+     kConsole},
+    {Function(ExtractColorRectangleMaskQRX2), nullptr, "ExtractColorRectangleMaskQRX as picture",
+     kConsole},
     {Function(GetEmbededMask), Function(SetEmbededMask),
      "EmbeddedMaskQRX(swap as boolean) as picture", kConsole},
-    // slot 24-26 CountColorQRX, CountColorsQRX, TransformColorsQRX
-    // slot 27-28 ReplaceColorQRX, ExtractColorQRX
+    {Function(CountColorQRX), nullptr, "CountColorQRX(col as color) as integer", kConsole},
+    {Function(CountColorsQRX), nullptr,
+     "CountColorsQRX(byref red as memoryblock, byref blue as memoryblock, byref green as "
+     "memoryblock, byref count as integer)",
+     0},
+    {Function(TransformColorsQRX), nullptr,
+     "TransformColorsQRX(red as memoryblock, blue as memoryblock, green as memoryblock, dest as "
+     "picture = nil) as picture",
+     0},
+    {Function(ReplaceColorQRX), nullptr,
+     "ReplaceColorQRX(SearchColor as color, ReplaceWithColor as color) as picture", 0},
+    {Function(ExtractColorQRX), nullptr,
+     "ExtractColorQRX(SearchColor as color, ReplaceWithColor as color, BackGroundColor as color) "
+     "as picture",
+     0},
     {Function(SaturationPicture), nullptr, "ChangeSaturationQRX(Amount as integer) as picture",
      kConsole},
     {Function(ReplaceRedChannel), nullptr, "ReplaceRedChannelQRX(RedChannel as picture) as picture",
@@ -101,7 +124,19 @@ REALmethodDefinition pictureMethods[] = {
      "ReplaceBlueChannelQRX(BlueChannel as picture) as picture", kConsole},
     {Function(FindPicture), nullptr,
      "FindPicture(pic as picture, byref x as integer, byref y as integer) as boolean", kConsole},
-    // slot 34-39 isWhiteQRX, isWhiteQRX(rect), isBlackQRX, isBlackQRX(rect), isGrayQRX, isGrayQRX(rect)
+    {Function(isWhite2), nullptr, "isWhiteQRX as boolean", kConsole},
+    {Function(isWhite), nullptr,
+     "isWhiteQRX(left as integer,top as integer,width as integer,height as integer) as boolean",
+     kConsole},
+    {Function(isBlack2), nullptr, "isBlackQRX as boolean", kConsole},
+    {Function(isBlack), nullptr,
+     "isBlackQRX(left as integer,top as integer,width as integer,height as integer) as boolean",
+     kConsole},
+    {Function(isGray2), nullptr, "isGrayQRX(tolerance as integer = 0) as boolean", kConsole},
+    {Function(isGray), nullptr,
+     "isGrayQRX(tolerance as integer, left as integer,top as integer,width as integer,height as "
+     "integer) as boolean",
+     kConsole},
 };
 
 REALclassDefinition pictureClass = {
