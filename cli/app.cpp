@@ -31,6 +31,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     CallOptions callOpts;
     CLI::App* list = addListCommand(app, ctx, listOpts);
     CLI::App* call = addCallCommand(app, ctx, callOpts);
+    WaveformOptions waveformOpts;
+    CLI::App* waveform = addWaveformCommand(app, ctx, waveformOpts);
     Lut3DOptions lut3dOpts;
     SepiaOptions sepiaOpts;
     CLI::App* lut3d = addLut3DCommand(app, ctx, lut3dOpts);
@@ -50,6 +52,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     try {
         if (list->parsed()) return runList(ctx, listOpts);
         if (call->parsed()) return runCall(ctx, callOpts);
+        if (waveform->parsed()) return runWaveform(ctx, waveformOpts);
         if (lut3d->parsed()) return runLut3D(ctx, lut3dOpts);
         if (sepia->parsed()) return runSepia(ctx, sepiaOpts);
         err << "qrx: no command given\n";

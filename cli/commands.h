@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -18,6 +19,14 @@ struct Context {
     int exitCode = 0;
 };
 
+struct WaveformOptions {
+    std::string input;
+    std::string output;
+    int32_t width = 0, height = 0, smooth = 1, outline = 1;
+    std::string back = "&c88B5C4", fore = "&c274C5A", outlineColor = "&c203F4E";
+    bool autoScale = false;
+    std::string channel = "mix";
+};
 struct ListOptions {
     bool json = false;
 };
@@ -54,5 +63,9 @@ int runList(Context& ctx, const ListOptions& opts);
 int runCall(Context& ctx, const CallOptions& opts);
 int runLut3D(Context& ctx, const Lut3DOptions& opts);
 int runSepia(Context& ctx, const SepiaOptions& opts);
+
+// qrx waveform AUDIO -o PICTURE: the audio's samples drawn by RenderSamplesQRX.
+CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts);
+int runWaveform(Context& ctx, const WaveformOptions& opts);
 
 } // namespace qrx::cli

@@ -1,0 +1,119 @@
+// qrx waveform: an audio file (any format libsndfile reads) drawn by "RenderSamplesQRX".
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+#include <vector>
+
+#include "binding.h"
+#include "commands.h"
+#include "errors.h"
+#include "host_pictures.h"
+#include "image_io.h"
+
+namespace qrx::cli {
+
+namespace {
+
+// A colour given as &cRRGGBB (or RRGGBB).
+uint32_t parseColour(const std::string& text, const char* option) {
+    std::string hex = text.rfind("&c", 0) == 0 ? text.substr(2) : text;
+    if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw UsageError(std::string(option) + ": " + text + " is not a colour &cRRGGBB");
+    return uint32_t(std::stoul(hex, nullptr, 16));
+}
+
+// The chosen channel, or the mean of all channels, as unsigned 16-bit samples centred on 32768.
+std::vector<uint8_t> readSamples(const WaveformOptions& opts) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(opts.input.c_str(), SFM_READ, &info);
+    if (!file) throw UsageError(opts.input + ": " + sf_strerror(nullptr));
+    const int channels = info.channels;
+    int channel = -1; // mix
+    if (opts.channel != "mix") {
+        try {
+            channel = std::stoi(opts.channel);
+        } catch (const std::exception&) {
+            channel = -2;
+        }
+        if (channel < 0 || channel >= channels) {
+            sf_close(file);
+            throw UsageError("--channel: " + opts.channel + " is not mix or a channel 0 to " +
+                             std::to_string(channels - 1));
+        }
+    }
+    std::vector<uint8_t> bytes;
+    std::vector<double> frame(size_t(channels) * 4096);
+    sf_count_t got;
+    while ((got = sf_readf_double(file, frame.data(), 4096)) > 0) {
+        for (sf_count_t f = 0; f < got; ++f) {
+            double v = 0;
+            if (channel >= 0) {
+                v = frame[size_t(f) * channels + channel];
+            } else {
+                for (int c = 0; c < channels; ++c)
+                    v += frame[size_t(f) * channels + c];
+                v /= channels;
+            }
+            const long s = std::lround(std::clamp(v, -1.0, 1.0) * 32767.0) + 32768;
+            bytes.push_back(uint8_t(s));
+            bytes.push_back(uint8_t(s >> 8));
+        }
+    }
+    sf_close(file);
+    return bytes;
+}
+
+} // namespace
+
+CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts) {
+    CLI::App* cmd = app.add_subcommand(
+        "waveform", "Draw the waveform of an audio file (WAV, FLAC, ...) with RenderSamplesQRX");
+    cmd->add_option("AUDIO", opts.input, "Audio file in any format libsndfile reads")->required();
+    cmd->add_option("-o,--output", opts.output, "Picture file to write (PNG, PAM, PPM, PPIC)")
+        ->required();
+    cmd->add_option("--width", opts.width, "Picture width; 0: one column per sample");
+    cmd->add_option("--height", opts.height, "Picture height; 0: 500");
+    cmd->add_option("--smooth", opts.smooth, "Smoothing; 1 or below -1: none");
+    cmd->add_option("--outline", opts.outline, "Outline width; 0: none, 1: anti-aliased");
+    cmd->add_option("--back", opts.back, "Background colour &cRRGGBB");
+    cmd->add_option("--fore", opts.fore, "Bar colour &cRRGGBB");
+    cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB");
+    cmd->add_flag("--autoscale", opts.autoScale, "Scale to the loudest column");
+    cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix (default)");
+    cmd->footer("Example:\n  qrx waveform song.flac -o wave.png --width 800 --height 200 "
+                "--outline 1 --autoscale");
+    addHostOptions(*cmd, ctx.host);
+    return cmd;
+}
+
+int runWaveform(Context& ctx, const WaveformOptions& opts) {
+    const uint32_t back = parseColour(opts.back, "--back");
+    const uint32_t fore = parseColour(opts.fore, "--fore");
+    const uint32_t line = parseColour(opts.outlineColor, "--outline-color");
+    try {
+        checkPictureFile(opts.output);
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("-o: ") + e.what());
+    }
+    const std::vector<uint8_t> samples = readSamples(opts);
+    std::unique_ptr<Host> host = loadHost(ctx.host);
+    CallResult r = host->callGlobal("RenderSamplesQRX",
+                                    {host->newMemoryBlock(samples), int32_t(0), opts.smooth,
+                                     opts.width, opts.height, opts.outline, Color{back},
+                                     Color{fore}, Color{line}, int32_t(16), opts.autoScale});
+    const Ref* pic = std::get_if<Ref>(&r.result);
+    if (r.exception || !pic || !*pic) {
+        ctx.err << "qrx: RenderSamplesQRX gave no picture for " << opts.input << "\n";
+        return kExitCallFailed;
+    }
+    try {
+        savePicture(*host, opts.output, *pic);
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("-o: ") + e.what());
+    }
+    return kExitOk;
+}
+
+} // namespace qrx::cli
