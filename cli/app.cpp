@@ -18,6 +18,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         "Examples:\n"
         "  qrx list\n"
         "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
+        "  qrx histogram samples/sample.png -o histogram.png\n"
         "Run 'qrx list --help' or 'qrx call --help' for each command.\n"
         "Exit codes: 0 success; 1 the call raised a host exception or returned nil where a\n"
         "picture was expected; 2 bad usage, unknown method, arguments that fit no overload,\n"
@@ -37,6 +38,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     SepiaOptions sepiaOpts;
     CLI::App* lut3d = addLut3DCommand(app, ctx, lut3dOpts);
     CLI::App* sepia = addSepiaCommand(app, ctx, sepiaOpts);
+    HistogramOptions histogramOpts;
+    CLI::App* histogram = addHistogramCommand(app, ctx, histogramOpts);
 
     try {
         app.parse(argc, argv);
@@ -55,6 +58,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         if (waveform->parsed()) return runWaveform(ctx, waveformOpts);
         if (lut3d->parsed()) return runLut3D(ctx, lut3dOpts);
         if (sepia->parsed()) return runSepia(ctx, sepiaOpts);
+        if (histogram->parsed()) return runHistogram(ctx, histogramOpts);
         err << "qrx: no command given\n";
         return kExitUsage;
     } catch (const ExitError& e) {

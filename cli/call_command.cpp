@@ -57,6 +57,53 @@ std::vector<std::string> methodNames(const Host& host, bool onPicture) {
     throw UsageError(msg);
 }
 
+// One --save: the byref MemoryBlock output at parameter index, and the file it goes to.
+struct SaveRequest {
+    size_t index;
+    std::string name;
+    std::string path;
+};
+
+std::vector<SaveRequest> parseSaves(const std::vector<std::string>& saves, const MethodInfo& method,
+                                    const BoundArgs& args) {
+    std::vector<SaveRequest> out;
+    for (const std::string& s : saves) {
+        const size_t eq = s.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == s.size())
+            throw UsageError("--save " + s + ": expected NAME=PATH");
+        const std::string name = s.substr(0, eq);
+        std::optional<size_t> index;
+        for (size_t i = 0; i < args.outputNames.size() && i < method.decl.params.size(); ++i)
+            if (method.decl.params[i].byRef && args.outputNames[i] == name) index = i;
+        if (!index) throw UsageError("--save " + s + ": " + name + " is not an output of the call");
+        if (method.decl.params[*index].type.kind != TypeKind::MemoryBlock)
+            throw UsageError("--save " + s + ": " + name + " is not a MemoryBlock");
+        out.push_back({*index, name, s.substr(eq + 1)});
+    }
+    return out;
+}
+
+// Writes every requested block; a nil output saves nothing and fails the command.
+int saveOutputs(Context& ctx, const std::vector<SaveRequest>& saves, const CallResult& r) {
+    int code = kExitOk;
+    for (const SaveRequest& s : saves) {
+        const Ref* obj = s.index < r.byRef.size() ? std::get_if<Ref>(&r.byRef[s.index]) : nullptr;
+        const MemoryBlock* block = obj && *obj ? obj->as<MemoryBlock>() : nullptr;
+        if (!block) {
+            ctx.err << "qrx: " << s.name << " is nil after the call: nothing written to " << s.path
+                    << "\n";
+            code = kExitCallFailed;
+            continue;
+        }
+        try {
+            writeFileAtomically(s.path, block->bytes.data(), block->bytes.size());
+        } catch (const ImageFileError& e) {
+            throw UsageError(std::string("--save: ") + e.what());
+        }
+    }
+    return code;
+}
+
 std::string caretLine(const std::string& text, size_t column) {
     return "  " + text + "\n  " + std::string(column > 0 ? column - 1 : 0, ' ') + "^";
 }
@@ -78,7 +125,11 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
                     "string result, its raw bytes");
     cmd->add_flag("--json", opts.json,
                   "Print exactly one JSON object: {\"result\": ..., \"byref\": {...}, "
-                  "\"exception\": null or {\"class\", \"message\"}}");
+                  "\"exception\": null or {\"class\", \"message\"}}; a byref MemoryBlock of "
+                  "1024 bytes shows as the list of its 256 32-bit counters");
+    cmd->add_option("--save", opts.save,
+                    "NAME=PATH: write the bytes of the byref MemoryBlock output NAME to PATH "
+                    "(whole or not at all); may be repeated");
     cmd->footer(
         "Arguments are read by the declared parameter types:\n"
         "  integer, uint32   an integer literal: 5, -10, &hFF\n"
@@ -102,6 +153,7 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "Examples:\n"
         "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
         "  qrx call --on in.png 'FindPicture(part.png, x, y)' --json\n"
+        "  qrx call --on in.png 'CountColorsQRX(r, g, b, n)' --save r=red.bin --json\n"
         "  qrx call 'TintPictureQRX(in.png, &c808080, &cA0522D)' -o tinted.png\n"
         "  qrx call --host console --host-version none --on in.png 'ScrollQRX(5, 3, true, false)' "
         "-o out.pam");
@@ -152,6 +204,8 @@ int runCall(Context& ctx, const CallOptions& opts) {
         }
     }
     BoundArgs args = bindArguments(*host, *method, call.args);
+    const auto& params = method->decl.params;
+    const std::vector<SaveRequest> saves = parseSaves(opts.save, *method, args);
 
     CallResult r;
     try {
@@ -201,13 +255,13 @@ int runCall(Context& ctx, const CallOptions& opts) {
             throw UsageError(std::string("-o: ") + e.what());
         }
     }
-
-    const auto& params = method->decl.params;
+    if (code == kExitOk) code = saveOutputs(ctx, saves, r);
     if (opts.json) {
         json byref = json::object();
         for (size_t i = 0; i < args.outputNames.size(); ++i)
             if (params[i].byRef && i < r.byRef.size())
-                byref[args.outputNames[i]] = valueJson(r.byRef[i]);
+                byref[args.outputNames[i]] =
+                    counterListJson(r.byRef[i]).value_or(valueJson(r.byRef[i]));
         json exception = nullptr;
         if (r.exception)
             exception = {{"class", r.exception->className}, {"message", r.exception->message}};

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host_setup.h"
 
@@ -36,6 +37,13 @@ struct CallOptions {
     std::optional<std::string> on;
     std::optional<std::string> output;
     bool json = false;
+    std::vector<std::string> save; // NAME=PATH: a byref MemoryBlock output written to PATH
+};
+
+struct HistogramOptions {
+    std::string input;
+    std::optional<std::string> plot;
+    bool json = false;
 };
 
 struct Lut3DOptions {
@@ -57,12 +65,14 @@ CLI::App* addListCommand(CLI::App& app, Context& ctx, ListOptions& opts);
 CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts);
 CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts);
 CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts);
+CLI::App* addHistogramCommand(CLI::App& app, Context& ctx, HistogramOptions& opts);
 
 // Running a command; failures are thrown as ExitError.
 int runList(Context& ctx, const ListOptions& opts);
 int runCall(Context& ctx, const CallOptions& opts);
 int runLut3D(Context& ctx, const Lut3DOptions& opts);
 int runSepia(Context& ctx, const SepiaOptions& opts);
+int runHistogram(Context& ctx, const HistogramOptions& opts);
 
 // qrx waveform AUDIO -o PICTURE: the audio's samples drawn by RenderSamplesQRX.
 CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts);

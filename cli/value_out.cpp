@@ -124,4 +124,17 @@ nlohmann::json valueJson(const Value& v, const std::optional<std::string>& pictu
     return std::visit(Visitor{picturePath}, v);
 }
 
+std::optional<nlohmann::json> counterListJson(const Value& v) {
+    const Ref* r = std::get_if<Ref>(&v);
+    const MemoryBlock* m = r && *r ? r->as<MemoryBlock>() : nullptr;
+    if (!m || m->bytes.size() != 1024) return std::nullopt;
+    nlohmann::json list = nlohmann::json::array();
+    for (size_t i = 0; i < 1024; i += 4) {
+        const uint8_t* b = m->bytes.data() + i;
+        list.push_back(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
+                       uint32_t(b[3]) << 24);
+    }
+    return list;
+}
+
 } // namespace qrx::cli

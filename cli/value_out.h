@@ -28,4 +28,8 @@ std::string quotedBytes(std::string_view bytes);
 // {"size", "hex"}; other objects as {"class"}.
 nlohmann::json valueJson(const Value& v, const std::optional<std::string>& picturePath = {});
 
+// A MemoryBlock of 1024 bytes as its 256 unsigned 32-bit counters (little-endian), as a histogram
+// block holds them; null for anything else.
+std::optional<nlohmann::json> counterListJson(const Value& v);
+
 } // namespace qrx::cli
