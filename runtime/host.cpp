@@ -206,6 +206,13 @@ size_t Host::resolveCount(std::string_view name) const {
     return it == impl_->resolveCounts.end() ? 0 : it->second;
 }
 
+std::vector<std::string> Host::resolvedNames() const {
+    std::vector<std::string> names;
+    for (const auto& [name, count] : impl_->resolveCounts)
+        if (count) names.push_back(name);
+    return names;
+}
+
 int32_t Host::pluginVersion() const {
     return impl_->pluginVersion;
 }

@@ -30,10 +30,38 @@ void NarrowUTF32(const unsigned char* in, long long units, unsigned char* out) {
     }
 }
 
+#ifdef QRX_ALLOCATION_HOOK
+// Test builds of the module only: the n-th allocation after QRXFailAllocation(n) fails.
+long long gAllocationsAsked = 0;
+long long gFailingAllocation = 0;
+
+bool AllocationRefused() {
+    return ++gAllocationsAsked == gFailingAllocation;
+}
+#else
+constexpr bool AllocationRefused() {
+    return false;
+}
+#endif
+
 } // namespace
+
+#ifdef QRX_ALLOCATION_HOOK
+// n = 1 refuses the next allocation, 0 none; the count of allocations asked starts again.
+extern "C" [[gnu::visibility("default")]] void QRXFailAllocation(long long n) {
+    gAllocationsAsked = 0;
+    gFailingAllocation = n;
+}
+
+// Allocations asked since the last QRXFailAllocation, the refused one included.
+extern "C" [[gnu::visibility("default")]] long long QRXAllocationsAsked() {
+    return gAllocationsAsked;
+}
+#endif
 
 void* AllocateClearMemory(long long size) {
     if (size < 1 || size > kMaxInt32) return nullptr;
+    if (AllocationRefused()) return nullptr;
     return std::calloc(static_cast<std::size_t>(size), 1);
 }
 
@@ -111,7 +139,7 @@ bool REALGetStringData(REALstring string, uint32_t encoding, REALstringData* out
 
     const int32_t length = lenB(taken);
     const std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
-    auto* copy = static_cast<unsigned char*>(std::malloc(n + 4));
+    auto* copy = AllocationRefused() ? nullptr : static_cast<unsigned char*>(std::malloc(n + 4));
     if (copy) {
         const char* bytes = n ? cString(taken) : nullptr;
         if (bytes)

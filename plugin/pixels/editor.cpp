@@ -67,10 +67,12 @@ bool PictureEditor::GetPictureEditor(REALpicture pic, signed char allowCopy,
         if (REALLockPictureDescriptionX(pic, &description, kPictureTypeBitmapContext))
             return AcquireBitmap(pic);
         // A plain picture that cannot hand out its bitmap is read from a copy drawn into a new
-        // picture.
+        // picture. A new picture always hands out its bitmap unless the lock service itself is
+        // missing; then copying the copy again could never succeed, so the copy is acquired
+        // without a further copy and goes on to the record path.
         if (!hasAlpha && allowCopy && !forWriting) {
             if (REALpicture copy = ClonePicture(pic)) {
-                const bool acquired = GetPictureEditor(copy, allowCopy, 0);
+                const bool acquired = GetPictureEditor(copy, 0, 0);
                 REALUnlockObject(copy);
                 return acquired;
             }

@@ -153,6 +153,8 @@ class Host {
     const std::vector<std::string>& registrationErrors() const;
     // How often a service name has been asked of the resolver while this host was current.
     size_t resolveCount(std::string_view name) const;
+    // Every service name asked of the resolver while this host was current, in name order.
+    std::vector<std::string> resolvedNames() const;
     // The plugin interface version announced through "RegisterPluginVersion" (0 before).
     int32_t pluginVersion() const;
 
