@@ -244,6 +244,18 @@ AxisPos axisPos(long numerator, long denominator, int n) {
     return {i0, i0 + 1, f};
 }
 
+// Where the input value numerator / denominator falls on an axis of n points spanning the input
+// domain [lo, hi]: inputs outside the domain take its nearest end. The usual domain 0 to 1 keeps
+// the integer path, so a point hit exactly stays exact.
+AxisPos domainPos(long numerator, long denominator, int n, double lo, double hi) {
+    if (lo == 0.0 && hi == 1.0) return axisPos(numerator, denominator, n);
+    double t = (double(numerator) / double(denominator) - lo) / (hi - lo);
+    t = std::clamp(t, 0.0, 1.0) * double(n - 1);
+    int i0 = std::min(int(t), n - 1);
+    if (i0 >= n - 1) return {n - 1, n - 1, 0.0};
+    return {i0, i0 + 1, t - double(i0)};
+}
+
 double lerp(double a, double b, double f) {
     return f == 0.0 ? a : (1.0 - f) * a + f * b;
 }
@@ -265,9 +277,9 @@ Cube readCube(const std::filesystem::path& path) {
     return parseCube(text, path.string());
 }
 
-// The node k of the filter stands for the component 17 k, which is the fraction k / 15 of the
-// input domain whatever the domain's numbers are, so the file's points are located by that
-// fraction alone; the domain only has to be valid. Positions never leave the file's cube.
+// The node k of the filter stands for the component 17 k, the input value k / 15; the file's
+// points span its input domain, so that value is located at (k / 15 - min) / (max - min) of the
+// file's axis, and inputs outside the domain take its nearest end, as common .cube readers do.
 std::vector<double> lutTable(const Cube& cube) {
     const int n = cube.size3D;
     if (n < 2 || cube.data.size() != size_t(n) * n * n)
@@ -275,18 +287,20 @@ std::vector<double> lutTable(const Cube& cube) {
     auto at = [&](int r, int g, int b, int x) {
         return cube.data[(size_t(b) * n + size_t(g)) * n + size_t(r)][size_t(x)];
     };
-    std::array<AxisPos, kLutLastNode + 1> pos{};
-    for (int k = 0; k <= kLutLastNode; ++k)
-        pos[size_t(k)] = axisPos(k, kLutLastNode, n);
+    std::array<std::array<AxisPos, kLutLastNode + 1>, 3> pos{};
+    for (size_t axis = 0; axis < 3; ++axis)
+        for (int k = 0; k <= kLutLastNode; ++k)
+            pos[axis][size_t(k)] =
+                domainPos(k, kLutLastNode, n, cube.domainMin[axis], cube.domainMax[axis]);
 
     std::vector<double> table(size_t(kLutNodes) * kLutNodes * kLutNodes * 3, 0.0);
     for (int r = 0; r < kLutNodes; ++r)
         for (int g = 0; g < kLutNodes; ++g)
             for (int b = 0; b < kLutNodes; ++b) {
                 // Nodes 16 and 17 repeat node 15.
-                const AxisPos& pr = pos[size_t(std::min(r, kLutLastNode))];
-                const AxisPos& pg = pos[size_t(std::min(g, kLutLastNode))];
-                const AxisPos& pb = pos[size_t(std::min(b, kLutLastNode))];
+                const AxisPos& pr = pos[0][size_t(std::min(r, kLutLastNode))];
+                const AxisPos& pg = pos[1][size_t(std::min(g, kLutLastNode))];
+                const AxisPos& pb = pos[2][size_t(std::min(b, kLutLastNode))];
                 for (int x = 0; x < 3; ++x) {
                     auto alongR = [&](int gi, int bi) {
                         return lerp(at(pr.i0, gi, bi, x), at(pr.i1, gi, bi, x), pr.f);
@@ -307,8 +321,8 @@ std::array<std::array<uint8_t, 256>, 3> curveTables(const Cube& cube) {
         throw std::invalid_argument("curveTables: not a complete 1D table");
     std::array<std::array<uint8_t, 256>, 3> out{};
     for (int i = 0; i < 256; ++i) {
-        AxisPos p = axisPos(i, 255, n);
         for (int c = 0; c < 3; ++c) {
+            AxisPos p = domainPos(i, 255, n, cube.domainMin[size_t(c)], cube.domainMax[size_t(c)]);
             double v =
                 lerp(cube.data[size_t(p.i0)][size_t(c)], cube.data[size_t(p.i1)][size_t(c)], p.f) *
                 255.0;

@@ -57,14 +57,15 @@ inline constexpr size_t lutIndex(int r, int g, int b, int x) {
 }
 
 // The filter's table for a 3D cube: 18 x 18 x 18 x 3 doubles, r-major. Node k (0 to 15) of an axis
-// stands for the component value 17 k, the fraction k / 15 of the file's input domain; the cube is
-// sampled there by trilinear interpolation (a 16-point cube lands exactly on its points). Outputs
-// v become v * 255, unrounded. Nodes 16 and 17 repeat node 15 on every axis.
+// stands for the component value 17 k, the input k / 15, located within the file's input domain
+// (inputs outside it take its nearest end); the cube is sampled there by trilinear interpolation (a
+// 16-point cube lands exactly on its points). Outputs v become v * 255, unrounded. Nodes 16 and 17
+// repeat node 15 on every axis.
 std::vector<double> lutTable(const Cube& cube);
 
 // The three 256-byte tables (red, green, blue) of a 1D cube: entry i samples the file's table at
-// the fraction i / 255 of its input domain, by linear interpolation; output v becomes v * 255,
-// clamped to 0 to 255 and rounded to the nearest byte.
+// the input i / 255, located within its input domain, by linear interpolation; output v becomes v *
+// 255, clamped to 0 to 255 and rounded to the nearest byte.
 std::array<std::array<uint8_t, 256>, 3> curveTables(const Cube& cube);
 
 } // namespace qrx::cli

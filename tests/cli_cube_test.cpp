@@ -164,9 +164,9 @@ TEST(CubeResampling, ValuesBetweenPointsAreInterpolated) {
             EXPECT_NEAR(table[lutIndex(c.node, g, 4, 0)], c.want * 255.0, 1e-9) << c.node;
 }
 
-TEST(CubeResampling, DomainLocatesNodesAsFractionsAndLeavesOutputsUnscaled) {
-    // A cube over the input domain 0 to 2 whose outputs equal its inputs: node k is the fraction
-    // k / 15 of that domain, the input 2k / 15, so its table value is 2k / 15 * 255 = 34 k.
+TEST(CubeResampling, DomainLocatesTheNodesInputs) {
+    // A cube over the input domain 0 to 2 whose outputs equal its inputs: node k is the input
+    // k / 15, which lies inside that domain, so its table value is k / 15 * 255 = 17 k.
     std::string header = "DOMAIN_MIN 0 0 0\nDOMAIN_MAX 2 2 2\n";
     auto doubled = [](double r, double g, double b) { return Rgb{2 * r, 2 * g, 2 * b}; };
     Cube wide = parseCube(cubeText(17, doubled, header), "wide.cube");
@@ -174,15 +174,16 @@ TEST(CubeResampling, DomainLocatesNodesAsFractionsAndLeavesOutputsUnscaled) {
     EXPECT_EQ(wide.domainMax, (Rgb{2, 2, 2}));
     std::vector<double> table = lutTable(wide);
     for (int k = 0; k <= 15; ++k)
-        EXPECT_NEAR(table[lutIndex(k, 15 - k, 0, 0)], 34.0 * k, 1e-9) << k;
+        EXPECT_NEAR(table[lutIndex(k, 15 - k, 0, 0)], 17.0 * k, 1e-9) << k;
 
-    // The same points over another domain are sampled at the same places.
-    Cube shifted = parseCube(cubeText(17, multilinear,
-                                      "DOMAIN_MIN -1 0 0.25\nDOMAIN_MAX 3 1 "
-                                      "0.5\n"),
-                             "shifted.cube");
-    EXPECT_EQ(shifted.domainMin, (Rgb{-1, 0, 0.25}));
-    EXPECT_EQ(lutTable(shifted), lutTable(parseCube(cubeText(17, multilinear), "plain.cube")));
+    // A domain 0.5 to 1 on red: inputs below 0.5 take the domain's lower end (the file's first
+    // point), the others are spread over the whole axis. Identity outputs over that domain.
+    auto half = [](double r, double g, double b) { return Rgb{0.5 + 0.5 * r, g, b}; };
+    Cube upper =
+        parseCube(cubeText(17, half, "DOMAIN_MIN 0.5 0 0\nDOMAIN_MAX 1 1 1\n"), "upper.cube");
+    table = lutTable(upper);
+    for (int k = 0; k <= 15; ++k)
+        EXPECT_NEAR(table[lutIndex(k, 3, 9, 0)], std::max(17.0 * k, 127.5), 1e-9) << k;
 
     Cube range = parseCube(cubeText(2, identity, "LUT_3D_INPUT_RANGE 0.5 4\n"), "range.cube");
     EXPECT_EQ(range.domainMin, (Rgb{0.5, 0.5, 0.5}));
