@@ -8,13 +8,32 @@
 
 #include "quickdraw.h"
 
+// Objects live in a small static pool rather than on the heap: a caller may keep a bundle for as
+// long as its module is loaded and never release it, and it then goes away with the module.
 struct QrxCFObject {
     enum class Kind { URL, Bundle } kind;
-    std::string path;        // the URL's path, or the bundle's folder
-    void* library = nullptr; // a bundle's loaded executable
+    char path[sizeof(FSRef::path) + 256]; // the URL's path, or the bundle's folder
+    void* library;                        // a bundle's loaded executable
+    bool inUse;
 };
 
 namespace {
+
+QrxCFObject gObjects[32];
+
+// A pooled object for the path, or null when the path is too long or the pool is full.
+QrxCFObject* MakeObject(QrxCFObject::Kind kind, const std::string& path) {
+    if (path.size() >= sizeof(QrxCFObject::path)) return nullptr;
+    for (QrxCFObject& obj : gObjects) {
+        if (obj.inUse) continue;
+        obj.kind = kind;
+        std::memcpy(obj.path, path.c_str(), path.size() + 1);
+        obj.library = nullptr;
+        obj.inUse = true;
+        return &obj;
+    }
+    return nullptr;
+}
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -51,7 +70,7 @@ OSErr FSFindFolder(int16_t domain, OSType folderType, Boolean /*create*/, FSRef*
 
 CFURLRef CFURLCreateFromFSRef(CFAllocatorRef /*allocator*/, const FSRef* ref) {
     if (!ref || !ref->path[0]) return nullptr;
-    return new QrxCFObject{QrxCFObject::Kind::URL, ref->path, nullptr};
+    return MakeObject(QrxCFObject::Kind::URL, ref->path);
 }
 
 CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef /*allocator*/, CFURLRef url,
@@ -61,12 +80,12 @@ CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef /*allocator*/, CFU
     if (path.empty() || path.back() != '/') path += '/';
     path += component;
     if (isDirectory) path += '/';
-    return new QrxCFObject{QrxCFObject::Kind::URL, path, nullptr};
+    return MakeObject(QrxCFObject::Kind::URL, path);
 }
 
 CFBundleRef CFBundleCreate(CFAllocatorRef /*allocator*/, CFURLRef url) {
     if (!url || url->kind != QrxCFObject::Kind::URL || !IsFolder(url->path)) return nullptr;
-    return new QrxCFObject{QrxCFObject::Kind::Bundle, url->path, nullptr};
+    return MakeObject(QrxCFObject::Kind::Bundle, url->path);
 }
 
 Boolean CFBundleLoadExecutable(CFBundleRef bundle) {
@@ -90,5 +109,6 @@ void CFRelease(CFTypeRef object) {
     auto* obj = static_cast<QrxCFObject*>(const_cast<void*>(object));
     if (!obj) return;
     if (obj->library) dlclose(obj->library);
-    delete obj;
+    obj->library = nullptr;
+    obj->inUse = false;
 }

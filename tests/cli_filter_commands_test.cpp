@@ -217,7 +217,8 @@ TEST(Lut3DCommandCurve, OneDimensionalTableMapsEachComponentOrIsRefused) {
     auto r = runQrx({"lut3d", "--cube", cube, kSample, "-o", out});
 
     bool registered = false;
-    for (const qrx::MethodInfo* m : qrxtest::loadHost()->overloads("Picture", "TransformColorsQRX"))
+    auto host = qrxtest::loadHost();
+    for (const qrx::MethodInfo* m : host->overloads("Picture", "TransformColorsQRX"))
         registered = registered || !m->builtIn;
     if (!registered) {
         EXPECT_EQ(r.code, 2);
