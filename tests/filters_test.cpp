@@ -355,11 +355,12 @@ std::array<uint8_t, 3> pixelOf(const Ref& pic, int x, int y = 0) {
     return {p[0], p[1], p[2]};
 }
 
-class Lut3D : public testing::Test {
+// A host with one new object of a filter class.
+template <const char* ClassName> class FilterObject : public testing::Test {
   protected:
     void SetUp() override {
         host = qrxtest::loadHost(withFills({}));
-        obj = host->newInstance("PictureLut3DQRX");
+        obj = host->newInstance(ClassName);
     }
     // Runs on a row of the given colours and returns the result.
     Ref runOn(const std::vector<std::array<uint8_t, 3>>& colours) {
@@ -371,6 +372,10 @@ class Lut3D : public testing::Test {
     std::unique_ptr<Host> host;
     Ref obj;
 };
+
+constexpr char kLut3DClass[] = "PictureLut3DQRX";
+constexpr char kSepiaClass[] = "PictureSepiaQRX";
+using Lut3D = FilterObject<kLut3DClass>;
 
 TEST_F(Lut3D, NewObjectTurnsEveryPixelBlack) {
     Ref out = runOn({{255, 255, 255}, {12, 200, 99}, {0, 0, 0}});
@@ -544,21 +549,7 @@ TEST(Lut3DUnits, ComponentByteClampsTruncatesAndZeroesNaN) {
 
 // ---- PictureSepiaQRX ---------------------------------------------------------------------------
 
-class Sepia : public testing::Test {
-  protected:
-    void SetUp() override {
-        host = qrxtest::loadHost(withFills({}));
-        obj = host->newInstance("PictureSepiaQRX");
-    }
-    Ref runOn(const std::vector<std::array<uint8_t, 3>>& colours) {
-        Ref pic = rowPicture(*host, colours);
-        host->setProperty(obj, "SourcePicture", pic);
-        EXPECT_TRUE(runAudited(*host, obj));
-        return destinationOf(*host, obj);
-    }
-    std::unique_ptr<Host> host;
-    Ref obj;
-};
+using Sepia = FilterObject<kSepiaClass>;
 
 TEST_F(Sepia, NewObjectHasTheDefaultWeightsAndNothingElse) {
     EXPECT_EQ(std::get<double>(host->getProperty(obj, "FactorRed")), 0.299);
