@@ -1,0 +1,42 @@
+// qrx-bench: the plugin's methods and filter classes through the runtime, against memcpy of the
+// same bytes (and OpenCV where it was found at build time).
+//
+//   qrx-bench [--quick] [Google Benchmark flags: --benchmark_filter=REGEX,
+//              --benchmark_out=FILE --benchmark_out_format=json, --benchmark_repetitions=N ...]
+//
+// --quick measures 1024 x 1024 pictures only; otherwise 4096 x 4096 as well.
+// Benchmarks are named KIND/NAME/LAYOUT/SIZE: call/ (a whole call with its new picture), inplace/
+// (the pixel loop on a picture made beforehand), filter/, ref/ (memcpy, new pictures), opencv/.
+#include <cstring>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace qrxbench {
+#ifdef QRX_BENCH_OPENCV
+void registerOpenCvBenchmarks();
+#endif
+} // namespace qrxbench
+
+int main(int argc, char** argv) {
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            qrxbench::setQuick(true);
+        else
+            args.push_back(argv[i]);
+    }
+    int count = int(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+    benchmark::AddCustomContext("qrx.sizes", qrxbench::sizes().size() == 1 ? "1024" : "1024,4096");
+    qrxbench::registerReferenceBenchmarks();
+#ifdef QRX_BENCH_OPENCV
+    qrxbench::registerOpenCvBenchmarks();
+#endif
+    qrxbench::registerMethodBenchmarks();
+    qrxbench::registerFilterBenchmarks();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
