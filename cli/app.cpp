@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <ostream>
 
+#include "batch.h"
 #include "commands.h"
 #include "errors.h"
+#include "image_io.h"
 
 namespace qrx::cli {
 
@@ -19,12 +21,16 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         "  qrx list\n"
         "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
         "  qrx histogram samples/sample.png -o histogram.png\n"
+        "  qrx batch -j 4 'InvertQRX' photos/*.png --out-dir inverted\n"
         "Run 'qrx list --help' or 'qrx call --help' for each command.\n"
         "Exit codes: 0 success; 1 the call raised a host exception or returned nil where a\n"
         "picture was expected; 2 bad usage, unknown method, arguments that fit no overload,\n"
         "unreadable input or plugin.");
 
-    Context ctx{out, err, {}};
+    Context ctx{out, err, {}, {}};
+    // Notes about pictures read (a 16-bit PNG reduced to 8 bits) go where the command's messages
+    // go.
+    ImageNotesTo notes(err);
     app.add_option("--plugin", ctx.host.plugin,
                    "Plugin library to load (also $QRX_PLUGIN); default: libqrxplugin.so beside "
                    "qrx, else ../lib/qrx/libqrxplugin.so from qrx's directory");
@@ -40,6 +46,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     CLI::App* sepia = addSepiaCommand(app, ctx, sepiaOpts);
     HistogramOptions histogramOpts;
     CLI::App* histogram = addHistogramCommand(app, ctx, histogramOpts);
+    BatchOptions batchOpts;
+    CLI::App* batch = addBatchCommand(app, ctx, batchOpts);
+    DemoOptions demoOpts;
+    CLI::App* demo = addDemoCommand(app, ctx, demoOpts);
 
     try {
         app.parse(argc, argv);
@@ -59,6 +69,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         if (lut3d->parsed()) return runLut3D(ctx, lut3dOpts);
         if (sepia->parsed()) return runSepia(ctx, sepiaOpts);
         if (histogram->parsed()) return runHistogram(ctx, histogramOpts);
+        if (batch->parsed()) return runBatch(ctx, batchOpts);
+        if (demo->parsed()) return runDemo(ctx, demoOpts);
         err << "qrx: no command given\n";
         return kExitUsage;
     } catch (const ExitError& e) {

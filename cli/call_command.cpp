@@ -7,6 +7,7 @@
 #include "call_expr.h"
 #include "commands.h"
 #include "errors.h"
+#include "filter_run.h"
 #include "host_pictures.h"
 #include "image_io.h"
 #include "value_out.h"
@@ -54,6 +55,9 @@ std::vector<std::string> methodNames(const Host& host, bool onPicture) {
             msg += (i ? (i + 1 == close.size() ? " or " : ", ") : "") + close[i];
         msg += "?";
     }
+    msg += close.empty() ? "; 'qrx list' shows every method, 'qrx list WORD' those whose name or "
+                           "declaration holds WORD"
+                         : "";
     throw UsageError(msg);
 }
 
@@ -96,7 +100,7 @@ int saveOutputs(Context& ctx, const std::vector<SaveRequest>& saves, const CallR
             continue;
         }
         try {
-            writeFileAtomically(s.path, block->bytes.data(), block->bytes.size());
+            writeFileAtomically(s.path, block->bytes.data(), block->bytes.size(), &ctx.out);
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("--save: ") + e.what());
         }
@@ -115,28 +119,32 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "call", "Call one method the plugin registered: a Picture method on the picture read from "
                 "--on, or without --on a global method");
     addHostOptions(*cmd, ctx.host);
-    cmd->add_option("--on", opts.on, "Picture file (PNG, PAM, PPM) the method is called on");
+    addOutputOptions(*cmd, ctx.output);
+    cmd->add_option("--on", opts.on,
+                    "Picture file (PNG, JPEG, PAM, PPM, PPIC) the method is called on; - reads "
+                    "standard input (the format from its first bytes)");
     cmd->add_option("CALL", opts.call,
                     "The call as in the host language: Name, Name(arg, ...) or Name(args) = value")
         ->required();
     cmd->add_option("-o,--output", opts.output,
-                    "Write the picture result here (PNG, PAM or PPM by extension); for a method "
-                    "that returns no picture, the --on picture as the method left it; for a "
-                    "string result, its raw bytes");
+                    "Write the picture result here (PNG, JPEG, PAM, PPM or PPIC by extension, or "
+                    "--format); for a method that returns no picture, the --on picture as the "
+                    "method left it; for a string result, its raw bytes. - writes standard "
+                    "output, and the printed results then go to standard error");
     cmd->add_flag("--json", opts.json,
                   "Print exactly one JSON object: {\"result\": ..., \"byref\": {...}, "
                   "\"exception\": null or {\"class\", \"message\"}}; a byref MemoryBlock of "
                   "1024 bytes shows as the list of its 256 32-bit counters");
     cmd->add_option("--save", opts.save,
                     "NAME=PATH: write the bytes of the byref MemoryBlock output NAME to PATH "
-                    "(whole or not at all); may be repeated");
+                    "(whole or not at all; - : standard output); may be repeated");
     cmd->footer(
         "Arguments are read by the declared parameter types:\n"
         "  integer, uint32   an integer literal: 5, -10, &hFF\n"
         "  double            any number: 1.5, -2, 1e-3\n"
         "  boolean           true or false\n"
         "  color             &cRRGGBB\n"
-        "  picture           an image file (PNG, PAM, PPM), or nil\n"
+        "  picture           an image file (PNG, JPEG, PAM, PPM, PPIC), or nil\n"
         "  memoryblock       a file whose raw bytes it holds, or nil\n"
         "  string            a file whose raw bytes it holds (raw-bytes encoding), or nil\n"
         "  byref parameter   an output name; its value after the call is printed under that name\n"
@@ -144,6 +152,10 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "parentheses may be double-quoted (\\\" and \\\\ inside quotes).\n"
         "Output: 'result = ...' and 'name = value' lines; a picture result shows as\n"
         "<Picture WxH>, a MemoryBlock as <MemoryBlock N bytes> and its bytes in hex.\n"
+        "Standard input and output: --on - (or a picture argument -) reads a PNG, JPEG, PAM\n"
+        "or PPM by its first bytes, anything else as a binary picture string; -o - writes the\n"
+        "picture in the --format given, and it is then the only thing on standard output: the\n"
+        "results go to standard error, and --json is refused.\n"
         "Defaults: --host desktop, --host-version 2019.1, pictures without alpha in alpha info 3\n"
         "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque white\n"
         "(with alpha: transparent black), so pixels a method does not write show as such.\n"
@@ -156,7 +168,8 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "  qrx call --on in.png 'CountColorsQRX(r, g, b, n)' --save r=red.bin --json\n"
         "  qrx call 'TintPictureQRX(in.png, &c808080, &cA0522D)' -o tinted.png\n"
         "  qrx call --host console --host-version none --on in.png 'ScrollQRX(5, 3, true, false)' "
-        "-o out.pam");
+        "-o out.pam\n"
+        "  qrx call --on - InvertQRX -o - --format jpeg --quality 85 <photo.jpg >inverted.jpg");
     return cmd;
 }
 
@@ -182,13 +195,25 @@ int runCall(Context& ctx, const CallOptions& opts) {
     const std::optional<Type>& resultType = method->decl.result;
     const bool pictureResult = !assigning && resultType && resultType->kind == TypeKind::Picture;
     const bool stringResult = !assigning && resultType && resultType->kind == TypeKind::String;
+    // What goes to standard output: the picture, a saved block, or the printed results; never
+    // two of them.
+    int toStdout = opts.output && isStandardStream(*opts.output);
+    for (const std::string& s : opts.save)
+        toStdout += s.size() >= 2 && s.compare(s.size() - 2, 2, "=-") == 0;
+    if (toStdout > 1)
+        throw UsageError("-o - and --save NAME=- both want standard output; write all but one "
+                         "to files");
+    if (toStdout && opts.json)
+        throw UsageError("--json: standard output carries the output written to -; write it to "
+                         "a file, or leave out --json");
+    std::ostream& text = toStdout ? ctx.err : ctx.out;
     if (opts.output) {
         if (!pictureResult && !stringResult && !onPicture)
             throw UsageError("-o: " + method->decl.text +
                              " returns no picture and there is no --on picture to write");
         if (!stringResult) {
             try {
-                checkPictureFile(*opts.output);
+                checkPictureFile(*opts.output, ctx.output.format);
             } catch (const ImageFileError& e) {
                 throw UsageError(std::string("-o: ") + e.what());
             }
@@ -237,18 +262,18 @@ int runCall(Context& ctx, const CallOptions& opts) {
             if (pictureResult) {
                 const Picture* pic = obj ? obj->as<Picture>() : nullptr;
                 if (!pic) throw UsageError(qualified + " returned something other than a picture");
-                savePicture(*host, *opts.output, *obj);
+                savePicture(*host, *opts.output, *obj, pictureWriteOptions(ctx));
                 written = *opts.output;
             } else if (stringResult) {
                 // A nil string writes nothing.
                 if (const String* str = obj ? obj->as<String>() : nullptr) {
                     auto bytes = str->bytes();
-                    writeFileAtomically(*opts.output, bytes.data(), bytes.size());
+                    writeFileAtomically(*opts.output, bytes.data(), bytes.size(), &ctx.out);
                     written = *opts.output;
                 }
             } else if (onPicture) {
                 // The method may have changed the picture in place.
-                savePicture(*host, *opts.output, self);
+                savePicture(*host, *opts.output, self, pictureWriteOptions(ctx));
                 written = *opts.output;
             }
         } catch (const ImageFileError& e) {
@@ -271,10 +296,10 @@ int runCall(Context& ctx, const CallOptions& opts) {
         json doc = {{"result", result}, {"byref", byref}, {"exception", exception}};
         ctx.out << doc.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
     } else {
-        if (!assigning && resultType) ctx.out << "result = " << valueText(r.result) << "\n";
+        if (!assigning && resultType) text << "result = " << valueText(r.result) << "\n";
         for (size_t i = 0; i < args.outputNames.size(); ++i)
             if (params[i].byRef && i < r.byRef.size())
-                ctx.out << args.outputNames[i] << " = " << valueText(r.byRef[i]) << "\n";
+                text << args.outputNames[i] << " = " << valueText(r.byRef[i]) << "\n";
     }
     return code;
 }

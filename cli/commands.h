@@ -17,6 +17,7 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
     HostOptions host;
+    OutputOptions output; // --format and --quality of the command that writes a picture
     int exitCode = 0;
 };
 
@@ -30,6 +31,7 @@ struct WaveformOptions {
 };
 struct ListOptions {
     bool json = false;
+    std::optional<std::string> word; // only what holds this word (any case) is listed
 };
 
 struct CallOptions {
@@ -73,6 +75,14 @@ int runCall(Context& ctx, const CallOptions& opts);
 int runLut3D(Context& ctx, const Lut3DOptions& opts);
 int runSepia(Context& ctx, const SepiaOptions& opts);
 int runHistogram(Context& ctx, const HistogramOptions& opts);
+
+// qrx demo [--out DIR]: every registered method run on the bundled samples, as a gallery page.
+struct DemoOptions {
+    std::string out = "out/demo";
+    std::string samples; // empty: samples/ here, else beside qrx's folder
+};
+CLI::App* addDemoCommand(CLI::App& app, Context& ctx, DemoOptions& opts);
+int runDemo(Context& ctx, const DemoOptions& opts);
 
 // qrx waveform AUDIO -o PICTURE: the audio's samples drawn by RenderSamplesQRX.
 CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts);

@@ -89,9 +89,17 @@ Image readInputImage(const std::string& path) {
     }
 }
 
-void checkOutputPath(const std::string& path) {
+PictureWriteOptions pictureWriteOptions(const Context& ctx) {
+    PictureWriteOptions options;
+    options.format = ctx.output.format == "jpg" ? "jpeg" : ctx.output.format;
+    options.quality = ctx.output.quality;
+    options.standardOutput = &ctx.out;
+    return options;
+}
+
+void checkOutputPath(const Context& ctx, const std::string& path) {
     try {
-        imageFormatFor(path);
+        checkPictureFile(path, ctx.output.format);
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
@@ -136,7 +144,7 @@ int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input
         return kExitCallFailed;
     }
     try {
-        writeImage(output, pic->toImage());
+        savePicture(host, output, *ref, pictureWriteOptions(ctx));
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands.h"
+#include "host_pictures.h"
 #include "qrx/host.h"
 
 namespace qrx::cli {
@@ -18,10 +19,13 @@ std::array<int32_t, 4> parseRect(const std::string& option, const std::string& t
 std::array<int32_t, 3> parseIntegers3(const std::string& option, const std::string& text);
 std::array<double, 3> parseNumbers3(const std::string& option, const std::string& text);
 
-// The input picture; throws UsageError naming IN.
+// The input picture ("-": standard input); throws UsageError naming IN.
 Image readInputImage(const std::string& path);
-// Throws UsageError when the output's extension names no image format.
-void checkOutputPath(const std::string& path);
+// How the command writes pictures: its --format and --quality, and "-" going to ctx.out.
+PictureWriteOptions pictureWriteOptions(const Context& ctx);
+// Throws UsageError when no picture can be written to path in the format the command's --format
+// or, without it, the path's extension names.
+void checkOutputPath(const Context& ctx, const std::string& path);
 
 // Gives obj the picture as SourcePicture and the rectangle (without one: MinX = MinY = MaxX =
 // MaxY = 0, which the filter classes read as the whole picture), calls Run, and writes

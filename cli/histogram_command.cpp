@@ -175,10 +175,13 @@ CLI::App* addHistogramCommand(CLI::App& app, Context& ctx, HistogramOptions& opt
         "histogram", "The red, green and blue histograms of a picture file, through the plugin's "
                      "CountColorsQRX, as a table, as JSON, or drawn as a plot");
     addHostOptions(*cmd, ctx.host);
-    cmd->add_option("IN", opts.input, "Picture file (PNG, PAM, PPM)")->required();
+    addOutputOptions(*cmd, ctx.output);
+    cmd->add_option("IN", opts.input, "Picture file (PNG, JPEG, PAM, PPM); - reads standard input")
+        ->required();
     cmd->add_option("-o,--output", opts.plot,
-                    "Also draw the three histograms into this picture (PNG, PAM or PPM by "
-                    "extension), 512 x 300");
+                    "Also draw the three histograms into this picture, 512 x 300 (PNG, JPEG, "
+                    "PAM, PPM or PPIC by extension, or --format); - writes it to standard "
+                    "output, and the table then goes to standard error");
     cmd->add_flag("--json", opts.json,
                   "Print one JSON object: {\"pixels\": N, \"red\": [256 counts], \"green\": "
                   "[...], \"blue\": [...], \"plot\": path or null}");
@@ -188,27 +191,36 @@ CLI::App* addHistogramCommand(CLI::App& app, Context& ctx, HistogramOptions& opt
         "The plot shows red, green and blue curves on white: component value 0 to 255 to the\n"
         "right, ticks at 0, 64, 128, 192 and 255; pixel count upwards, ticks at 0, half the\n"
         "largest count and the largest count.\n"
+        "With -o - the plot is the only thing on standard output: the table goes to standard\n"
+        "error, and --json is refused.\n"
         "Exit codes: 0 success; 1 the plugin could not count the picture; 2 bad usage,\n"
         "unreadable input.\n"
         "Examples:\n"
         "  qrx histogram samples/sample.png\n"
-        "  qrx histogram in.png -o histogram.png --json");
+        "  qrx histogram in.png -o histogram.png --json\n"
+        "  qrx histogram photo.jpg -o - --format png 2>/dev/null | display");
     return cmd;
 }
 
 int runHistogram(Context& ctx, const HistogramOptions& opts) {
-    if (opts.plot) checkOutputPath(*opts.plot);
+    const bool plotToStdout = opts.plot && isStandardStream(*opts.plot);
+    if (plotToStdout && opts.json)
+        throw UsageError("--json: standard output carries the plot (-o -); write the plot to a "
+                         "file, or leave out --json");
+    if (opts.plot) checkOutputPath(ctx, *opts.plot);
     Image input = readInputImage(opts.input);
     std::unique_ptr<Host> host = loadHost(ctx.host);
     const Histograms h = countColours(*host, input);
 
     if (opts.plot) {
         try {
-            writeImage(*opts.plot, plot(h));
+            savePicture(*host, *opts.plot, host->pictureFromImage(plot(h)),
+                        pictureWriteOptions(ctx));
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("-o: ") + e.what());
         }
     }
+    std::ostream& text = plotToStdout ? ctx.err : ctx.out;
     if (opts.json) {
         nlohmann::json doc = {{"pixels", h.pixels},
                               {"red", h.red},
@@ -217,10 +229,10 @@ int runHistogram(Context& ctx, const HistogramOptions& opts) {
                               {"plot", opts.plot ? nlohmann::json(*opts.plot) : nullptr}};
         ctx.out << doc.dump() << "\n";
     } else {
-        ctx.out << "pixels " << h.pixels << "\n";
-        ctx.out << "value red green blue\n";
+        text << "pixels " << h.pixels << "\n";
+        text << "value red green blue\n";
         for (size_t v = 0; v < 256; ++v)
-            ctx.out << v << " " << h.red[v] << " " << h.green[v] << " " << h.blue[v] << "\n";
+            text << v << " " << h.red[v] << " " << h.green[v] << " " << h.blue[v] << "\n";
     }
     return kExitOk;
 }

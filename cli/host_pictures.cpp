@@ -18,35 +18,73 @@ bool isBinaryPicturePath(const fs::path& path) {
     return ext == ".ppic";
 }
 
-void checkPictureFile(const fs::path& path) {
+namespace {
+
+// Whether a picture goes out as a binary picture string: by the format given, else the extension.
+bool writesBinaryString(const fs::path& path, const std::string& format) {
+    return format.empty() ? isBinaryPicturePath(path) : format == "ppic";
+}
+
+Ref pictureFromBinaryString(Host& host, std::string bytes, const std::string& name) {
+    // The bytes are the string as they stand: raw bytes, no text encoding.
+    Ref str = host.newString(bytes, kREALTextEncodingRaw);
+    CallResult r = host.callGlobal("BinaryStringtoPictureQRX", {str});
+    const Ref* pic = std::get_if<Ref>(&r.result);
+    if (r.exception || !pic || !*pic) throw ImageFileError(name + ": not a binary picture string");
+    return *pic;
+}
+
+} // namespace
+
+void checkPictureFile(const fs::path& path, const std::string& format) {
+    if (!format.empty()) {
+        if (format != "ppic" && !imageFormatNamed(format))
+            throw ImageFileError(outputName(path) + ": unknown format '" + format +
+                                 "' (png, jpeg, pam, ppm or ppic)");
+        return;
+    }
+    if (isStandardStream(path))
+        throw ImageFileError(outputName(path) +
+                             ": give the format of the picture (--format png, jpeg, pam, ppm or "
+                             "ppic)");
     if (!isBinaryPicturePath(path)) imageFormatFor(path);
 }
 
 Ref loadPicture(Host& host, const fs::path& path) {
+    if (isStandardStream(path)) {
+        const std::string name = inputName(path);
+        std::string bytes = readFileBytes(path);
+        if (bytes.empty()) throw ImageFileError(name + ": empty: no picture was given");
+        if (auto format = sniffImageFormat(bytes))
+            return host.pictureFromImage(decodeImage(bytes, *format, name));
+        return pictureFromBinaryString(host, std::move(bytes),
+                                       name + " (neither PNG, JPEG, PAM, PPM)");
+    }
     if (!isBinaryPicturePath(path)) return host.pictureFromImage(readImage(path));
-    // The file's bytes are the string as they stand: raw bytes, no text encoding.
-    Ref bytes = host.newString(readFileBytes(path), kREALTextEncodingRaw);
-    CallResult r = host.callGlobal("BinaryStringtoPictureQRX", {bytes});
-    const Ref* pic = std::get_if<Ref>(&r.result);
-    if (r.exception || !pic || !*pic)
-        throw ImageFileError(path.string() + ": not a binary picture string");
-    return *pic;
+    return pictureFromBinaryString(host, readFileBytes(path), path.string());
 }
 
-void savePicture(Host& host, const fs::path& path, const Ref& picture) {
+void savePicture(Host& host, const fs::path& path, const Ref& picture,
+                 const PictureWriteOptions& options) {
+    const std::string name = outputName(path);
     const Picture* pic = picture ? picture.as<Picture>() : nullptr;
-    if (!pic) throw ImageFileError(path.string() + ": no picture to write");
-    if (!isBinaryPicturePath(path)) {
-        writeImage(path, pic->toImage());
+    if (!pic) throw ImageFileError(name + ": no picture to write");
+    checkPictureFile(path, options.format);
+    if (!writesBinaryString(path, options.format)) {
+        ImageWriteOptions write;
+        if (!options.format.empty()) write.format = imageFormatNamed(options.format);
+        write.jpegQuality = options.quality;
+        write.standardOutput = options.standardOutput;
+        writeImage(path, pic->toImage(), write);
         return;
     }
     CallResult r = host.callGlobal("PicturetoBinaryStringQRX", {picture});
     const Ref* str = std::get_if<Ref>(&r.result);
     const String* s = str && *str ? str->as<String>() : nullptr;
     if (r.exception || !s)
-        throw ImageFileError(path.string() + ": the picture could not be made a binary string");
+        throw ImageFileError(name + ": the picture could not be made a binary string");
     auto bytes = s->bytes();
-    writeFileAtomically(path, bytes.data(), bytes.size());
+    writeFileAtomically(path, bytes.data(), bytes.size(), options.standardOutput);
 }
 
 } // namespace qrx::cli

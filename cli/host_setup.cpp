@@ -7,6 +7,11 @@
 
 #include "errors.h"
 
+// Where an installed qrx finds its plugin, relative to its own directory.
+#ifndef QRX_INSTALLED_PLUGIN_DIR
+#define QRX_INSTALLED_PLUGIN_DIR "../lib/qrx"
+#endif
+
 namespace qrx::cli {
 
 namespace fs = std::filesystem;
@@ -32,6 +37,23 @@ void addHostOptions(CLI::App& cmd, HostOptions& opts) {
            "premultiplied)")
         ->check(CLI::Range(1, 2))
         ->default_val(1);
+    cmd.add_flag("--legacy-pictures", opts.legacyPictures,
+                 "Desktop pictures also present themselves as offscreen worlds over their own "
+                 "rows, the form the legacy drawing library scrolls (a band a scroll uncovers "
+                 "becomes opaque white)");
+    cmd.add_flag("--hide-legacy-library", opts.hideLegacyLibrary,
+                 "The host names no frameworks folder, so the plugin cannot load the legacy "
+                 "drawing library");
+}
+
+void addOutputOptions(CLI::App& cmd, OutputOptions& opts) {
+    cmd.add_option("--format", opts.format,
+                   "Format of the written picture: png, jpeg, pam, ppm or ppic; needed for -o - "
+                   "(standard output), otherwise the output's extension decides")
+        ->check(CLI::IsMember({"png", "jpeg", "jpg", "pam", "ppm", "ppic"}));
+    cmd.add_option("--quality", opts.quality, "JPEG quality of the written picture, 1 to 100")
+        ->check(CLI::Range(1, 100))
+        ->default_val(kDefaultJpegQuality);
 }
 
 HostConfig makeHostConfig(const HostOptions& opts) {
@@ -52,6 +74,8 @@ HostConfig makeHostConfig(const HostOptions& opts) {
     }
     config.plainLayout = uint32_t(opts.layout);
     config.alphaLayout = uint32_t(opts.alphaLayout);
+    config.legacyPictures = opts.legacyPictures;
+    config.hideLegacyLibrary = opts.hideLegacyLibrary;
     return config;
 }
 
@@ -64,7 +88,7 @@ fs::path findPlugin(const HostOptions& opts) {
     if (!ec) {
         fs::path dir = exe.parent_path();
         for (const fs::path& p :
-             {dir / "libqrxplugin.so", dir / ".." / "lib" / "qrx" / "libqrxplugin.so"}) {
+             {dir / "libqrxplugin.so", dir / QRX_INSTALLED_PLUGIN_DIR / "libqrxplugin.so"}) {
             if (fs::is_regular_file(p, ec)) return p.lexically_normal();
             tried += "\n  " + p.lexically_normal().string();
         }

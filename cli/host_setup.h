@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "jpeg_io.h"
 #include "qrx/host.h"
 
 namespace qrx::cli {
@@ -17,11 +18,23 @@ struct HostOptions {
     std::string version = "2019.1"; // or "none"
     int layout = 3;
     int alphaLayout = 1;
-    std::string plugin; // --plugin; empty: QRX_PLUGIN, then beside the executable
+    bool legacyPictures = false;    // --legacy-pictures
+    bool hideLegacyLibrary = false; // --hide-legacy-library
+    std::string plugin;             // --plugin; empty: QRX_PLUGIN, then beside the executable
 };
 
-// Adds --host, --host-version, --layout and --alpha-layout to a command.
+// Adds --host, --host-version, --layout, --alpha-layout, --legacy-pictures and
+// --hide-legacy-library to a command.
 void addHostOptions(CLI::App& cmd, HostOptions& opts);
+
+// Options every command that writes a picture takes.
+struct OutputOptions {
+    std::string format; // --format png, jpeg, pam, ppm or ppic; empty: by the output's extension
+    int quality = kDefaultJpegQuality; // --quality, for JPEG output
+};
+
+// Adds --format and --quality to a command.
+void addOutputOptions(CLI::App& cmd, OutputOptions& opts);
 
 // The configuration the options ask for; throws UsageError for a bad kind or version.
 HostConfig makeHostConfig(const HostOptions& opts);

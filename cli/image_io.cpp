@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,16 @@ namespace fs = std::filesystem;
 
 [[noreturn]] void fail(const fs::path& path, const std::string& fault) {
     throw ImageFileError(path.string() + ": " + fault);
+}
+
+[[noreturn]] void failNamed(const std::string& name, const std::string& fault) {
+    throw ImageFileError(name + ": " + fault);
+}
+
+std::ostream* gNotes = nullptr;
+
+void note(const std::string& text) {
+    (gNotes ? *gNotes : std::cerr) << "qrx: note: " << text << "\n";
 }
 
 std::string lowerExtension(const fs::path& path) {
@@ -125,27 +136,46 @@ void pngErrorFn(png_structp png, png_const_charp msg) {
 
 void pngWarningFn(png_structp, png_const_charp) {}
 
+// The bytes a PNG is decoded from, and how far libpng has read.
+struct PngSource {
+    const png_byte* data = nullptr;
+    size_t size = 0;
+    size_t pos = 0;
+};
+
+void pngReadFn(png_structp png, png_bytep out, png_size_t length) {
+    auto* src = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (src->size - src->pos < length) png_error(png, "file ends early");
+    std::memcpy(out, src->data + src->pos, length);
+    src->pos += length;
+}
+
 struct PngReadState {
-    FILE* file = nullptr;
+    PngSource source;
     png_structp png = nullptr;
     png_infop info = nullptr;
     PngError error;
     png_uint_32 width = 0, height = 0;
     bool hasAlpha = false;
+    bool sixteenBits = false;
     std::vector<png_byte>* pixels = nullptr;
     std::vector<png_bytep>* rows = nullptr;
 };
 
 bool readPngInto(PngReadState& s) {
     if (setjmp(png_jmpbuf(s.png))) return false;
-    png_init_io(s.png, s.file);
+    png_set_read_fn(s.png, &s.source, pngReadFn);
     png_read_info(s.png, s.info);
     s.width = png_get_image_width(s.png, s.info);
     s.height = png_get_image_height(s.png, s.info);
+    if (s.width > 0x7FFFFFF || s.height > 0x7FFFFFF ||
+        uint64_t(s.width) * s.height > (uint64_t(1) << 31))
+        png_error(s.png, "picture too large");
     int colorType = png_get_color_type(s.png, s.info);
     int bitDepth = png_get_bit_depth(s.png, s.info);
     bool trns = png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
     s.hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 || trns;
+    s.sixteenBits = bitDepth == 16;
 
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s.png);
     if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(s.png);
@@ -167,30 +197,28 @@ bool readPngInto(PngReadState& s) {
     return true;
 }
 
-Image readPng(const fs::path& path) {
-    FilePtr file = openForReading(path);
-    png_byte sig[8];
-    if (std::fread(sig, 1, 8, file.get()) != 8 || png_sig_cmp(sig, 0, 8) != 0)
-        fail(path, "not a PNG file");
-    std::rewind(file.get());
+Image decodePng(std::string_view bytes, const std::string& name) {
+    if (bytes.size() < 8 || png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8) != 0)
+        failNamed(name, "not a PNG file");
 
     std::vector<png_byte> pixels;
     std::vector<png_bytep> rows;
     PngReadState s;
-    s.file = file.get();
+    s.source.data = reinterpret_cast<const png_byte*>(bytes.data());
+    s.source.size = bytes.size();
     s.pixels = &pixels;
     s.rows = &rows;
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.error, pngErrorFn, pngWarningFn);
-    if (!s.png) fail(path, "out of memory");
+    if (!s.png) failNamed(name, "out of memory");
     s.info = png_create_info_struct(s.png);
     if (!s.info) {
         png_destroy_read_struct(&s.png, nullptr, nullptr);
-        fail(path, "out of memory");
+        failNamed(name, "out of memory");
     }
     bool ok = readPngInto(s);
     png_destroy_read_struct(&s.png, &s.info, nullptr);
-    if (!ok) fail(path, std::string("bad PNG: ") + s.error.message);
-    if (s.width > 0x7FFFFFFF || s.height > 0x7FFFFFFF) fail(path, "picture too large");
+    if (!ok) failNamed(name, std::string("bad PNG: ") + s.error.message);
+    if (s.sixteenBits) note(name + ": 16-bit PNG reduced to 8 bits per sample (rounded)");
 
     Image img;
     img.width = int(s.width);
@@ -200,8 +228,19 @@ Image readPng(const fs::path& path) {
     return img;
 }
 
+void pngWriteFn(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
+    try {
+        out->append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+        png_error(png, "out of memory");
+    }
+}
+
+void pngFlushFn(png_structp) {}
+
 struct PngWriteState {
-    FILE* file = nullptr;
+    std::string* out = nullptr;
     png_structp png = nullptr;
     png_infop info = nullptr;
     PngError error;
@@ -212,7 +251,7 @@ struct PngWriteState {
 bool writePngFrom(PngWriteState& s) {
     if (setjmp(png_jmpbuf(s.png))) return false;
     const Image& img = *s.img;
-    png_init_io(s.png, s.file);
+    png_set_write_fn(s.png, s.out, pngWriteFn, pngFlushFn);
     png_set_IHDR(s.png, s.info, png_uint_32(img.width), png_uint_32(img.height), 8,
                  img.hasAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -230,30 +269,32 @@ bool writePngFrom(PngWriteState& s) {
     return true;
 }
 
-void writePng(AtomicFile& out, const fs::path& path, const Image& img) {
+std::string encodePng(const Image& img, const std::string& name) {
+    std::string out;
     std::vector<png_byte> row;
     PngWriteState s;
-    s.file = out.get();
+    s.out = &out;
     s.img = &img;
     s.row = &row;
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, pngErrorFn, pngWarningFn);
-    if (!s.png) fail(path, "out of memory");
+    if (!s.png) failNamed(name, "out of memory");
     s.info = png_create_info_struct(s.png);
     if (!s.info) {
         png_destroy_write_struct(&s.png, nullptr);
-        fail(path, "out of memory");
+        failNamed(name, "out of memory");
     }
     bool ok = writePngFrom(s);
     png_destroy_write_struct(&s.png, &s.info);
-    if (!ok) fail(path, std::string("PNG encoding failed: ") + s.error.message);
+    if (!ok) failNamed(name, std::string("PNG encoding failed: ") + s.error.message);
+    return out;
 }
 
 // ---- PAM and PPM ------------------------------------------------------------------------------
 
 // The bytes of a netpbm file and a read position.
 struct Netpbm {
-    const fs::path& path;
-    std::string bytes;
+    const std::string& path;
+    std::string_view bytes;
     size_t pos = 0;
 
     bool atEnd() const { return pos >= bytes.size(); }
@@ -273,14 +314,14 @@ struct Netpbm {
         size_t start = pos;
         while (!atEnd() && !std::isspace(static_cast<unsigned char>(bytes[pos])))
             ++pos;
-        return bytes.substr(start, pos - start);
+        return std::string(bytes.substr(start, pos - start));
     }
 
     // A PAM header line without its end of line.
     std::string line() {
         size_t end = bytes.find('\n', pos);
         if (end == std::string::npos) fail(path, "header ends early");
-        std::string l = bytes.substr(pos, end - pos);
+        std::string l(bytes.substr(pos, end - pos));
         pos = end + 1;
         return l;
     }
@@ -315,13 +356,13 @@ struct Netpbm {
     }
 };
 
-void checkSize(const fs::path& path, int width, int height) {
+void checkSize(const std::string& path, int width, int height) {
     if (width < 1 || height < 1)
         fail(path, "empty picture (" + std::to_string(width) + "x" + std::to_string(height) + ")");
 }
 
-Image readPpm(const fs::path& path) {
-    Netpbm f{path, readFileBytes(path)};
+Image decodePpm(std::string_view bytes, const std::string& path) {
+    Netpbm f{path, bytes};
     if (f.token() != "P6") fail(path, "not a binary PPM file (P6)");
     Image img;
     img.width = f.number(f.token(), "width");
@@ -335,8 +376,8 @@ Image readPpm(const fs::path& path) {
     return img;
 }
 
-Image readPam(const fs::path& path) {
-    Netpbm f{path, readFileBytes(path)};
+Image decodePam(std::string_view bytes, const std::string& path) {
+    Netpbm f{path, bytes};
     if (f.line() != "P7") fail(path, "not a PAM file (P7)");
     int width = -1, height = -1, depth = -1, maxval = -1;
     std::string tupltype;
@@ -413,59 +454,138 @@ std::string netpbmBytes(const Image& img, ImageFormat format) {
 
 } // namespace
 
+bool isStandardStream(const fs::path& path) {
+    return path.native() == "-";
+}
+
+std::string inputName(const fs::path& path) {
+    return isStandardStream(path) ? "standard input" : path.string();
+}
+
+std::string outputName(const fs::path& path) {
+    return isStandardStream(path) ? "standard output" : path.string();
+}
+
 ImageFormat imageFormatFor(const fs::path& path) {
     std::string ext = lowerExtension(path);
     if (ext == ".png") return ImageFormat::Png;
+    if (ext == ".jpg" || ext == ".jpeg") return ImageFormat::Jpeg;
     if (ext == ".pam") return ImageFormat::Pam;
     if (ext == ".ppm") return ImageFormat::Ppm;
-    fail(path, "unknown picture file type '" + ext + "' (use .png, .pam or .ppm)");
+    fail(path, "unknown picture file type '" + ext + "' (use .png, .jpg, .jpeg, .pam or .ppm)");
+}
+
+std::optional<ImageFormat> imageFormatNamed(std::string_view name) {
+    if (name == "png") return ImageFormat::Png;
+    if (name == "jpeg" || name == "jpg") return ImageFormat::Jpeg;
+    if (name == "pam") return ImageFormat::Pam;
+    if (name == "ppm") return ImageFormat::Ppm;
+    return std::nullopt;
+}
+
+std::optional<ImageFormat> sniffImageFormat(std::string_view bytes) {
+    static constexpr std::string_view pngSignature("\x89PNG\r\n\x1A\n", 8);
+    if (bytes.substr(0, 8) == pngSignature) return ImageFormat::Png;
+    if (bytes.substr(0, 3) == "\xFF\xD8\xFF") return ImageFormat::Jpeg;
+    if (bytes.size() >= 3 && bytes.substr(0, 2) == "P7" && (bytes[2] == '\n' || bytes[2] == '\r'))
+        return ImageFormat::Pam;
+    if (bytes.size() >= 3 && bytes.substr(0, 2) == "P6" &&
+        std::isspace(static_cast<unsigned char>(bytes[2])))
+        return ImageFormat::Ppm;
+    return std::nullopt;
 }
 
 std::string readFileBytes(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) fail(path, "is a directory");
-    FilePtr file = openForReading(path);
     std::string bytes;
     char buf[65536];
     size_t n;
+    if (isStandardStream(path)) {
+        while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0)
+            bytes.append(buf, n);
+        if (std::ferror(stdin))
+            fail(inputName(path), std::string("read failed: ") + std::strerror(errno));
+        return bytes;
+    }
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) fail(path, "is a directory");
+    FilePtr file = openForReading(path);
     while ((n = std::fread(buf, 1, sizeof buf, file.get())) > 0)
         bytes.append(buf, n);
     if (std::ferror(file.get())) fail(path, std::string("read failed: ") + std::strerror(errno));
     return bytes;
 }
 
-Image readImage(const fs::path& path) {
-    ImageFormat format = imageFormatFor(path);
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) fail(path, "is a directory");
+Image decodeImage(std::string_view bytes, ImageFormat format, const std::string& name) {
     switch (format) {
     case ImageFormat::Png:
-        return readPng(path);
+        return decodePng(bytes, name);
+    case ImageFormat::Jpeg:
+        return decodeJpeg(bytes, name);
     case ImageFormat::Pam:
-        return readPam(path);
+        return decodePam(bytes, name);
     case ImageFormat::Ppm:
-        return readPpm(path);
+        return decodePpm(bytes, name);
     }
-    fail(path, "unknown picture file type");
+    failNamed(name, "unknown picture file type");
 }
 
-void writeImage(const fs::path& path, const Image& img) {
+Image readImage(const fs::path& path) {
+    if (isStandardStream(path)) {
+        const std::string name = inputName(path);
+        std::string bytes = readFileBytes(path);
+        if (bytes.empty()) failNamed(name, "empty: no picture was given");
+        std::optional<ImageFormat> format = sniffImageFormat(bytes);
+        if (!format) failNamed(name, "not a PNG, JPEG, PAM or PPM picture");
+        return decodeImage(bytes, *format, name);
+    }
     ImageFormat format = imageFormatFor(path);
-    checkImage(path, img);
-    if (format == ImageFormat::Png) {
-        AtomicFile out(path);
-        writePng(out, path, img);
-        out.commit();
-    } else {
-        std::string bytes = netpbmBytes(img, format);
-        writeFileAtomically(path, bytes.data(), bytes.size());
-    }
+    std::string bytes = readFileBytes(path);
+    return decodeImage(bytes, format, path.string());
 }
 
-void writeFileAtomically(const fs::path& path, const void* data, size_t size) {
+std::string encodeImage(const Image& img, ImageFormat format, int jpegQuality,
+                        const std::string& name) {
+    checkImage(name, img);
+    switch (format) {
+    case ImageFormat::Png:
+        return encodePng(img, name);
+    case ImageFormat::Jpeg:
+        return encodeJpeg(img, jpegQuality, name);
+    case ImageFormat::Pam:
+    case ImageFormat::Ppm:
+        return netpbmBytes(img, format);
+    }
+    failNamed(name, "unknown picture file type");
+}
+
+void writeImage(const fs::path& path, const Image& img, const ImageWriteOptions& options) {
+    if (isStandardStream(path) && !options.format)
+        fail(outputName(path), "give the format of the picture (--format png, jpeg, pam or ppm)");
+    ImageFormat format = options.format ? *options.format : imageFormatFor(path);
+    std::string bytes = encodeImage(img, format, options.jpegQuality, outputName(path));
+    writeFileAtomically(path, bytes.data(), bytes.size(), options.standardOutput);
+}
+
+void writeFileAtomically(const fs::path& path, const void* data, size_t size,
+                         std::ostream* standardOutput) {
+    if (isStandardStream(path)) {
+        std::ostream& out = standardOutput ? *standardOutput : std::cout;
+        out.write(static_cast<const char*>(data), std::streamsize(size));
+        out.flush();
+        if (!out) fail(outputName(path), "write failed");
+        return;
+    }
     AtomicFile out(path);
     out.write(data, size);
     out.commit();
+}
+
+ImageNotesTo::ImageNotesTo(std::ostream& notes) : previous_(gNotes) {
+    gNotes = &notes;
+}
+
+ImageNotesTo::~ImageNotesTo() {
+    gNotes = previous_;
 }
 
 } // namespace qrx

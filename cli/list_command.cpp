@@ -1,7 +1,10 @@
 // qrx list: the classes, properties, methods and global methods the plugin registered.
+#include <cctype>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <set>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -53,6 +56,28 @@ std::string propertyLine(const PropertyInfo& p) {
            access;
 }
 
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// What a search keeps: a class whose name holds the word whole, otherwise the properties (by name
+// and type) and methods (by declaration, which holds the name) that hold it. Without a word,
+// everything.
+class Filter {
+  public:
+    explicit Filter(const std::optional<std::string>& word) : key_(word ? lower(*word) : "") {}
+    bool holds(std::string_view text) const { return lower(text).find(key_) != std::string::npos; }
+    bool keepsWhole(const ClassInfo& c) const { return holds(c.name); }
+    bool keeps(const PropertyInfo& p) const { return holds(p.name + " as " + p.type.name); }
+    bool keeps(const MethodInfo& m) const { return holds(m.decl.text); }
+
+  private:
+    std::string key_;
+};
+
 // The classes to show, in registration order: plugin classes and the built-in classes that
 // plugin extensions added methods to, each once, and where the global methods first appeared.
 struct Section {
@@ -92,66 +117,109 @@ CLI::App* addListCommand(CLI::App& app, Context& ctx, ListOptions& opts) {
                 "extensions) and every global method, with declarations and flags exactly as the "
                 "host received them, in registration order");
     addHostOptions(*cmd, ctx.host);
+    cmd->add_option("WORD", opts.word,
+                    "List only what holds WORD (any case): a class whose name holds it whole, "
+                    "otherwise the properties, methods and global methods whose name, type or "
+                    "declaration holds it");
     cmd->add_flag("--json", opts.json, "Print one JSON object instead of text");
     cmd->footer("Flags are shown as the host received them, so they depend on --host-version.\n"
-                "Example:\n"
-                "  qrx list --json");
+                "A WORD that nothing holds is an error (exit code 2).\n"
+                "Examples:\n"
+                "  qrx list --json\n"
+                "  qrx list Contrast\n"
+                "  qrx list 'as Picture' --json");
     return cmd;
 }
 
 int runList(Context& ctx, const ListOptions& opts) {
     std::unique_ptr<Host> host = loadHost(ctx.host);
-    auto parts = sections(*host);
+    const Filter filter(opts.word);
+    // The parts of each section the filter keeps; a section with nothing kept is left out.
+    struct Kept {
+        const ClassInfo* cls = nullptr;
+        std::vector<const PropertyInfo*> properties;
+        std::vector<const MethodInfo*> methods, extensions;
+    };
+    std::vector<Kept> kept;
+    for (const Section& s : sections(*host)) {
+        Kept k;
+        k.cls = s.cls;
+        if (!s.cls) {
+            for (const MethodInfo& m : host->globalMethods())
+                if (filter.keeps(m)) k.methods.push_back(&m);
+            if (!k.methods.empty()) kept.push_back(std::move(k));
+            continue;
+        }
+        const ClassInfo& c = *s.cls;
+        const bool whole = filter.keepsWhole(c);
+        if (!c.builtIn) {
+            for (const PropertyInfo& p : c.properties)
+                if (whole || filter.keeps(p)) k.properties.push_back(&p);
+            for (const MethodInfo& m : c.methods)
+                if (!m.builtIn && (whole || filter.keeps(m))) k.methods.push_back(&m);
+        }
+        for (const MethodInfo& m : c.extensions)
+            if (whole || filter.keeps(m)) k.extensions.push_back(&m);
+        if (whole || !k.properties.empty() || !k.methods.empty() || !k.extensions.empty())
+            kept.push_back(std::move(k));
+    }
+    if (opts.word && kept.empty())
+        throw UsageError("nothing registered holds '" + *opts.word +
+                         "' in its name or declaration; 'qrx list' shows everything");
+
     if (opts.json) {
         json classes = json::array();
-        for (const Section& s : parts) {
-            if (!s.cls) continue;
+        json globals = json::array();
+        for (const Kept& k : kept) {
+            if (!k.cls) {
+                for (const MethodInfo* m : k.methods)
+                    globals.push_back(methodJson(*m));
+                continue;
+            }
             json props = json::array(), methods = json::array(), extensions = json::array();
-            for (const PropertyInfo& p : s.cls->properties)
-                if (!s.cls->builtIn) props.push_back(propertyJson(p));
-            for (const MethodInfo& m : s.cls->methods)
-                if (!m.builtIn) methods.push_back(methodJson(m));
-            for (const MethodInfo& m : s.cls->extensions)
-                extensions.push_back(methodJson(m));
-            classes.push_back({{"name", s.cls->name},
-                               {"builtIn", s.cls->builtIn},
-                               {"dataSize", s.cls->dataSize},
-                               {"flags", s.cls->flags},
+            for (const PropertyInfo* p : k.properties)
+                props.push_back(propertyJson(*p));
+            for (const MethodInfo* m : k.methods)
+                methods.push_back(methodJson(*m));
+            for (const MethodInfo* m : k.extensions)
+                extensions.push_back(methodJson(*m));
+            classes.push_back({{"name", k.cls->name},
+                               {"builtIn", k.cls->builtIn},
+                               {"dataSize", k.cls->dataSize},
+                               {"flags", k.cls->flags},
                                {"properties", props},
                                {"methods", methods},
                                {"extensions", extensions}});
         }
-        json globals = json::array();
-        for (const MethodInfo& m : host->globalMethods())
-            globals.push_back(methodJson(m));
         json doc = {{"pluginVersion", host->pluginVersion()},
                     {"classes", classes},
                     {"globalMethods", globals}};
+        if (opts.word) doc["search"] = *opts.word;
         ctx.out << doc.dump(2) << "\n";
         return kExitOk;
     }
     ctx.out << "plugin interface version " << host->pluginVersion() << "\n";
-    for (const Section& s : parts) {
-        if (!s.cls) {
+    for (const Kept& k : kept) {
+        if (!k.cls) {
             ctx.out << "\nglobal methods\n";
-            for (const MethodInfo& m : host->globalMethods())
-                ctx.out << methodLine(m) << "\n";
+            for (const MethodInfo* m : k.methods)
+                ctx.out << methodLine(*m) << "\n";
             continue;
         }
-        const ClassInfo& c = *s.cls;
+        const ClassInfo& c = *k.cls;
         if (c.builtIn) {
             ctx.out << "\nextension " << c.name << " (built-in class)\n";
         } else {
             ctx.out << "\nclass " << c.name << "  instance data " << c.dataSize << " bytes  flags "
                     << hex(c.flags) << "\n";
-            for (const PropertyInfo& p : c.properties)
-                ctx.out << propertyLine(p) << "\n";
-            for (const MethodInfo& m : c.methods)
-                if (!m.builtIn) ctx.out << methodLine(m) << "\n";
-            if (!c.extensions.empty()) ctx.out << "  extension methods\n";
+            for (const PropertyInfo* p : k.properties)
+                ctx.out << propertyLine(*p) << "\n";
+            for (const MethodInfo* m : k.methods)
+                ctx.out << methodLine(*m) << "\n";
+            if (!k.extensions.empty()) ctx.out << "  extension methods\n";
         }
-        for (const MethodInfo& m : c.extensions)
-            ctx.out << methodLine(m) << "\n";
+        for (const MethodInfo* m : k.extensions)
+            ctx.out << methodLine(*m) << "\n";
     }
     return kExitOk;
 }

@@ -63,7 +63,7 @@ int applyCube1D(Context& ctx, Host& host, const Cube& cube, const Image& input,
         return kExitCallFailed;
     }
     try {
-        writeImage(output, result->toImage());
+        savePicture(host, output, *ref, pictureWriteOptions(ctx));
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
@@ -77,13 +77,17 @@ CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts) {
         "lut3d", "Apply a colour lookup table from a .cube file to a picture file, through the "
                  "PictureLut3DQRX filter class");
     addHostOptions(*cmd, ctx.host);
+    addOutputOptions(*cmd, ctx.output);
     cmd->add_option("--cube", opts.cube, "The .cube file (LUT_3D_SIZE 2 to 256, or LUT_1D_SIZE)")
         ->required();
     cmd->add_option("--rect", opts.rect,
                     "Only the rectangle MINX,MINY,MAXX,MAXY (right and bottom edges exclusive) is "
                     "filtered; the rest of the result is what a new picture holds");
-    cmd->add_option("IN", opts.input, "Picture file (PNG, PAM, PPM)")->required();
-    cmd->add_option("-o,--output", opts.output, "Result picture (PNG, PAM or PPM by extension)")
+    cmd->add_option("IN", opts.input, "Picture file (PNG, JPEG, PAM, PPM); - reads standard input")
+        ->required();
+    cmd->add_option("-o,--output", opts.output,
+                    "Result picture (PNG, JPEG, PAM, PPM or PPIC by extension, or --format); - "
+                    "writes standard output")
         ->required();
     cmd->footer(
         "A 3D table is resampled onto the filter's 16 nodes per axis: node k stands for the\n"
@@ -99,7 +103,8 @@ CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts) {
         "the exit code is 0.\n"
         "Examples:\n"
         "  qrx lut3d --cube grade.cube samples/sample.png -o graded.png\n"
-        "  qrx lut3d --cube grade.cube --rect 10,10,120,90 --host console in.png -o out.pam");
+        "  qrx lut3d --cube grade.cube --rect 10,10,120,90 --host console in.png -o out.pam\n"
+        "  qrx lut3d --cube grade.cube - -o - --format jpeg --quality 85 <in.jpg >out.jpg");
     return cmd;
 }
 
@@ -115,7 +120,7 @@ int runLut3D(Context& ctx, const Lut3DOptions& opts) {
     if (!cube.is3D() && rect)
         throw UsageError("--rect: " + opts.cube +
                          " holds a 1D table, which is applied to the whole picture");
-    checkOutputPath(opts.output);
+    checkOutputPath(ctx, opts.output);
     Image input = readInputImage(opts.input);
 
     std::unique_ptr<Host> host = loadHost(ctx.host);

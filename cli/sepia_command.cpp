@@ -17,6 +17,7 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
     CLI::App* cmd = app.add_subcommand(
         "sepia", "Tone a picture file in sepia through the PictureSepiaQRX filter class");
     addHostOptions(*cmd, ctx.host);
+    addOutputOptions(*cmd, ctx.output);
     cmd->add_option("--weights", opts.weights,
                     "Weights R,G,B of red, green and blue in the gray value (FactorRed, "
                     "FactorGreen, FactorBlue); default 0.299,0.587,0.114");
@@ -26,8 +27,11 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
     cmd->add_option("--rect", opts.rect,
                     "Only the rectangle MINX,MINY,MAXX,MAXY (right and bottom edges exclusive) is "
                     "toned; the rest of the result is what a new picture holds");
-    cmd->add_option("IN", opts.input, "Picture file (PNG, PAM, PPM)")->required();
-    cmd->add_option("-o,--output", opts.output, "Result picture (PNG, PAM or PPM by extension)")
+    cmd->add_option("IN", opts.input, "Picture file (PNG, JPEG, PAM, PPM); - reads standard input")
+        ->required();
+    cmd->add_option("-o,--output", opts.output,
+                    "Result picture (PNG, JPEG, PAM, PPM or PPIC by extension, or --format); - "
+                    "writes standard output")
         ->required();
     cmd->footer(
         "Each pixel becomes gray = (R*kR + G*kG + B*kB) / 1024 with the weights times 1024\n"
@@ -37,7 +41,8 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
         "Nothing is written unless the exit code is 0.\n"
         "Examples:\n"
         "  qrx sepia samples/sample.png -o sepia.png\n"
-        "  qrx sepia --weights 0.3,0.6,0.1 --offsets 30,15,0 --rect 0,0,80,60 in.png -o out.png");
+        "  qrx sepia --weights 0.3,0.6,0.1 --offsets 30,15,0 --rect 0,0,80,60 in.png -o out.png\n"
+        "  cat photo.jpg | qrx sepia - -o - --format jpeg --quality 80 > sepia.jpg");
     return cmd;
 }
 
@@ -48,7 +53,7 @@ int runSepia(Context& ctx, const SepiaOptions& opts) {
         opts.offsets ? parseIntegers3("--offsets", *opts.offsets) : kDefaultOffsets;
     std::optional<std::array<int32_t, 4>> rect;
     if (opts.rect) rect = parseRect("--rect", *opts.rect);
-    checkOutputPath(opts.output);
+    checkOutputPath(ctx, opts.output);
     Image input = readInputImage(opts.input);
 
     std::unique_ptr<Host> host = loadHost(ctx.host);

@@ -9,6 +9,7 @@
 #include "binding.h"
 #include "commands.h"
 #include "errors.h"
+#include "filter_run.h"
 #include "host_pictures.h"
 #include "image_io.h"
 
@@ -71,7 +72,9 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
     CLI::App* cmd = app.add_subcommand(
         "waveform", "Draw the waveform of an audio file (WAV, FLAC, ...) with RenderSamplesQRX");
     cmd->add_option("AUDIO", opts.input, "Audio file in any format libsndfile reads")->required();
-    cmd->add_option("-o,--output", opts.output, "Picture file to write (PNG, PAM, PPM, PPIC)")
+    cmd->add_option("-o,--output", opts.output,
+                    "Picture file to write (PNG, JPEG, PAM, PPM or PPIC by extension, or "
+                    "--format); - writes standard output")
         ->required();
     cmd->add_option("--width", opts.width, "Picture width; 0: one column per sample");
     cmd->add_option("--height", opts.height, "Picture height; 0: 500");
@@ -82,9 +85,15 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
     cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB");
     cmd->add_flag("--autoscale", opts.autoScale, "Scale to the loudest column");
     cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix (default)");
-    cmd->footer("Example:\n  qrx waveform song.flac -o wave.png --width 800 --height 200 "
-                "--outline 1 --autoscale");
+    cmd->footer("Exit codes: 0 success; 1 RenderSamplesQRX gave no picture; 2 bad usage,\n"
+                "unreadable audio.\n"
+                "Examples:\n"
+                "  qrx waveform song.flac -o wave.png --width 800 --height 200 --outline 1 "
+                "--autoscale\n"
+                "  qrx waveform speech.wav --channel 0 -o - --format jpeg --quality 95 > "
+                "wave.jpg");
     addHostOptions(*cmd, ctx.host);
+    addOutputOptions(*cmd, ctx.output);
     return cmd;
 }
 
@@ -92,11 +101,7 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
     const uint32_t back = parseColour(opts.back, "--back");
     const uint32_t fore = parseColour(opts.fore, "--fore");
     const uint32_t line = parseColour(opts.outlineColor, "--outline-color");
-    try {
-        checkPictureFile(opts.output);
-    } catch (const ImageFileError& e) {
-        throw UsageError(std::string("-o: ") + e.what());
-    }
+    checkOutputPath(ctx, opts.output);
     const std::vector<uint8_t> samples = readSamples(opts);
     std::unique_ptr<Host> host = loadHost(ctx.host);
     CallResult r = host->callGlobal("RenderSamplesQRX",
@@ -109,7 +114,7 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
         return kExitCallFailed;
     }
     try {
-        savePicture(*host, opts.output, *pic);
+        savePicture(*host, opts.output, *pic, pictureWriteOptions(ctx));
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
