@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -80,16 +81,26 @@ Picture::Picture(Host& host, int width, int height, bool hasAlpha, PictureForm f
 Picture::~Picture() = default;
 
 void Picture::allocate() {
-    uint32_t fillWord = encodeWord(layout(), fill_);
-    bitmap_.clear();
+    const uint32_t fillWord = encodeWord(layout(), fill_);
+    // Storage may come back from the pool holding an older picture's pixels: every byte is
+    // written here, so a new picture starts as a fresh one does, each pixel the fill and the
+    // padding at the end of each row 0.
+    // Bitmap rows start at any byte when the padding is not a multiple of 4.
+    auto fillRow = [&](uint8_t* row) {
+        for (size_t x = 0; x < size_t(width_); ++x)
+            std::memcpy(row + x * 4, &fillWord, 4);
+    };
+    bitmap_ = PixelBuffer();
     rows_.clear();
     rowTable_.clear();
     if (form_ == PictureForm::Bitmap) {
-        size_t stride = size_t(bytesPerRow());
-        bitmap_.assign(stride * size_t(height_), 0);
-        for (int y = 0; y < height_; ++y)
-            for (int x = 0; x < width_; ++x)
-                std::memcpy(bitmap_.data() + y * stride + size_t(x) * 4, &fillWord, 4);
+        const size_t stride = size_t(bytesPerRow());
+        bitmap_ = PixelBuffer(stride * size_t(height_));
+        for (int y = 0; y < height_; ++y) {
+            uint8_t* row = bitmap_.data() + size_t(y) * stride;
+            fillRow(row);
+            std::memset(row + size_t(width_) * 4, 0, stride - size_t(width_) * 4);
+        }
         if (!context_) context_ = std::make_unique<CGBitmapContext>();
         *context_ = {bitmap_.empty() ? nullptr : bitmap_.data(),
                      32,
@@ -99,11 +110,11 @@ void Picture::allocate() {
                      layout_};
     } else {
         // Every row is its own allocation: readers must go through the row table.
+        rows_.reserve(size_t(height_));
         for (int y = 0; y < height_; ++y) {
-            rows_.emplace_back(new uint32_t[size_t(width_ > 0 ? width_ : 1)]);
-            for (int x = 0; x < width_; ++x)
-                rows_.back()[x] = fillWord;
-            rowTable_.push_back(rows_.back().get());
+            rows_.emplace_back(size_t(width_ > 0 ? width_ : 1) * 4);
+            fillRow(rows_.back().data());
+            rowTable_.push_back(rows_.back().words());
         }
         if (!record_) record_ = std::make_unique<REALtrueColorImage>();
         std::memset(record_.get(), 0, sizeof(REALtrueColorImage));
@@ -127,7 +138,7 @@ int Picture::bytesPerRow() const {
 uint32_t Picture::word(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_)
         throw std::out_of_range("pixel outside the picture");
-    if (form_ == PictureForm::Record) return rows_[size_t(y)][size_t(x)];
+    if (form_ == PictureForm::Record) return rows_[size_t(y)].words()[size_t(x)];
     uint32_t w;
     std::memcpy(&w, bitmap_.data() + size_t(y) * size_t(bytesPerRow()) + size_t(x) * 4, 4);
     return w;
@@ -137,7 +148,7 @@ void Picture::setWord(int x, int y, uint32_t w) {
     if (x < 0 || y < 0 || x >= width_ || y >= height_)
         throw std::out_of_range("pixel outside the picture");
     if (form_ == PictureForm::Record) {
-        rows_[size_t(y)][size_t(x)] = w;
+        rows_[size_t(y)].words()[size_t(x)] = w;
         return;
     }
     std::memcpy(bitmap_.data() + size_t(y) * size_t(bytesPerRow()) + size_t(x) * 4, &w, 4);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "qrx/image.h"
+#include "qrx/pixel_buffer.h"
 #include "qrx/value.h"
 #include "sdk/records.h"
 
@@ -101,9 +102,9 @@ class Picture : public Object {
     uint32_t layout_;
     int rowPadding_;
     uint8_t fill_[4];
-    std::vector<uint8_t> bitmap_;
+    PixelBuffer bitmap_;
     std::unique_ptr<CGBitmapContext> context_;
-    std::vector<std::unique_ptr<uint32_t[]>> rows_;
+    std::vector<PixelBuffer> rows_;
     std::vector<uint32_t*> rowTable_;
     std::unique_ptr<REALtrueColorImage> record_;
 };

@@ -1,0 +1,139 @@
+#include "qrx/pixel_buffer.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace qrx {
+
+namespace {
+
+// Rows are aligned for vector loads.
+constexpr size_t kAlignment = 64;
+
+void* allocateAligned(size_t bytes) {
+    const size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
+    void* p = std::aligned_alloc(kAlignment, rounded);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+class Pool {
+  public:
+    ~Pool() {
+        drain();
+        gone = true;
+    }
+
+    void* take(size_t bytes) {
+        std::lock_guard lock(mutex_);
+        auto it = free_.find(bytes);
+        if (it == free_.end() || it->second.empty()) return nullptr;
+        void* p = it->second.back();
+        it->second.pop_back();
+        bytes_ -= bytes;
+        --buffers_;
+        return p;
+    }
+
+    void give(void* p, size_t bytes) {
+        {
+            std::lock_guard lock(mutex_);
+            if (bytes_ + bytes <= kPixelPoolBound) {
+                try {
+                    free_[bytes].push_back(p);
+                    bytes_ += bytes;
+                    ++buffers_;
+                    return;
+                } catch (const std::bad_alloc&) {
+                    // No room to note the buffer: it is freed instead.
+                }
+            }
+        }
+        std::free(p);
+    }
+
+    void drain() {
+        std::lock_guard lock(mutex_);
+        for (auto& [size, list] : free_)
+            for (void* p : list)
+                std::free(p);
+        free_.clear();
+        bytes_ = 0;
+        buffers_ = 0;
+    }
+
+    size_t bytes() {
+        std::lock_guard lock(mutex_);
+        return bytes_;
+    }
+    size_t buffers() {
+        std::lock_guard lock(mutex_);
+        return buffers_;
+    }
+
+    // Set once the pool is destroyed at exit: later releases free their storage directly.
+    static inline bool gone = false;
+
+  private:
+    std::mutex mutex_;
+    std::unordered_map<size_t, std::vector<void*>> free_;
+    size_t bytes_ = 0;
+    size_t buffers_ = 0;
+};
+
+Pool& pool() {
+    static Pool instance;
+    return instance;
+}
+
+} // namespace
+
+PixelBuffer::PixelBuffer(size_t bytes) : size_(bytes) {
+    if (bytes == 0) return;
+    void* p = pool().take(bytes);
+    data_ = static_cast<uint8_t*>(p ? p : allocateAligned(bytes));
+}
+
+PixelBuffer::~PixelBuffer() {
+    release();
+}
+
+PixelBuffer::PixelBuffer(PixelBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+void PixelBuffer::release() noexcept {
+    if (!data_) return;
+    if (Pool::gone)
+        std::free(data_);
+    else
+        pool().give(data_, size_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+size_t pixelPoolBytes() {
+    return pool().bytes();
+}
+
+size_t pixelPoolBuffers() {
+    return pool().buffers();
+}
+
+void drainPixelPool() {
+    pool().drain();
+}
+
+} // namespace qrx
