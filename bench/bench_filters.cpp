@@ -78,7 +78,7 @@ void registerFilterBenchmarks() {
                         .c_str(),
                     [cls, layout, size](benchmark::State& s) { runFilter(s, cls, layout, size); })
                     ->Unit(benchmark::kMillisecond)
-                    ->MinTime(size > 1024 ? 0.3 : 0.2);
+                    ->MinTime(size > 1024 ? 0.2 : 0.1);
 }
 
 } // namespace qrxbench

@@ -54,7 +54,7 @@ void registerOpenCvBenchmarks() {
     static const cv::Mat lut = channelTable();
     for (int size : sizes()) {
         const std::string tail = "/" + std::to_string(size);
-        const double minTime = size > 1024 ? 0.3 : 0.2;
+        const double minTime = size > 1024 ? 0.2 : 0.1;
         benchmark::RegisterBenchmark(
             ("opencv/bitwise_not" + tail).c_str(),
             [size](benchmark::State& s) {

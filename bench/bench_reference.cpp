@@ -52,7 +52,7 @@ void runNewPicture(benchmark::State& state, Layout layout, int size) {
 void registerReferenceBenchmarks() {
     for (int size : sizes()) {
         const std::string tail = "/" + std::to_string(size);
-        const double minTime = size > 1024 ? 0.3 : 0.2;
+        const double minTime = size > 1024 ? 0.2 : 0.1;
         benchmark::RegisterBenchmark(("ref/memcpy" + tail).c_str(),
                                      [size](benchmark::State& s) { runMemcpy(s, size); })
             ->Unit(benchmark::kMillisecond)
