@@ -4,10 +4,13 @@
 //   qrx-bench [--quick] [Google Benchmark flags: --benchmark_filter=REGEX,
 //              --benchmark_out=FILE --benchmark_out_format=json, --benchmark_repetitions=N ...]
 //
+// Exit code 3: the plugin registers a method or class that no benchmark measures.
 // --quick measures 1024 x 1024 pictures only; otherwise 4096 x 4096 as well.
 // Benchmarks are named KIND/NAME/LAYOUT/SIZE: call/ (a whole call with its new picture), inplace/
 // (the pixel loop on a picture made beforehand), filter/, ref/ (memcpy, new pictures), opencv/.
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench_support.h"
@@ -29,6 +32,12 @@ int main(int argc, char** argv) {
     int count = int(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+    // The suite covers everything the plugin registers; a new method without a benchmark stops it.
+    if (const auto missing = qrxbench::unmeasuredMethods(); !missing.empty()) {
+        for (const std::string& name : missing)
+            std::fprintf(stderr, "qrx-bench: no benchmark measures %s\n", name.c_str());
+        return 3;
+    }
     benchmark::AddCustomContext("qrx.sizes", qrxbench::sizes().size() == 1 ? "1024" : "1024,4096");
     qrxbench::registerReferenceBenchmarks();
 #ifdef QRX_BENCH_OPENCV

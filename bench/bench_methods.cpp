@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -360,6 +361,27 @@ std::vector<InPlaceCase> inPlaceCases() {
 }
 
 } // namespace
+
+std::vector<std::string> unmeasuredMethods() {
+    std::set<std::string> measured = {"PictureLut3DQRX", "PictureSepiaQRX"};
+    for (const MethodCase& c : methodCases())
+        measured.insert(c.method);
+    for (const InPlaceCase& c : inPlaceCases())
+        measured.insert(c.name.substr(0, c.name.find('.')));
+    std::vector<std::string> missing;
+    auto check = [&](const std::string& name) {
+        if (!measured.count(name)) missing.push_back(name);
+    };
+    const qrx::Host& host = hostFor(Layout::Desktop);
+    for (const auto& cls : host.classes()) {
+        if (!cls->builtIn) check(cls->name);
+        for (const qrx::MethodInfo& m : cls->extensions)
+            if (!m.builtIn) check(m.decl.name);
+    }
+    for (const qrx::MethodInfo& m : host.globalMethods())
+        if (!m.builtIn) check(m.decl.name);
+    return missing;
+}
 
 void registerMethodBenchmarks() {
     static const std::vector<MethodCase> cases = methodCases();

@@ -76,5 +76,8 @@ void setQuick(bool quick);
 void registerMethodBenchmarks();
 void registerFilterBenchmarks();
 void registerReferenceBenchmarks();
+// Methods and classes the plugin registers that no benchmark measures (empty when the suite is
+// complete).
+std::vector<std::string> unmeasuredMethods();
 
 } // namespace qrxbench
