@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "bitmap_context.h"
 #include "frameworks.h"
@@ -31,7 +33,14 @@ std::filesystem::path defaultFrameworksFolder() {
     Dl_info info{};
     if (!dladdr(reinterpret_cast<void*>(&defaultFrameworksFolder), &info) || !info.dli_fname)
         return {};
-    return std::filesystem::path(info.dli_fname).parent_path() / "frameworks";
+    // Beside the library in a build tree; installed, the frameworks live with the plugin in the
+    // qrx folder of the library directory.
+    std::filesystem::path dir = std::filesystem::path(info.dli_fname).parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir / "frameworks", ec) &&
+        std::filesystem::is_directory(dir / "qrx" / "frameworks", ec))
+        return dir / "qrx" / "frameworks";
+    return dir / "frameworks";
 }
 
 } // namespace qrx
