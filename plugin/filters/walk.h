@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ops/skeleton.h"
 #include "pixels/editor.h"
 
 // Columns x0 to x1 - 1 of rows y0 to y1 - 1.
-struct FilterRectangle {
-    int32_t x0, y0, x1, y1;
-};
+using FilterRectangle = PixelSpan;
 
 // The rectangle of an object's MinX, MinY, MaxX, MaxY on a picture of W by H pixels: a right or
 // bottom edge that is not above the left or top edge, or not inside the picture, means the
@@ -26,25 +25,5 @@ inline FilterRectangle ResolveFilterRectangle(int32_t minX, int32_t minY, int32_
 template <class Map>
 void WalkFilterRectangle(PictureReader& reader, PictureWriter& writer, const FilterRectangle& rect,
                          Map map) {
-    // Rows above the rectangle are skipped on both editors; when no row is walked the skipping
-    // would only move row pointers that are never used, so it is left out.
-    if (rect.y0 >= rect.y1) return;
-    for (int32_t y = 0; y < rect.y0; ++y) {
-        writer.AddPixelRow();
-        reader.AddPixelRow();
-    }
-    for (int32_t y = rect.y0; y < rect.y1; ++y) {
-        if (rect.x0 < rect.x1) {
-            const uint32_t* src = reader.rowPointer + rect.x0;
-            uint32_t* dst = writer.rowPointer + rect.x0;
-            for (int32_t x = rect.x0; x < rect.x1; ++x) {
-                int red, green, blue;
-                DecodePixel(reader.pixelType, src, red, green, blue);
-                map(red, green, blue);
-                EncodePixel(writer.pixelType, dst, red, green, blue);
-            }
-        }
-        writer.AddPixelRow();
-        reader.AddPixelRow();
-    }
+    TransformSpan(reader, writer, rect, map, Depends::WholePixel);
 }

@@ -5,6 +5,7 @@
 
 #include "host/entry.h"
 #include "host/services.h"
+#include "pixels/fast_paths.h"
 
 namespace {
 
@@ -56,6 +57,11 @@ extern "C" [[gnu::visibility("default")]] void QRXFailAllocation(long long n) {
 // Allocations asked since the last QRXFailAllocation, the refused one included.
 extern "C" [[gnu::visibility("default")]] long long QRXAllocationsAsked() {
     return gAllocationsAsked;
+}
+
+// Nonzero takes the specialised pixel loops (the default), 0 the general ones.
+extern "C" [[gnu::visibility("default")]] void QRXUseFastPaths(int on) {
+    gFastPaths = on != 0;
 }
 #endif
 

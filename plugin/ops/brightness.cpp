@@ -25,11 +25,14 @@ REALpicture AbsBrightnessPicture1(REALpicture pic, double brightness) {
 }
 
 REALpicture AbsBrightnessPicture3(REALpicture pic, double red, double green, double blue) {
-    return TransformWholePicture(pic, [red, green, blue](int& r, int& g, int& b) {
-        r = AbsoluteBrightness(r, red);
-        g = AbsoluteBrightness(g, green);
-        b = AbsoluteBrightness(b, blue);
-    });
+    return TransformWholePicture(
+        pic,
+        [red, green, blue](int& r, int& g, int& b) {
+            r = AbsoluteBrightness(r, red);
+            g = AbsoluteBrightness(g, green);
+            b = AbsoluteBrightness(b, blue);
+        },
+        Depends::OwnComponent);
 }
 
 REALpicture LinBrightnessPicture1(REALpicture pic, double brightness) {
@@ -40,9 +43,12 @@ REALpicture LinBrightnessPicture3(REALpicture pic, double red, double green, dou
     const LinearBrightness mapRed = MakeLinearBrightness(red);
     const LinearBrightness mapGreen = MakeLinearBrightness(green);
     const LinearBrightness mapBlue = MakeLinearBrightness(blue);
-    return TransformWholePicture(pic, [&](int& r, int& g, int& b) {
-        r = LinearBrightnessOf(r, mapRed);
-        g = LinearBrightnessOf(g, mapGreen);
-        b = LinearBrightnessOf(b, mapBlue);
-    });
+    return TransformWholePicture(
+        pic,
+        [&](int& r, int& g, int& b) {
+            r = LinearBrightnessOf(r, mapRed);
+            g = LinearBrightnessOf(g, mapGreen);
+            b = LinearBrightnessOf(b, mapBlue);
+        },
+        Depends::OwnComponent);
 }

@@ -1,8 +1,10 @@
 #include "ops/channels.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "host/helpers.h"
+#include "ops/layout_walk.h"
 #include "pixels/editor.h"
 
 namespace {
@@ -32,23 +34,36 @@ REALpicture ReplaceChannel(REALpicture pic, REALpicture channel, Channel which) 
         const uint32_t* src = source.rowPointer;
         const uint32_t* chn = replacement.rowPointer;
         uint32_t* dst = writer.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            int red, green, blue;
-            int cRed, cGreen, cBlue;
-            DecodePixel(source.pixelType, src[x], red, green, blue);
-            DecodePixel(replacement.pixelType, chn[x], cRed, cGreen, cBlue);
-            switch (which) {
-            case Channel::Red:
-                red = cRed;
-                break;
-            case Channel::Green:
-                green = cGreen;
-                break;
-            case Channel::Blue:
-                blue = cBlue;
-                break;
+        if (FastPathsEnabled()) {
+            for (int32_t x = 0; x < W; x += kPixelBlock) {
+                const int32_t n = std::min(kPixelBlock, W - x);
+                ComponentBlock colour, replaced;
+                DecodeBlock(source.pixelType, src + x, n, colour);
+                DecodeBlock(replacement.pixelType, chn + x, n, replaced);
+                const uint8_t* red = which == Channel::Red ? replaced.red : colour.red;
+                const uint8_t* green = which == Channel::Green ? replaced.green : colour.green;
+                const uint8_t* blue = which == Channel::Blue ? replaced.blue : colour.blue;
+                EncodeBlock(writer.pixelType, red, green, blue, n, dst + x);
             }
-            EncodePixel(writer.pixelType, red, green, blue, dst[x]);
+        } else {
+            for (int32_t x = 0; x < W; ++x) {
+                int red, green, blue;
+                int cRed, cGreen, cBlue;
+                DecodePixel(source.pixelType, src[x], red, green, blue);
+                DecodePixel(replacement.pixelType, chn[x], cRed, cGreen, cBlue);
+                switch (which) {
+                case Channel::Red:
+                    red = cRed;
+                    break;
+                case Channel::Green:
+                    green = cGreen;
+                    break;
+                case Channel::Blue:
+                    blue = cBlue;
+                    break;
+                }
+                EncodePixel(writer.pixelType, red, green, blue, dst[x]);
+            }
         }
         writer.AddPixelRow();
         source.AddPixelRow();

@@ -1,5 +1,6 @@
 #include "ops/colour_tests.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "ops/layout_walk.h"
@@ -8,8 +9,13 @@
 
 namespace {
 
-// Walks the clipped rectangle and stops at the first pixel for which passes(red, green, blue) is
-// false. No allocation.
+// Pixels tested between two looks at the answer: a block is tested whole, without a branch per
+// pixel, and the walk stops after the first block with a failing pixel. The answer is the same as
+// stopping at the pixel itself.
+constexpr int32_t kTestBlock = 256;
+
+// Walks the clipped rectangle and stops once a pixel for which passes(red, green, blue) is false
+// has been seen. No allocation.
 template <class Test>
 bool AllPixelsPass(REALpicture pic, int32_t left, int32_t top, int32_t width, int32_t height,
                    Test passes) {
@@ -17,26 +23,33 @@ bool AllPixelsPass(REALpicture pic, int32_t left, int32_t top, int32_t width, in
     if (!reader.GetPictureReader(pic)) return false;
     const PixelSpan span = ResolveRectangle(left, top, width, height, reader.width, reader.height,
                                             OmittedWhen::Negative);
-    bool allPass = true;
-    if (span.x0 < span.x1 && span.y0 < span.y1) {
-        for (int32_t y = 0; y < span.y0; ++y)
-            reader.AddPixelRow();
-        const RBPixelType type = reader.pixelType;
-        WithLayoutGroup(type, [&](auto group) {
-            for (int32_t y = span.y0; y < span.y1; ++y) {
-                const uint32_t* row = reader.rowPointer;
+    const RBPixelType type = reader.pixelType;
+    const bool allPass = WithLayoutGroup(type, [&](auto group) {
+        constexpr LayoutGroup G = decltype(group)::value;
+        return ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t) {
+            if constexpr (G == LayoutGroup::Other) {
                 for (int32_t x = span.x0; x < span.x1; ++x) {
                     int red, green, blue;
-                    Components<decltype(group)::value>(type, row[x], red, green, blue);
-                    if (!passes(red, green, blue)) {
-                        allPass = false;
-                        return;
-                    }
+                    Components<G>(type, row[x], red, green, blue);
+                    if (!passes(red, green, blue)) return false;
                 }
-                reader.AddPixelRow();
+                return true;
+            } else {
+                for (int32_t x = span.x0; x < span.x1; x += kTestBlock) {
+                    const int32_t end = x + std::min(kTestBlock, span.x1 - x);
+                    unsigned failed = 0;
+                    for (int32_t i = x; i < end; ++i)
+                        failed |= passes(static_cast<int>(RedOf<G>(row[i])),
+                                         static_cast<int>(GreenOf<G>(row[i])),
+                                         static_cast<int>(BlueOf<G>(row[i])))
+                                      ? 0u
+                                      : 1u;
+                    if (failed) return false;
+                }
+                return true;
             }
         });
-    }
+    });
     reader.clear();
     return allPass;
 }
@@ -44,9 +57,8 @@ bool AllPixelsPass(REALpicture pic, int32_t left, int32_t top, int32_t width, in
 } // namespace
 
 bool isBlack(REALpicture pic, int32_t left, int32_t top, int32_t width, int32_t height) {
-    return AllPixelsPass(pic, left, top, width, height, [](int red, int green, int blue) {
-        return red == 0 && green == 0 && blue == 0;
-    });
+    return AllPixelsPass(pic, left, top, width, height,
+                         [](int red, int green, int blue) { return (red | green | blue) == 0; });
 }
 
 bool isBlack2(REALpicture pic) {
@@ -54,9 +66,8 @@ bool isBlack2(REALpicture pic) {
 }
 
 bool isWhite(REALpicture pic, int32_t left, int32_t top, int32_t width, int32_t height) {
-    return AllPixelsPass(pic, left, top, width, height, [](int red, int green, int blue) {
-        return red == 255 && green == 255 && blue == 255;
-    });
+    return AllPixelsPass(pic, left, top, width, height,
+                         [](int red, int green, int blue) { return (red & green & blue) == 255; });
 }
 
 bool isWhite2(REALpicture pic) {
@@ -68,9 +79,11 @@ bool isGray(REALpicture pic, int32_t tolerance, int32_t left, int32_t top, int32
     // The absolute value is taken in 64 bits: the most negative integer is a tolerance that
     // every pixel meets.
     const long long t = std::llabs(static_cast<long long>(tolerance));
-    return AllPixelsPass(pic, left, top, width, height, [t](int red, int green, int blue) {
-        return std::abs(red - green) <= t && std::abs(red - blue) <= t &&
-               std::abs(green - blue) <= t;
+    // No two components differ by more than 255: any larger tolerance acts as 255.
+    const int limit = static_cast<int>(std::min(t, 255LL));
+    return AllPixelsPass(pic, left, top, width, height, [limit](int red, int green, int blue) {
+        return (std::abs(red - green) <= limit) & (std::abs(red - blue) <= limit) &
+               (std::abs(green - blue) <= limit);
     });
 }
 

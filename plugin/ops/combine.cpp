@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ops/layout_walk.h"
 #include "pixels/editor.h"
 
 // Both results are new opaque pictures without alpha; input alpha is never read. Readers left
@@ -29,12 +30,23 @@ REALpicture CombinePicturesQRX(REALpicture red, REALpicture blue, REALpicture gr
         const uint32_t* g = greenReader.rowPointer;
         const uint32_t* b = blueReader.rowPointer;
         uint32_t* dst = writer.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            int red1, green1, blue1, red2, green2, blue2, red3, green3, blue3;
-            DecodePixel(redReader.pixelType, r[x], red1, green1, blue1);
-            DecodePixel(greenReader.pixelType, g[x], red2, green2, blue2);
-            DecodePixel(blueReader.pixelType, b[x], red3, green3, blue3);
-            EncodePixel(writer.pixelType, red1, green2, blue3, dst[x]);
+        if (FastPathsEnabled()) {
+            for (int32_t x = 0; x < W; x += kPixelBlock) {
+                const int32_t n = std::min(kPixelBlock, W - x);
+                ComponentBlock first, second, third;
+                DecodeBlock(redReader.pixelType, r + x, n, first);
+                DecodeBlock(greenReader.pixelType, g + x, n, second);
+                DecodeBlock(blueReader.pixelType, b + x, n, third);
+                EncodeBlock(writer.pixelType, first.red, second.green, third.blue, n, dst + x);
+            }
+        } else {
+            for (int32_t x = 0; x < W; ++x) {
+                int red1, green1, blue1, red2, green2, blue2, red3, green3, blue3;
+                DecodePixel(redReader.pixelType, r[x], red1, green1, blue1);
+                DecodePixel(greenReader.pixelType, g[x], red2, green2, blue2);
+                DecodePixel(blueReader.pixelType, b[x], red3, green3, blue3);
+                EncodePixel(writer.pixelType, red1, green2, blue3, dst[x]);
+            }
         }
         writer.AddPixelRow();
         redReader.AddPixelRow();
@@ -61,12 +73,27 @@ REALpicture MergePicture(REALpicture source1, REALpicture source2) {
         const uint32_t* a = first.rowPointer;
         const uint32_t* b = second.rowPointer;
         uint32_t* dst = writer.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            int red1, green1, blue1, red2, green2, blue2;
-            DecodePixel(first.pixelType, a[x], red1, green1, blue1);
-            DecodePixel(second.pixelType, b[x], red2, green2, blue2);
-            EncodePixel(writer.pixelType, std::max(red1, red2), std::max(green1, green2),
-                        std::max(blue1, blue2), dst[x]);
+        if (FastPathsEnabled()) {
+            for (int32_t x = 0; x < W; x += kPixelBlock) {
+                const int32_t n = std::min(kPixelBlock, W - x);
+                ComponentBlock one, two;
+                DecodeBlock(first.pixelType, a + x, n, one);
+                DecodeBlock(second.pixelType, b + x, n, two);
+                for (int32_t i = 0; i < n; ++i) {
+                    one.red[i] = std::max(one.red[i], two.red[i]);
+                    one.green[i] = std::max(one.green[i], two.green[i]);
+                    one.blue[i] = std::max(one.blue[i], two.blue[i]);
+                }
+                EncodeBlock(writer.pixelType, one.red, one.green, one.blue, n, dst + x);
+            }
+        } else {
+            for (int32_t x = 0; x < W; ++x) {
+                int red1, green1, blue1, red2, green2, blue2;
+                DecodePixel(first.pixelType, a[x], red1, green1, blue1);
+                DecodePixel(second.pixelType, b[x], red2, green2, blue2);
+                EncodePixel(writer.pixelType, std::max(red1, red2), std::max(green1, green2),
+                            std::max(blue1, blue2), dst[x]);
+            }
         }
         writer.AddPixelRow();
         first.AddPixelRow();

@@ -39,22 +39,28 @@ int ContrastLinearOf(int v, double factor, const LinearBrightness& map) {
 
 REALpicture ContrastPicture1(REALpicture pic, double contrast) {
     const double factor = ContrastFactor(contrast);
-    return TransformWholePicture(pic, [factor](int& r, int& g, int& b) {
-        r = ContrastOf(r, factor);
-        g = ContrastOf(g, factor);
-        b = ContrastOf(b, factor);
-    });
+    return TransformWholePicture(
+        pic,
+        [factor](int& r, int& g, int& b) {
+            r = ContrastOf(r, factor);
+            g = ContrastOf(g, factor);
+            b = ContrastOf(b, factor);
+        },
+        Depends::OwnComponent);
 }
 
 REALpicture ContrastPicture3(REALpicture pic, double red, double green, double blue) {
     const double factorRed = ContrastFactor(red);
     const double factorGreen = ContrastFactor(green);
     const double factorBlue = ContrastFactor(blue);
-    return TransformWholePicture(pic, [&](int& r, int& g, int& b) {
-        r = ContrastOf(r, factorRed);
-        g = ContrastOf(g, factorGreen);
-        b = ContrastOf(b, factorBlue);
-    });
+    return TransformWholePicture(
+        pic,
+        [&](int& r, int& g, int& b) {
+            r = ContrastOf(r, factorRed);
+            g = ContrastOf(g, factorGreen);
+            b = ContrastOf(b, factorBlue);
+        },
+        Depends::OwnComponent);
 }
 
 REALpicture ContrastAbsBrightnessPicture1(REALpicture pic, double contrast, double brightness) {
@@ -68,11 +74,14 @@ REALpicture ContrastAbsBrightnessPicture3(REALpicture pic, double contrastRed, d
     const double factorRed = ContrastFactor(contrastRed);
     const double factorGreen = ContrastFactor(contrastGreen);
     const double factorBlue = ContrastFactor(contrastBlue);
-    return TransformWholePicture(pic, [&](int& r, int& g, int& b) {
-        r = ContrastAbsoluteOf(r, factorRed, brightnessRed);
-        g = ContrastAbsoluteOf(g, factorGreen, brightnessGreen);
-        b = ContrastAbsoluteOf(b, factorBlue, brightnessBlue);
-    });
+    return TransformWholePicture(
+        pic,
+        [&](int& r, int& g, int& b) {
+            r = ContrastAbsoluteOf(r, factorRed, brightnessRed);
+            g = ContrastAbsoluteOf(g, factorGreen, brightnessGreen);
+            b = ContrastAbsoluteOf(b, factorBlue, brightnessBlue);
+        },
+        Depends::OwnComponent);
 }
 
 REALpicture ContrastLinBrightnessPicture1(REALpicture pic, double contrast, double brightness) {
@@ -89,9 +98,12 @@ REALpicture ContrastLinBrightnessPicture3(REALpicture pic, double contrastRed, d
     const LinearBrightness mapRed = MakeLinearBrightness(brightnessRed);
     const LinearBrightness mapGreen = MakeLinearBrightness(brightnessGreen);
     const LinearBrightness mapBlue = MakeLinearBrightness(brightnessBlue);
-    return TransformWholePicture(pic, [&](int& r, int& g, int& b) {
-        r = ContrastLinearOf(r, factorRed, mapRed);
-        g = ContrastLinearOf(g, factorGreen, mapGreen);
-        b = ContrastLinearOf(b, factorBlue, mapBlue);
-    });
+    return TransformWholePicture(
+        pic,
+        [&](int& r, int& g, int& b) {
+            r = ContrastLinearOf(r, factorRed, mapRed);
+            g = ContrastLinearOf(g, factorGreen, mapGreen);
+            b = ContrastLinearOf(b, factorBlue, mapBlue);
+        },
+        Depends::OwnComponent);
 }

@@ -20,10 +20,24 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     WithLayoutGroup(type, [&](auto group) {
         for (int32_t y = 0; y < H; ++y) {
             const uint32_t* row = reader.rowPointer;
-            for (int32_t x = 0; x < W; ++x) {
-                int r, g, b;
-                Components<decltype(group)::value>(type, row[x], r, g, b);
-                if (r == wantRed && g == wantGreen && b == wantBlue) ++found;
+            constexpr LayoutGroup G = decltype(group)::value;
+            if constexpr (G == LayoutGroup::Other) {
+                for (int32_t x = 0; x < W; ++x) {
+                    int r, g, b;
+                    Components<G>(type, row[x], r, g, b);
+                    if (r == wantRed && g == wantGreen && b == wantBlue) ++found;
+                }
+            } else {
+                // The colour bits of each word compared with the wanted colour's, without a
+                // branch per pixel.
+                const uint32_t want =
+                    Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
+                            static_cast<uint32_t>(wantBlue)) &
+                    ColourBits<G>();
+                uint32_t inRow = 0;
+                for (int32_t x = 0; x < W; ++x)
+                    inRow += (row[x] & ColourBits<G>()) == want;
+                found += inRow;
             }
             reader.AddPixelRow();
         }
@@ -31,6 +45,51 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     reader.clear();
     return static_cast<int32_t>(found);
 }
+
+namespace {
+
+// Counters kept apart so that neighbouring pixels of one value do not wait on each other's
+// increments; they are summed into the blocks at the end, so the counts are the same.
+constexpr int kHistogramLanes = 4;
+
+struct LaneHistograms {
+    uint32_t red[kHistogramLanes][256];
+    uint32_t green[kHistogramLanes][256];
+    uint32_t blue[kHistogramLanes][256];
+};
+
+template <LayoutGroup G>
+void CountIntoHistograms(PictureReader& reader, int32_t W, int32_t H, uint32_t* first,
+                         uint32_t* second, uint32_t* third) {
+    LaneHistograms lanes{};
+    for (int32_t y = 0; y < H; ++y) {
+        const uint32_t* row = reader.rowPointer;
+        int32_t x = 0;
+        for (; x + kHistogramLanes <= W; x += kHistogramLanes)
+            for (int lane = 0; lane < kHistogramLanes; ++lane) {
+                const uint32_t w = row[x + lane];
+                ++lanes.red[lane][RedOf<G>(w)];
+                ++lanes.green[lane][GreenOf<G>(w)];
+                ++lanes.blue[lane][BlueOf<G>(w)];
+            }
+        for (; x < W; ++x) {
+            const uint32_t w = row[x];
+            ++lanes.red[0][RedOf<G>(w)];
+            ++lanes.green[0][GreenOf<G>(w)];
+            ++lanes.blue[0][BlueOf<G>(w)];
+        }
+        reader.AddPixelRow();
+    }
+    // Each block counter wraps as the host's 32-bit counters do.
+    for (int v = 0; v < 256; ++v)
+        for (int lane = 0; lane < kHistogramLanes; ++lane) {
+            first[v] += lanes.red[lane][v];
+            second[v] += lanes.green[lane][v];
+            third[v] += lanes.blue[lane][v];
+        }
+}
+
+} // namespace
 
 void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue,
                     REALmemoryBlock& green, int32_t& count) {
@@ -62,16 +121,21 @@ void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue
     const int32_t H = reader.height;
     const RBPixelType type = reader.pixelType;
     WithLayoutGroup(type, [&](auto group) {
-        for (int32_t y = 0; y < H; ++y) {
-            const uint32_t* row = reader.rowPointer;
-            for (int32_t x = 0; x < W; ++x) {
-                int r, g, b;
-                Components<decltype(group)::value>(type, row[x], r, g, b);
-                ++first[r];
-                ++second[g];
-                ++third[b];
+        constexpr LayoutGroup G = decltype(group)::value;
+        if constexpr (G == LayoutGroup::Other) {
+            for (int32_t y = 0; y < H; ++y) {
+                const uint32_t* row = reader.rowPointer;
+                for (int32_t x = 0; x < W; ++x) {
+                    int r, g, b;
+                    Components<G>(type, row[x], r, g, b);
+                    ++first[r];
+                    ++second[g];
+                    ++third[b];
+                }
+                reader.AddPixelRow();
             }
-            reader.AddPixelRow();
+        } else {
+            CountIntoHistograms<G>(reader, W, H, first, second, third);
         }
     });
     count = static_cast<int32_t>(static_cast<uint32_t>(W) * static_cast<uint32_t>(H));

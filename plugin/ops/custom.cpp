@@ -33,11 +33,14 @@ int SaturatedOf(int v, int gray, int32_t k) {
 } // namespace
 
 REALpicture TransformPicture(REALpicture pic, double a, double b) {
-    return TransformWholePicture(pic, [a, b](int& red, int& green, int& blue) {
-        red = CustomOf(red, a, b);
-        green = CustomOf(green, a, b);
-        blue = CustomOf(blue, a, b);
-    });
+    return TransformWholePicture(
+        pic,
+        [a, b](int& red, int& green, int& blue) {
+            red = CustomOf(red, a, b);
+            green = CustomOf(green, a, b);
+            blue = CustomOf(blue, a, b);
+        },
+        Depends::OwnComponent);
 }
 
 REALpicture SaturationPicture(REALpicture pic, int32_t amount) {

@@ -7,6 +7,12 @@
 #include <type_traits>
 
 #include "pixels/editor.h"
+#include "pixels/fast_paths.h"
+
+// The clipped rectangle an operation walks: columns x0 to x1 - 1 of rows y0 to y1 - 1.
+struct PixelSpan {
+    int32_t x0, y0, x1, y1;
+};
 
 enum class LayoutGroup {
     AlphaLast,  // types 1, 3, 5
@@ -24,9 +30,10 @@ inline LayoutGroup GroupOf(RBPixelType type) {
 
 template <LayoutGroup G> using GroupTag = std::integral_constant<LayoutGroup, G>;
 
-// Calls fn with a GroupTag for the group of type.
+// Calls fn with a GroupTag for the group of type. With the fast paths off every type is walked as
+// Other, through the general decoding and encoding.
 template <class Fn> decltype(auto) WithLayoutGroup(RBPixelType type, Fn&& fn) {
-    switch (GroupOf(type)) {
+    switch (FastPathsEnabled() ? GroupOf(type) : LayoutGroup::Other) {
     case LayoutGroup::AlphaLast:
         return fn(GroupTag<LayoutGroup::AlphaLast>{});
     case LayoutGroup::AlphaFirst:
@@ -62,4 +69,116 @@ template <LayoutGroup G> inline uint32_t Stored(RBPixelType own, int red, int gr
     uint32_t w = 0;
     EncodePixel(RepresentativeType<G>(own), red, green, blue, w);
     return w;
+}
+
+// Calls fn with the GroupTags of a source and a destination type.
+template <class Fn> decltype(auto) WithLayoutGroups(RBPixelType source, RBPixelType dest, Fn&& fn) {
+    return WithLayoutGroup(
+        source, [&](auto s) { return WithLayoutGroup(dest, [&](auto d) { return fn(s, d); }); });
+}
+
+// Bit positions of the components in a stored word of a known group, and the bits an opaque
+// stored word has set besides its components.
+template <LayoutGroup G> struct GroupBits;
+template <> struct GroupBits<LayoutGroup::AlphaLast> {
+    static constexpr unsigned red = 0, green = 8, blue = 16;
+    static constexpr uint32_t opaque = 0xFF000000u;
+};
+template <> struct GroupBits<LayoutGroup::AlphaFirst> {
+    static constexpr unsigned red = 8, green = 16, blue = 24;
+    static constexpr uint32_t opaque = 0xFFu;
+};
+template <> struct GroupBits<LayoutGroup::TrueColor> {
+    static constexpr unsigned red = 16, green = 8, blue = 0;
+    static constexpr uint32_t opaque = 0;
+};
+
+// The bits of a stored word of group G that hold red, green and blue.
+template <LayoutGroup G> constexpr uint32_t ColourBits() {
+    using B = GroupBits<G>;
+    return (0xFFu << B::red) | (0xFFu << B::green) | (0xFFu << B::blue);
+}
+
+// Red, green and blue of a stored word of a known group.
+template <LayoutGroup G> inline uint32_t RedOf(uint32_t w) {
+    return (w >> GroupBits<G>::red) & 0xFFu;
+}
+template <LayoutGroup G> inline uint32_t GreenOf(uint32_t w) {
+    return (w >> GroupBits<G>::green) & 0xFFu;
+}
+template <LayoutGroup G> inline uint32_t BlueOf(uint32_t w) {
+    return (w >> GroupBits<G>::blue) & 0xFFu;
+}
+
+// The opaque stored word of a colour (components in 0 to 255) in a known group: what EncodePixel
+// stores for every type of the group.
+template <LayoutGroup G> inline uint32_t Pack(uint32_t red, uint32_t green, uint32_t blue) {
+    using B = GroupBits<G>;
+    return B::opaque | (red << B::red) | (green << B::green) | (blue << B::blue);
+}
+
+// Reads the rows of span one after another: rows above it are skipped, and row(pixels, y) is
+// given each row's pixels (column x at pixels[x]); a false answer ends the walk, which then gives
+// false. An empty span reads no row.
+template <class Row> bool ReadSpanRows(PictureReader& reader, const PixelSpan& span, Row row) {
+    if (span.x0 >= span.x1 || span.y0 >= span.y1) return true;
+    for (int32_t y = 0; y < span.y0; ++y)
+        reader.AddPixelRow();
+    for (int32_t y = span.y0; y < span.y1; ++y) {
+        if (!row(static_cast<const uint32_t*>(reader.rowPointer), y)) return false;
+        reader.AddPixelRow();
+    }
+    return true;
+}
+
+// Walks the rows of span on reader and writer in step: rows above it are skipped on both, and
+// row(src, dst, n) is given the n pixels of the span in each source row and the same place in the
+// destination row. When no row is walked the skipping would only move row pointers that are never
+// used, so it is left out.
+template <class Row>
+void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
+                        Row row) {
+    if (span.y0 >= span.y1) return;
+    for (int32_t y = 0; y < span.y0; ++y) {
+        writer.AddPixelRow();
+        reader.AddPixelRow();
+    }
+    for (int32_t y = span.y0; y < span.y1; ++y) {
+        if (span.x0 < span.x1)
+            row(static_cast<const uint32_t*>(reader.rowPointer + span.x0),
+                writer.rowPointer + span.x0, span.x1 - span.x0);
+        writer.AddPixelRow();
+        reader.AddPixelRow();
+    }
+}
+
+// Pixels decoded into, or encoded from, one block of separate component arrays: operations with
+// several sources decode each source's block in its own layout and encode the result block in
+// the writer's, so no loop has to know every combination of layouts.
+constexpr int32_t kPixelBlock = 256;
+
+struct ComponentBlock {
+    uint8_t red[kPixelBlock], green[kPixelBlock], blue[kPixelBlock];
+};
+
+// The colours of the n (at most kPixelBlock) stored words at src, of the given type.
+inline void DecodeBlock(RBPixelType type, const uint32_t* src, int32_t n, ComponentBlock& out) {
+    WithLayoutGroup(type, [&](auto group) {
+        for (int32_t i = 0; i < n; ++i) {
+            int red, green, blue;
+            Components<decltype(group)::value>(type, src[i], red, green, blue);
+            out.red[i] = static_cast<uint8_t>(red);
+            out.green[i] = static_cast<uint8_t>(green);
+            out.blue[i] = static_cast<uint8_t>(blue);
+        }
+    });
+}
+
+// Stores the n colours of a block at dst as opaque words of the given type.
+inline void EncodeBlock(RBPixelType type, const uint8_t* red, const uint8_t* green,
+                        const uint8_t* blue, int32_t n, uint32_t* dst) {
+    WithLayoutGroup(type, [&](auto group) {
+        for (int32_t i = 0; i < n; ++i)
+            dst[i] = Stored<decltype(group)::value>(type, red[i], green[i], blue[i]);
+    });
 }

@@ -21,19 +21,20 @@ uint32_t StoredColour(RBPixelType type, uint32_t colour) {
     return w;
 }
 
-// Walks reader and writer row by row; store(x, red, green, blue, dst) writes one pixel.
+// Walks reader and writer row by row; store(dest, red, green, blue) gives the stored word of one
+// pixel, dest the GroupTag of the writer's layout group.
 template <class Store> void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store) {
     const int32_t W = reader.width;
     const int32_t H = reader.height;
     const RBPixelType sourceType = reader.pixelType;
-    WithLayoutGroup(sourceType, [&](auto group) {
+    WithLayoutGroups(sourceType, writer.pixelType, [&](auto source, auto dest) {
         for (int32_t y = 0; y < H; ++y) {
             const uint32_t* src = reader.rowPointer;
             uint32_t* dst = writer.rowPointer;
             for (int32_t x = 0; x < W; ++x) {
                 int r, g, b;
-                Components<decltype(group)::value>(sourceType, src[x], r, g, b);
-                dst[x] = store(r, g, b);
+                Components<decltype(source)::value>(sourceType, src[x], r, g, b);
+                dst[x] = store(dest, r, g, b);
             }
             reader.AddPixelRow();
             writer.AddPixelRow();
@@ -54,11 +55,10 @@ REALpicture ReplaceColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     const Rgb search = Split(SearchColor);
     const RBPixelType destType = writer.pixelType;
     const uint32_t replacement = StoredColour(destType, ReplaceWithColor);
-    WalkPixels(reader, writer, [&](int r, int g, int b) {
-        if (r == search.red && g == search.green && b == search.blue) return replacement;
-        uint32_t w = 0;
-        EncodePixel(destType, r, g, b, w);
-        return w;
+    WalkPixels(reader, writer, [&](auto dest, int r, int g, int b) {
+        const uint32_t w = Stored<decltype(dest)::value>(destType, r, g, b);
+        const bool found = (r == search.red) & (g == search.green) & (b == search.blue);
+        return found ? replacement : w;
     });
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
@@ -77,7 +77,7 @@ REALpicture ExtractColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     const Rgb search = Split(SearchColor);
     const uint32_t replacement = StoredColour(writer.pixelType, ReplaceWithColor);
     const uint32_t background = StoredColour(writer.pixelType, BackGroundColor);
-    WalkPixels(reader, writer, [&](int r, int g, int b) {
+    WalkPixels(reader, writer, [&](auto, int r, int g, int b) {
         return r == search.red && g == search.green && b == search.blue ? replacement : background;
     });
     REALpicture result = writer.RenderPictureWriter();

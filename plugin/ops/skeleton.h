@@ -6,13 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ops/layout_walk.h"
 #include "pixels/editor.h"
 #include "sdk/records.h"
-
-// The clipped rectangle an operation walks: columns x0 to x1 - 1 of rows y0 to y1 - 1.
-struct PixelSpan {
-    int32_t x0, y0, x1, y1;
-};
 
 // Which width or height argument stands for the picture's own size.
 enum class OmittedWhen { BelowOne, Negative };
@@ -32,6 +28,95 @@ inline PixelSpan ResolveRectangle(int32_t left, int32_t top, int32_t width, int3
     return {std::max(left, 0), std::max(top, 0), std::min(right, W), std::min(bottom, H)};
 }
 
+// What a transform's results depend on. OwnComponent: the new red depends on the old red alone,
+// green on green, blue on blue, so a walk may map each component through a 256-entry table made
+// by calling the transform itself on the grays (v, v, v), once per call.
+enum class Depends { WholePixel, OwnComponent };
+
+// The three tables of a component-wise transform.
+struct ComponentTables {
+    uint8_t red[256], green[256], blue[256];
+};
+
+template <class Transform> void FillComponentTables(ComponentTables& tables, Transform& transform) {
+    for (int v = 0; v < 256; ++v) {
+        int red = v, green = v, blue = v;
+        transform(red, green, blue);
+        tables.red[v] = static_cast<uint8_t>(red);
+        tables.green[v] = static_cast<uint8_t>(green);
+        tables.blue[v] = static_cast<uint8_t>(blue);
+    }
+}
+
+// The general form of a row: each pixel decoded and encoded through the editors' own types.
+template <class Transform>
+void TransformRowGeneral(RBPixelType sourceType, RBPixelType destType, const uint32_t* src,
+                         uint32_t* dst, int32_t n, Transform& transform) {
+    for (int32_t x = 0; x < n; ++x) {
+        int red, green, blue;
+        DecodePixel(sourceType, src, red, green, blue);
+        transform(red, green, blue);
+        EncodePixel(destType, dst, red, green, blue);
+    }
+}
+
+// A row between two known groups, the transform called on every pixel.
+template <LayoutGroup S, LayoutGroup D, class Transform>
+void TransformRow(const uint32_t* src, uint32_t* dst, int32_t n, Transform& transform) {
+    for (int32_t x = 0; x < n; ++x) {
+        const uint32_t w = src[x];
+        auto red = static_cast<int>(RedOf<S>(w));
+        auto green = static_cast<int>(GreenOf<S>(w));
+        auto blue = static_cast<int>(BlueOf<S>(w));
+        transform(red, green, blue);
+        dst[x] = Pack<D>(static_cast<uint32_t>(red), static_cast<uint32_t>(green),
+                         static_cast<uint32_t>(blue));
+    }
+}
+
+// A row between two known groups, each component looked up in its table.
+template <LayoutGroup S, LayoutGroup D>
+void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
+                         const ComponentTables& tables) {
+    for (int32_t x = 0; x < n; ++x) {
+        const uint32_t w = src[x];
+        dst[x] = Pack<D>(tables.red[RedOf<S>(w)], tables.green[GreenOf<S>(w)],
+                         tables.blue[BlueOf<S>(w)]);
+    }
+}
+
+// Walks span of reader and writer in step, each source pixel's colour given to
+// transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
+// writer's layout at the same place. Pixels outside the span are not written.
+template <class Transform>
+void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
+                   Transform& transform, Depends depends) {
+    const RBPixelType sourceType = reader.pixelType;
+    const RBPixelType destType = writer.pixelType;
+    WithLayoutGroups(sourceType, destType, [&](auto source, auto dest) {
+        constexpr LayoutGroup S = decltype(source)::value;
+        constexpr LayoutGroup D = decltype(dest)::value;
+        if constexpr (S == LayoutGroup::Other || D == LayoutGroup::Other) {
+            WalkSpanRowsInStep(
+                reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    TransformRowGeneral(sourceType, destType, src, dst, n, transform);
+                });
+        } else if (depends == Depends::OwnComponent) {
+            ComponentTables tables;
+            FillComponentTables(tables, transform);
+            WalkSpanRowsInStep(reader, writer, span,
+                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                                   MapRowThroughTables<S, D>(src, dst, n, tables);
+                               });
+        } else {
+            WalkSpanRowsInStep(reader, writer, span,
+                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                                   TransformRow<S, D>(src, dst, n, transform);
+                               });
+        }
+    });
+}
+
 // The single-source skeleton over the rectangle (left, top, width, height) of pic. Each pixel is
 // decoded and given to transform(red, green, blue), which changes the three components in place
 // (to values in 0 to 255), and encoded in the writer's layout. Pixels outside the rectangle are
@@ -39,46 +124,26 @@ inline PixelSpan ResolveRectangle(int32_t left, int32_t top, int32_t width, int3
 // once before the walk.
 template <class Transform>
 REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32_t width,
-                               int32_t height, OmittedWhen omitted, Transform transform) {
+                               int32_t height, OmittedWhen omitted, Transform transform,
+                               Depends depends = Depends::WholePixel) {
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
-    const int32_t W = reader.width;
-    const int32_t H = reader.height;
-
     PictureWriter writer;
     if (!writer.NewPictureWriter(reader)) {
         reader.clear();
         return nullptr;
     }
-
-    const PixelSpan span = ResolveRectangle(left, top, width, height, W, H, omitted);
-    // Rows above the rectangle are skipped; an empty walk needs no skipping (it would only move
-    // row pointers that are never used).
-    for (int32_t y = 0; y < span.y0 && span.y0 < span.y1; ++y) {
-        writer.AddPixelRow();
-        reader.AddPixelRow();
-    }
-    for (int32_t y = span.y0; y < span.y1; ++y) {
-        if (span.x0 < span.x1) {
-            const uint32_t* src = reader.rowPointer + span.x0;
-            uint32_t* dst = writer.rowPointer + span.x0;
-            for (int32_t x = span.x0; x < span.x1; ++x) {
-                int red, green, blue;
-                DecodePixel(reader.pixelType, src, red, green, blue);
-                transform(red, green, blue);
-                EncodePixel(writer.pixelType, dst, red, green, blue);
-            }
-        }
-        writer.AddPixelRow();
-        reader.AddPixelRow();
-    }
-
+    const PixelSpan span =
+        ResolveRectangle(left, top, width, height, reader.width, reader.height, omitted);
+    TransformSpan(reader, writer, span, transform, depends);
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
     return result;
 }
 
 // The skeleton over the whole of pic: every pixel of the result is written.
-template <class Transform> REALpicture TransformWholePicture(REALpicture pic, Transform transform) {
-    return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform);
+template <class Transform>
+REALpicture TransformWholePicture(REALpicture pic, Transform transform,
+                                  Depends depends = Depends::WholePixel) {
+    return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform, depends);
 }

@@ -1,0 +1,3 @@
+#include "pixels/fast_paths.h"
+
+bool gFastPaths = true;

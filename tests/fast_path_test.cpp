@@ -1,0 +1,479 @@
+// The specialised pixel loops against the general decode-compute-encode loops. The test copy of
+// the module switches between them; every operation with a specialised loop is called twice on
+// the same random pictures and arguments, once each way, and must give the same bytes, the same
+// scalar results and the same byref values, in every layout, with random rectangles and with the
+// amounts where a truncation flips. Adding an operation is one row of the table.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bitmap_context.h"
+#include "host_impl.h"
+#include "qrx/host.h"
+#include "qrx/objects.h"
+#include "qrx/pixel_buffer.h"
+#include "support.h"
+
+namespace {
+
+using qrx::Color;
+using qrx::Host;
+using qrx::HostConfig;
+using qrx::HostKind;
+using qrx::Image;
+using qrx::MemoryBlock;
+using qrx::Nil;
+using qrx::Picture;
+using qrx::Ref;
+using qrx::Value;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
+
+// How a test picture is filled.
+enum class Fill { Pattern, Black, White, NearGray };
+
+// Makes the arguments of one call: pictures in the host's current form and random values. Two
+// makers with the same seed make the same pictures and values.
+class Maker {
+  public:
+    Maker(Host& host, bool alpha, unsigned seed) : host_(host), alpha_(alpha), rng_(seed) {}
+
+    int in(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+    template <class T> T pick(const std::vector<T>& values) {
+        return values[size_t(in(0, int(values.size()) - 1))];
+    }
+
+    // A desktop host's new pictures come in a random layout of the kind asked for.
+    void chooseLayout() {
+        HostConfig& c = host_.config();
+        if (c.kind != HostKind::Desktop) return;
+        if (alpha_)
+            c.alphaLayout = uint32_t(in(1, 2));
+        else
+            c.plainLayout = uint32_t(in(1, 6));
+    }
+
+    // Mostly small pictures; some wider than a block of the multi-source loops.
+    void chooseSize() {
+        width_ = in(0, 4) == 0 ? in(250, 530) : in(1, 40);
+        height_ = in(1, 24);
+    }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    Ref picture(Fill fill = Fill::Pattern, bool outlier = false) {
+        chooseLayout();
+        Image img = qrxtest::patternImage(width_, height_, alpha_, unsigned(in(1, 1 << 20)));
+        if (fill != Fill::Pattern) {
+            for (int y = 0; y < height_; ++y)
+                for (int x = 0; x < width_; ++x) {
+                    uint8_t* p = img.pixel(x, y);
+                    const int base = fill == Fill::Black   ? 0
+                                     : fill == Fill::White ? 255
+                                                           : in(8, 247);
+                    const int spread = fill == Fill::NearGray ? 6 : 0;
+                    for (int i = 0; i < 3; ++i)
+                        p[i] = uint8_t(base + (spread ? in(-spread, spread) : 0));
+                    p[3] = 255;
+                }
+            if (outlier) {
+                uint8_t* p = img.pixel(in(0, width_ - 1), in(0, height_ - 1));
+                p[in(0, 2)] = uint8_t(in(0, 255));
+            }
+        }
+        Ref pic = host_.pictureFromImage(img);
+        pictures_.push_back(pic);
+        return pic;
+    }
+
+    // The colour of a pixel of the last picture made, or a random one.
+    Color colour() {
+        if (pictures_.empty() || in(0, 3) == 0) return Color{uint32_t(in(0, 0xFFFFFF))};
+        const auto* p = pictures_.back().as<Picture>();
+        uint8_t rgba[4];
+        p->rgba(in(0, p->width() - 1), in(0, p->height() - 1), rgba);
+        return Color{uint32_t(rgba[0]) << 16 | uint32_t(rgba[1]) << 8 | rgba[2] |
+                     uint32_t(in(0, 255)) << 24};
+    }
+
+    // Amounts around the places where a truncated result steps.
+    double amount(double range) {
+        switch (in(0, 5)) {
+        case 0:
+            return in(int(-range), int(range)) + 0.5;
+        case 1:
+            return in(int(-range), int(range));
+        case 2:
+            return std::nextafter(double(in(int(-range), int(range))) + 0.5, 0.0);
+        case 3:
+            return pick<double>({kNaN, kInf, -kInf, 1e10, -1e10, 0.0, -0.0, range, -range});
+        default:
+            return std::uniform_real_distribution<double>(-range, range)(rng_);
+        }
+    }
+    // Contrast amounts: factors that make half steps from the pivot exact.
+    double contrast() {
+        if (in(0, 1)) return pick<double>({-2.0, -1.0, -0.5, 0.0, 0.5, 1.0, 2.0, -1.5, 0.25, 1e9});
+        return amount(3.0);
+    }
+    int32_t integer(int range) {
+        if (in(0, 5) == 0) return pick<int32_t>({kIntMin, kIntMax, kIntMin + 1, -255, 255, 0});
+        return in(-range, range);
+    }
+    // left, top, width, height: mostly inside, sometimes hanging over or omitted.
+    std::vector<Value> rectangle() {
+        return {int32_t(in(-4, width_ + 2)), int32_t(in(-4, height_ + 2)),
+                int32_t(in(-2, width_ + 4)), int32_t(in(-2, height_ + 4))};
+    }
+    Ref table() {
+        std::vector<uint8_t> bytes(size_t(in(0, 3) == 0 ? 300 : 256));
+        for (auto& b : bytes)
+            b = uint8_t(in(0, 255));
+        return host_.newMemoryBlock(bytes);
+    }
+    Value histogram() {
+        if (in(0, 1)) return Nil{};
+        std::vector<uint8_t> bytes(1024);
+        for (auto& b : bytes)
+            b = uint8_t(in(0, 3) == 0 ? in(0, 255) : 0);
+        return host_.newMemoryBlock(bytes);
+    }
+
+    Host& host() { return host_; }
+
+  private:
+    Host& host_;
+    bool alpha_;
+    std::mt19937 rng_;
+    int width_ = 1, height_ = 1;
+    std::vector<Ref> pictures_;
+};
+
+// One call: a method of self, or a global method when self is not made.
+struct Row {
+    const char* method;
+    bool global;
+    bool withAlpha; // also run on pictures with an alpha channel
+    std::function<std::vector<Value>(Maker&)> args;
+};
+
+using A = std::vector<Value>;
+
+std::vector<Value> withRect(A front, Maker& m) {
+    for (Value& v : m.rectangle())
+        front.push_back(v);
+    return front;
+}
+
+const std::vector<Row>& rows() {
+    static const std::vector<Row> table = {
+        {"InvertQRX", false, true, [](Maker& m) { return m.rectangle(); }},
+        {"InvertQRX", false, true, [](Maker&) { return A{}; }},
+        {"InvertGrayQRX", false, true, [](Maker& m) { return m.rectangle(); }},
+        {"ChangeBrightnessAbsoluteQRX", false, true, [](Maker& m) { return A{m.amount(300)}; }},
+        {"ChangeBrightnessAbsoluteQRX", false, true,
+         [](Maker& m) {
+             return A{m.amount(300), m.amount(300), m.amount(300)};
+         }},
+        {"ChangeBrightnessLinearQRX", false, true, [](Maker& m) { return A{m.amount(300)}; }},
+        {"ChangeBrightnessLinearQRX", false, true,
+         [](Maker& m) {
+             return A{m.amount(300), m.amount(300), m.amount(300)};
+         }},
+        {"ChangeContrastQRX", false, true, [](Maker& m) { return A{m.contrast()}; }},
+        {"ChangeContrastQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(), m.contrast(), m.contrast()};
+         }},
+        {"ChangeContrastBrightnessAbsoluteQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(), m.amount(300)};
+         }},
+        {"ChangeContrastBrightnessAbsoluteQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(),  m.contrast(),  m.contrast(),
+                      m.amount(300), m.amount(300), m.amount(300)};
+         }},
+        {"ChangeContrastBrightnessLinearQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(), m.amount(300)};
+         }},
+        {"ChangeContrastBrightnessLinearQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(),  m.contrast(),  m.contrast(),
+                      m.amount(300), m.amount(300), m.amount(300)};
+         }},
+        {"ChangeCustomQRX", false, true,
+         [](Maker& m) {
+             return A{m.contrast(), m.amount(300)};
+         }},
+        {"ChangeSaturationQRX", false, true, [](Maker& m) { return A{m.integer(600)}; }},
+        {"TintPictureQRX", true, true,
+         [](Maker& m) {
+             return A{m.picture(), m.colour(), m.colour()};
+         }},
+        {"ReplaceRedChannelQRX", false, true, [](Maker& m) { return A{m.picture()}; }},
+        {"ReplaceGreenChannelQRX", false, true, [](Maker& m) { return A{m.picture()}; }},
+        {"ReplaceBlueChannelQRX", false, true, [](Maker& m) { return A{m.picture()}; }},
+        {"CombinePicturesQRX", true, true,
+         [](Maker& m) {
+             return A{m.picture(), m.picture(), m.picture()};
+         }},
+        {"MergePictureQRX", true, true,
+         [](Maker& m) {
+             return A{m.picture(), m.picture()};
+         }},
+        {"ReplaceColorQRX", false, true,
+         [](Maker& m) {
+             return A{m.colour(), m.colour()};
+         }},
+        {"ExtractColorQRX", false, true,
+         [](Maker& m) {
+             return A{m.colour(), m.colour(), m.colour()};
+         }},
+        {"TransformColorsQRX", false, true,
+         [](Maker& m) {
+             Value dest = Nil{};
+             if (m.in(0, 1)) dest = m.picture();
+             return A{m.table(), m.table(), m.table(), dest};
+         }},
+        {"isBlackQRX", false, true, [](Maker& m) { return m.rectangle(); }},
+        {"isWhiteQRX", false, true, [](Maker& m) { return m.rectangle(); }},
+        {"isGrayQRX", false, true, [](Maker& m) { return withRect({m.integer(12)}, m); }},
+        {"isGrayQRX", false, true, [](Maker& m) { return A{m.integer(12)}; }},
+        {"CountColorQRX", false, true, [](Maker& m) { return A{m.colour()}; }},
+        {"CountColorsQRX", false, true,
+         [](Maker& m) {
+             return A{m.histogram(), m.histogram(), m.histogram(), int32_t(0)};
+         }},
+        {"ColornessQRX", false, true, [](Maker& m) { return A{m.integer(40)}; }},
+    };
+    return table;
+}
+
+// The source picture of a call: the colour tests also get uniform pictures, so that they pass.
+Ref sourceFor(const Row& row, Maker& m) {
+    const std::string name = row.method;
+    if (name.rfind("is", 0) == 0 || name == "ColornessQRX" || name == "CountColorQRX") {
+        const Fill fill = m.pick<Fill>(
+            {Fill::Pattern, Fill::Black, Fill::White, Fill::NearGray, Fill::Black, Fill::White});
+        return m.picture(fill, m.in(0, 3) == 0);
+    }
+    return m.picture();
+}
+
+// The bytes a value stands for: a picture's layout, size and words, a MemoryBlock's bytes, or
+// the rendering of a scalar.
+std::string contents(const Value& v) {
+    if (!std::holds_alternative<Ref>(v)) return qrx::describe(v);
+    const Ref& r = std::get<Ref>(v);
+    if (const auto* block = r.as<MemoryBlock>())
+        return std::string(block->bytes.begin(), block->bytes.end());
+    if (const auto* pic = r.as<Picture>()) {
+        std::string out = std::to_string(pic->layout()) + ":" + std::to_string(pic->width()) + "x" +
+                          std::to_string(pic->height()) + ":";
+        for (int y = 0; y < pic->height(); ++y)
+            for (int x = 0; x < pic->width(); ++x) {
+                const uint32_t w = pic->word(x, y);
+                out.append(reinterpret_cast<const char*>(&w), 4);
+            }
+        return out;
+    }
+    return qrx::describe(v);
+}
+
+// What one call left behind: its result, its byref values and every object argument afterwards
+// (a destination picture is written in place).
+struct Outcome {
+    std::vector<std::string> parts;
+    bool raised = false;
+};
+
+class FastPathTest : public testing::TestWithParam<qrxtest::HostCase> {
+  protected:
+    void SetUp() override {
+        host = std::make_unique<Host>(GetParam().config, QRX_TEST_PLUGIN_TESTABLE);
+        useFastPaths =
+            reinterpret_cast<void (*)(int)>(dlsym(host->impl().library, "QRXUseFastPaths"));
+        ASSERT_NE(useFastPaths, nullptr);
+    }
+    void TearDown() override {
+        if (useFastPaths) useFastPaths(1);
+    }
+
+    Outcome run(const Row& row, bool alpha, unsigned seed, bool fast) {
+        const HostConfig saved = host->config();
+        Maker m(*host, alpha, seed);
+        m.chooseSize();
+        Ref self = sourceFor(row, m);
+        std::vector<Value> args = row.args(m);
+        m.chooseLayout(); // the layout of the result
+        useFastPaths(fast ? 1 : 0);
+        qrx::CallResult r = row.global ? qrxtest::auditedGlobal(*host, row.method, args)
+                                       : qrxtest::auditedCall(*host, self, row.method, args);
+        useFastPaths(1);
+        host->config() = saved;
+        Outcome out;
+        out.raised = r.exception.has_value();
+        out.parts.push_back(contents(r.result));
+        for (const Value& v : r.byRef)
+            out.parts.push_back(contents(v));
+        for (const Value& v : args)
+            out.parts.push_back(contents(v));
+        out.parts.push_back(contents(Value(self)));
+        return out;
+    }
+
+    void compareAll(bool alpha) {
+        const auto& table = rows();
+        for (size_t i = 0; i < table.size(); ++i) {
+            const Row& row = table[i];
+            if (alpha && !row.withAlpha) continue;
+            for (unsigned trial = 0; trial < 6; ++trial) {
+                const unsigned seed = unsigned(i * 131 + trial * 7 + (alpha ? 100000 : 0));
+                const Outcome fast = run(row, alpha, seed, true);
+                const Outcome general = run(row, alpha, seed, false);
+                SCOPED_TRACE(std::string(row.method) + " row " + std::to_string(i) + " trial " +
+                             std::to_string(trial));
+                EXPECT_EQ(fast.raised, general.raised);
+                ASSERT_EQ(fast.parts.size(), general.parts.size());
+                for (size_t p = 0; p < fast.parts.size(); ++p)
+                    EXPECT_TRUE(fast.parts[p] == general.parts[p]) << "part " << p;
+            }
+        }
+    }
+
+    std::unique_ptr<Host> host;
+    void (*useFastPaths)(int) = nullptr;
+};
+
+TEST_P(FastPathTest, PlainPicturesGiveTheGeneralBytes) {
+    compareAll(false);
+}
+
+class FastPathAlphaTest : public FastPathTest {};
+
+TEST_P(FastPathAlphaTest, AlphaPicturesGiveTheGeneralBytes) {
+    compareAll(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, FastPathTest, testing::ValuesIn(qrxtest::plainHostCases()),
+                         qrxtest::caseName);
+INSTANTIATE_TEST_SUITE_P(Hosts, FastPathAlphaTest, testing::ValuesIn(qrxtest::alphaHostCases()),
+                         qrxtest::caseName);
+
+// The sepia filter object, its rectangle and weights random, run each way.
+TEST_P(FastPathTest, SepiaFilterGivesTheGeneralBytes) {
+    for (unsigned trial = 0; trial < 24; ++trial) {
+        std::string results[2];
+        for (int fast = 0; fast < 2; ++fast) {
+            Maker m(*host, false, 9000 + trial);
+            m.chooseSize();
+            Ref source = m.picture();
+            Ref obj = host->newInstance("PictureSepiaQRX");
+            for (const char* weight : {"FactorRed", "FactorGreen", "FactorBlue"})
+                host->setProperty(obj, weight,
+                                  m.in(0, 1) ? m.amount(2.0)
+                                             : m.pick<double>({0.299, 0.587, 0.114}));
+            for (const char* offset : {"SepiaRed", "SepiaGreen", "SepiaBlue"})
+                host->setProperty(obj, offset, m.integer(300));
+            A rect = m.rectangle();
+            host->setProperty(obj, "MinX", rect[0]);
+            host->setProperty(obj, "MinY", rect[1]);
+            host->setProperty(obj, "MaxX",
+                              int32_t(std::get<int32_t>(rect[0]) + std::get<int32_t>(rect[2])));
+            host->setProperty(obj, "MaxY",
+                              int32_t(std::get<int32_t>(rect[1]) + std::get<int32_t>(rect[3])));
+            host->setProperty(obj, "SourcePicture", source);
+            m.chooseLayout();
+            useFastPaths(fast);
+            qrx::CallResult r = host->call(obj, "Run", {});
+            useFastPaths(1);
+            ASSERT_FALSE(r.exception);
+            results[fast] =
+                qrx::describe(r.result) + contents(host->getProperty(obj, "DestinationPicture"));
+            host->call(obj, "Close", {});
+        }
+        EXPECT_TRUE(results[0] == results[1]) << "trial " << trial;
+    }
+}
+
+// The module that ships has no switch: the fast paths cannot be turned off there.
+TEST(FastPathSwitch, OnlyTheTestModuleExportsIt) {
+    auto shipped = qrxtest::loadHost();
+    EXPECT_EQ(dlsym(shipped->impl().library, "QRXUseFastPaths"), nullptr);
+}
+
+// ---- the runtime's pool of pixel storage
+// ---------------------------------------------------------
+
+// A picture made on storage another picture gave back starts exactly as a fresh one: each pixel
+// the host's fill, each row's padding 0.
+TEST_P(FastPathTest, ReusedStorageStartsAsFreshStorage) {
+    for (bool alpha : {false, true}) {
+        Ref fresh = host->newPicture(37, 11, alpha);
+        const std::string expected = contents(Value(fresh));
+        fresh.reset();
+        for (int round = 0; round < 3; ++round) {
+            Ref used = host->newPicture(37, 11, alpha);
+            for (int y = 0; y < 11; ++y)
+                for (int x = 0; x < 37; ++x)
+                    used.as<Picture>()->setWord(x, y, 0x9E3779B9u * uint32_t(x + 37 * y + round));
+            if (auto* ctx = used.as<Picture>()->bitmapContext())
+                std::memset(ctx->data, 0xA5, ctx->bytesPerRow * ctx->height);
+            used.reset();
+            Ref again = host->newPicture(37, 11, alpha);
+            EXPECT_EQ(contents(Value(again)), expected) << "round " << round;
+            if (auto* ctx = again.as<Picture>()->bitmapContext()) {
+                const auto* bytes = static_cast<const uint8_t*>(ctx->data);
+                for (size_t y = 0; y < ctx->height; ++y)
+                    for (size_t i = ctx->width * 4; i < ctx->bytesPerRow; ++i)
+                        EXPECT_EQ(bytes[y * ctx->bytesPerRow + i], 0) << "padding of row " << y;
+            }
+        }
+    }
+}
+
+TEST(PixelPool, KeepsReleasedStorageForTheSameSizeUpToItsBound) {
+    qrx::drainPixelPool();
+    EXPECT_EQ(qrx::pixelPoolBytes(), 0u);
+    const uint8_t* first = nullptr;
+    {
+        qrx::PixelBuffer a(4096);
+        first = a.data();
+    }
+    EXPECT_EQ(qrx::pixelPoolBytes(), 4096u);
+    EXPECT_EQ(qrx::pixelPoolBuffers(), 1u);
+    {
+        qrx::PixelBuffer other(4100); // another size: not the kept buffer
+        EXPECT_NE(other.data(), first);
+        qrx::PixelBuffer same(4096);
+        EXPECT_EQ(same.data(), first);
+        EXPECT_EQ(qrx::pixelPoolBuffers(), 0u);
+    }
+    EXPECT_EQ(qrx::pixelPoolBytes(), 4096u + 4100u);
+    {
+        // Larger than the bound: freed at once, never kept.
+        qrx::PixelBuffer huge(qrx::kPixelPoolBound);
+        huge.data()[0] = 1;
+    }
+    EXPECT_LE(qrx::pixelPoolBytes(), qrx::kPixelPoolBound);
+    EXPECT_EQ(qrx::pixelPoolBuffers(), 2u);
+    qrx::PixelBuffer empty(0);
+    EXPECT_EQ(empty.data(), nullptr);
+    qrx::drainPixelPool();
+    EXPECT_EQ(qrx::pixelPoolBytes(), 0u);
+}
+
+} // namespace
