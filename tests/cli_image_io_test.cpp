@@ -399,7 +399,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ImageWrite, UnknownExtensionOrEmptyPictureWritesNothing) {
     ScratchDir dir;
     Image good = randomImage(3, 3, false, 1);
-    EXPECT_THROW(writeImage(dir / "out.jpg", good), ImageFileError);
+    EXPECT_THROW(writeImage(dir / "out.gif", good), ImageFileError);
+    EXPECT_THROW(writeImage("-", good), ImageFileError); // standard output needs a format
     Image empty;
     EXPECT_THROW(writeImage(dir / "out.png", empty), ImageFileError);
     Image mismatched = good;

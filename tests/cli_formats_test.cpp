@@ -1,0 +1,824 @@
+// Picture formats through the host: PNG of every kind, PAM, PPM and .ppic read into a host picture,
+// processed, written and read back; JPEG size and closeness; standard input and output through
+// the built qrx; qrx list searches, suggestions for misspelt names, and the host options.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <csetjmp>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "cli_util_test.h"
+#include "host_pictures.h"
+#include "host_setup.h"
+#include "image_io.h"
+#include "support.h"
+
+namespace {
+
+using nlohmann::json;
+using qrx::Image;
+using qrxclitest::readFile;
+using qrxclitest::runQrx;
+using qrxclitest::RunResult;
+using qrxclitest::ScratchDir;
+using qrxclitest::shellQuote;
+using qrxclitest::writeFile;
+
+const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
+
+bool contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
+// ---- Fixture files written without qrx's own writers ----
+
+// A PNG written with libpng: rows of packed samples at the given depth (8 or 16 bits).
+struct PngSpec {
+    int width = 0, height = 0, colorType = PNG_COLOR_TYPE_RGB, bitDepth = 8;
+    std::vector<int> samples; // row-major, as many per pixel as the colour type has
+    std::vector<png_color> palette;
+};
+
+void pngFixtureError(png_structp png, png_const_charp msg) {
+    ADD_FAILURE() << "libpng: " << msg;
+    png_longjmp(png, 1);
+}
+
+bool writePngRows(png_structp png, png_infop info, FILE* f, const PngSpec& spec,
+                  std::vector<png_bytep>& rows) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_init_io(png, f);
+    png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bitDepth,
+                 spec.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!spec.palette.empty())
+        png_set_PLTE(png, info, spec.palette.data(), int(spec.palette.size()));
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    return true;
+}
+
+void writePngFixture(const std::filesystem::path& path, const PngSpec& spec) {
+    const size_t perRow = spec.samples.size() / size_t(spec.height);
+    const size_t bytesPerSample = spec.bitDepth == 16 ? 2 : 1;
+    std::vector<std::vector<png_byte>> data(size_t(spec.height));
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < spec.height; ++y) {
+        auto& row = data[size_t(y)];
+        for (size_t i = 0; i < perRow; ++i) {
+            int v = spec.samples[size_t(y) * perRow + i];
+            if (bytesPerSample == 2) row.push_back(png_byte(v >> 8));
+            row.push_back(png_byte(v & 0xFF));
+        }
+        rows.push_back(row.data());
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngFixtureError, nullptr);
+    png_infop info = png_create_info_struct(png);
+    EXPECT_TRUE(writePngRows(png, info, f, spec, rows));
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+// A reproducible component value for pixel (x, y), channel c.
+int component(int x, int y, int c) {
+    return (x * 37 + y * 91 + c * 53 + x * y * 7) % 256;
+}
+
+constexpr int kW = 13, kH = 7;
+
+// One format case: the file written, and the pixels reading it must give.
+struct FormatCase {
+    std::string name;
+    std::string ext;
+    bool hasAlpha = false;
+    // Writes the fixture and returns the picture a reader must see.
+    std::function<Image(const std::filesystem::path&)> make;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+Image expectedImage(bool hasAlpha, const std::function<std::array<int, 4>(int, int)>& px) {
+    Image img;
+    img.width = kW;
+    img.height = kH;
+    img.hasAlpha = hasAlpha;
+    img.rgba.resize(size_t(kW) * kH * 4);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            auto p = px(x, y);
+            for (int c = 0; c < 4; ++c)
+                img.pixel(x, y)[c] = uint8_t(p[size_t(c)]);
+        }
+    return img;
+}
+
+FormatCase pngCase(const std::string& name, int colorType, int bitDepth) {
+    FormatCase fc;
+    fc.name = name;
+    fc.ext = ".png";
+    fc.hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    fc.make = [colorType, bitDepth](const std::filesystem::path& path) {
+        PngSpec spec{kW, kH, colorType, bitDepth, {}, {}};
+        const bool alpha = colorType & PNG_COLOR_MASK_ALPHA;
+        const bool gray = !(colorType & PNG_COLOR_MASK_COLOR);
+        // A 16-bit sample v * 257 reduces to exactly v.
+        const int scale = bitDepth == 16 ? 257 : 1;
+        if (colorType == PNG_COLOR_TYPE_PALETTE)
+            for (int i = 0; i < 16; ++i)
+                spec.palette.push_back(png_color{png_byte(component(i, 0, 0)),
+                                                 png_byte(component(i, 1, 1)),
+                                                 png_byte(component(i, 2, 2))});
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                if (colorType == PNG_COLOR_TYPE_PALETTE) {
+                    spec.samples.push_back((x + 3 * y) % 16);
+                    continue;
+                }
+                for (int c = 0; c < (gray ? 1 : 3); ++c)
+                    spec.samples.push_back(component(x, y, c) * scale);
+                if (alpha) spec.samples.push_back(component(x, y, 3) * scale);
+            }
+        writePngFixture(path, spec);
+        return expectedImage(alpha, [&](int x, int y) -> std::array<int, 4> {
+            if (colorType == PNG_COLOR_TYPE_PALETTE) {
+                const png_color& c = spec.palette[size_t((x + 3 * y) % 16)];
+                return {c.red, c.green, c.blue, 255};
+            }
+            int a = alpha ? component(x, y, 3) : 255;
+            if (gray) return {component(x, y, 0), component(x, y, 0), component(x, y, 0), a};
+            return {component(x, y, 0), component(x, y, 1), component(x, y, 2), a};
+        });
+    };
+    return fc;
+}
+
+FormatCase netpbmCase(const std::string& name, const std::string& ext, const std::string& tuple,
+                      int depth) {
+    FormatCase fc;
+    fc.name = name;
+    fc.ext = ext;
+    fc.hasAlpha = depth == 2 || depth == 4;
+    fc.make = [ext, tuple, depth](const std::filesystem::path& path) {
+        std::string bytes = ext == ".ppm"
+                                ? "P6\n# made by the test\n" + std::to_string(kW) + " " +
+                                      std::to_string(kH) + "\n255\n"
+                                : "P7\nWIDTH " + std::to_string(kW) + "\nHEIGHT " +
+                                      std::to_string(kH) + "\nDEPTH " + std::to_string(depth) +
+                                      "\nMAXVAL 255\nTUPLTYPE " + tuple + "\nENDHDR\n";
+        const bool gray = depth <= 2;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                for (int c = 0; c < (gray ? 1 : 3); ++c)
+                    bytes += char(component(x, y, c));
+                if (depth == 2 || depth == 4) bytes += char(component(x, y, 3));
+            }
+        writeFile(path, bytes);
+        return expectedImage(depth == 2 || depth == 4, [&](int x, int y) -> std::array<int, 4> {
+            int a = depth == 2 || depth == 4 ? component(x, y, 3) : 255;
+            if (gray) return {component(x, y, 0), component(x, y, 0), component(x, y, 0), a};
+            return {component(x, y, 0), component(x, y, 1), component(x, y, 2), a};
+        });
+    };
+    return fc;
+}
+
+// A .ppic made by the plugin from a PPM fixture; it holds no alpha.
+FormatCase ppicCase() {
+    FormatCase fc;
+    fc.name = "ppic";
+    fc.ext = ".ppic";
+    fc.make = [](const std::filesystem::path& path) {
+        const std::filesystem::path ppm = path.parent_path() / "source.ppm";
+        Image img = netpbmCase("ppm", ".ppm", "", 3).make(ppm);
+        auto host = qrxtest::loadHost();
+        qrx::cli::savePicture(*host, path, qrx::cli::loadPicture(*host, ppm));
+        return img;
+    };
+    return fc;
+}
+
+std::vector<FormatCase> formatCases() {
+    return {pngCase("png_rgb8", PNG_COLOR_TYPE_RGB, 8),
+            pngCase("png_rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8),
+            pngCase("png_gray8", PNG_COLOR_TYPE_GRAY, 8),
+            pngCase("png_gray_alpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8),
+            pngCase("png_palette", PNG_COLOR_TYPE_PALETTE, 8),
+            pngCase("png_rgb16", PNG_COLOR_TYPE_RGB, 16),
+            pngCase("png_rgba16", PNG_COLOR_TYPE_RGB_ALPHA, 16),
+            netpbmCase("pam_rgb", ".pam", "RGB", 3),
+            netpbmCase("pam_rgba", ".pam", "RGB_ALPHA", 4),
+            netpbmCase("pam_gray", ".pam", "GRAYSCALE", 1),
+            netpbmCase("ppm", ".ppm", "", 3),
+            ppicCase()};
+}
+
+// The colours of every pixel, and the alpha bytes when the picture has an alpha channel.
+void expectSamePixels(const Image& got, const Image& want, const std::string& what) {
+    ASSERT_EQ(got.width, want.width) << what;
+    ASSERT_EQ(got.height, want.height) << what;
+    EXPECT_EQ(got.hasAlpha, want.hasAlpha) << what;
+    int wrong = 0;
+    for (int y = 0; y < want.height; ++y)
+        for (int x = 0; x < want.width; ++x)
+            for (int c = 0; c < (want.hasAlpha ? 4 : 3); ++c)
+                if (got.pixel(x, y)[c] != want.pixel(x, y)[c] && wrong++ < 5)
+                    ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") component " << c
+                                  << " is " << int(got.pixel(x, y)[c]) << ", want "
+                                  << int(want.pixel(x, y)[c]);
+    EXPECT_EQ(wrong, 0) << what;
+}
+
+class FormatRoundTrip : public testing::TestWithParam<FormatCase> {};
+
+// Read into a host picture and written straight back, a file keeps every pixel (alpha too).
+TEST_P(FormatRoundTrip, HostPictureWrittenBackKeepsEveryPixel) {
+    ScratchDir dir;
+    const FormatCase& fc = GetParam();
+    const auto in = dir / ("in" + fc.ext);
+    const auto out = dir / ("out" + fc.ext);
+    Image want = fc.make(in);
+    auto host = qrxtest::loadHost();
+    qrx::Ref pic = qrx::cli::loadPicture(*host, in);
+    qrx::cli::savePicture(*host, out, pic);
+    expectSamePixels(qrx::cli::loadPicture(*host, out).as<qrx::Picture>()->toImage(), want,
+                     fc.name);
+}
+
+// Inverted twice by the plugin on a desktop and on a console host, the colours come back.
+TEST_P(FormatRoundTrip, InvertedTwiceGivesTheColoursBack) {
+    ScratchDir dir;
+    const FormatCase& fc = GetParam();
+    const auto in = dir / ("in" + fc.ext);
+    Image want = fc.make(in);
+    want.hasAlpha = false; // InvertQRX makes every pixel it writes opaque
+    for (qrx::HostKind kind : {qrx::HostKind::Desktop, qrx::HostKind::Console}) {
+        qrx::HostConfig config;
+        config.kind = kind;
+        auto host = qrxtest::loadHost(config);
+        qrx::Ref pic = qrx::cli::loadPicture(*host, in);
+        for (int i = 0; i < 2; ++i) {
+            qrx::CallResult r = host->call(pic, "InvertQRX", {});
+            ASSERT_FALSE(r.exception);
+            ASSERT_TRUE(std::holds_alternative<qrx::Ref>(r.result));
+            pic = std::get<qrx::Ref>(r.result);
+        }
+        const auto out = dir / ("twice" + fc.ext);
+        qrx::cli::savePicture(*host, out, pic);
+        Image got = qrx::cli::loadPicture(*host, out).as<qrx::Picture>()->toImage();
+        got.hasAlpha = false;
+        expectSamePixels(got, want, fc.name + " on " + std::string(qrx::hostKindName(kind)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FormatRoundTrip, testing::ValuesIn(formatCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- JPEG ----
+
+double psnr(const Image& a, const Image& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.rgba.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const double d = double(a.rgba[i]) - double(b.rgba[i]);
+        sum += d * d;
+    }
+    const double mse = sum / double(a.rgba.size() / 4 * 3);
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The sample has smooth gradients, hard edges and noise. At the default quality 90 (colour kept at
+// full resolution) it decodes within 30 dB PSNR of the source: far above the ~20 dB of a picture
+// with blocks or shifted colours, and below what a correct encoder reaches here, so an encoder
+// that drops a channel or shifts the picture fails. Higher qualities are larger and closer.
+TEST(Jpeg, SizeGrowsAndErrorShrinksWithQuality) {
+    const Image sample = qrx::readImage(kSample);
+    size_t lastSize = 0;
+    double lastPsnr = 0;
+    for (int quality : {10, 50, qrx::kDefaultJpegQuality, 100}) {
+        const std::string bytes = qrx::encodeImage(sample, qrx::ImageFormat::Jpeg, quality, "t");
+        const Image back = qrx::decodeImage(bytes, qrx::ImageFormat::Jpeg, "t");
+        ASSERT_EQ(back.width, sample.width);
+        ASSERT_EQ(back.height, sample.height);
+        EXPECT_FALSE(back.hasAlpha);
+        const double p = psnr(sample, back);
+        EXPECT_GT(bytes.size(), lastSize) << "quality " << quality;
+        EXPECT_GT(p, lastPsnr) << "quality " << quality;
+        if (quality >= qrx::kDefaultJpegQuality) {
+            EXPECT_GT(p, 30.0) << "quality " << quality;
+        }
+        lastSize = bytes.size();
+        lastPsnr = p;
+    }
+}
+
+// Through qrx: --quality reaches the encoder, the extension chooses JPEG in any case, and the
+// inverted sample comes out close to the exact inversion.
+TEST(Jpeg, QrxWritesJpegWithTheQualityAsked) {
+    ScratchDir dir;
+    Image want = qrx::readImage(kSample);
+    for (size_t i = 0; i < want.rgba.size(); ++i)
+        if (i % 4 != 3) want.rgba[i] = uint8_t(255 - want.rgba[i]);
+    std::vector<size_t> sizes;
+    for (const auto& [name, quality] : std::vector<std::pair<std::string, std::string>>{
+             {"low.JPG", "30"}, {"default.jpeg", ""}, {"best.jpg", "100"}}) {
+        std::vector<std::string> args{"call",      "--on", kSample,
+                                      "InvertQRX", "-o",   (dir / name).string()};
+        if (!quality.empty()) args.insert(args.end(), {"--quality", quality});
+        auto r = runQrx(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string bytes = readFile(dir / name);
+        EXPECT_EQ(bytes.substr(0, 3), "\xFF\xD8\xFF") << name;
+        sizes.push_back(bytes.size());
+        if (quality != "30") {
+            EXPECT_GT(psnr(qrx::readImage(dir / name), want), 30.0) << name;
+        }
+    }
+    EXPECT_LT(sizes[0], sizes[1]);
+    EXPECT_LT(sizes[1], sizes[2]);
+    auto r = runQrx(
+        {"call", "--on", kSample, "InvertQRX", "-o", (dir / "x.jpg").string(), "--quality", "0"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(contains(r.err, "--quality")) << r.err;
+}
+
+// A JPEG written by libjpeg directly, in any input colour space, of flat colour blocks (which the
+// codec keeps within a step or two).
+struct JpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+void jpegFixtureError(j_common_ptr cinfo) {
+    ADD_FAILURE() << "libjpeg failed";
+    std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+struct JpegWrite {
+    jpeg_compress_struct cinfo;
+    JpegError err;
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+};
+
+bool encodeFixture(JpegWrite& w, J_COLOR_SPACE space, int comps, int width, int height,
+                   std::vector<uint8_t>& samples) {
+    if (setjmp(w.err.jump)) return false;
+    jpeg_mem_dest(&w.cinfo, &w.out, &w.size);
+    w.cinfo.image_width = JDIMENSION(width);
+    w.cinfo.image_height = JDIMENSION(height);
+    w.cinfo.input_components = comps;
+    w.cinfo.in_color_space = space;
+    jpeg_set_defaults(&w.cinfo);
+    jpeg_set_quality(&w.cinfo, 100, TRUE);
+    jpeg_start_compress(&w.cinfo, TRUE);
+    while (w.cinfo.next_scanline < w.cinfo.image_height) {
+        JSAMPROW row = samples.data() + size_t(w.cinfo.next_scanline) * width * comps;
+        jpeg_write_scanlines(&w.cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&w.cinfo);
+    return true;
+}
+
+std::string jpegFixture(J_COLOR_SPACE space, int comps, int width, int height,
+                        std::vector<uint8_t> samples) {
+    JpegWrite w;
+    w.cinfo.err = jpeg_std_error(&w.err.mgr);
+    w.err.mgr.error_exit = jpegFixtureError;
+    jpeg_create_compress(&w.cinfo);
+    const bool ok = encodeFixture(w, space, comps, width, height, samples);
+    jpeg_destroy_compress(&w.cinfo);
+    std::string bytes(reinterpret_cast<const char*>(w.out), ok ? w.size : 0);
+    std::free(w.out);
+    return bytes;
+}
+
+struct JpegColourCase {
+    std::string name;
+    J_COLOR_SPACE space;
+    std::vector<uint8_t> pixel;  // the samples of every pixel, as written
+    std::array<int, 3> expected; // the RGB they decode to
+};
+
+void PrintTo(const JpegColourCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class JpegColourSpaces : public testing::TestWithParam<JpegColourCase> {};
+
+TEST_P(JpegColourSpaces, DecodeToRgb) {
+    const JpegColourCase& jc = GetParam();
+    const int comps = int(jc.pixel.size());
+    std::vector<uint8_t> samples;
+    for (int i = 0; i < 16 * 16; ++i)
+        samples.insert(samples.end(), jc.pixel.begin(), jc.pixel.end());
+    const std::string bytes = jpegFixture(jc.space, comps, 16, 16, samples);
+    ASSERT_FALSE(bytes.empty());
+    const Image img = qrx::decodeImage(bytes, qrx::ImageFormat::Jpeg, "fixture.jpg");
+    ASSERT_EQ(img.width, 16);
+    ASSERT_EQ(img.height, 16);
+    EXPECT_FALSE(img.hasAlpha);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(img.pixel(7, 9)[c], jc.expected[size_t(c)], 2) << "component " << c;
+    EXPECT_EQ(img.pixel(7, 9)[3], 255);
+}
+
+// libjpeg writes CMYK with an Adobe marker and stores the samples as given; the Adobe form holds
+// inverted inks, so the samples written are 255 - ink. Ink C 40, M 100, Y 200, K 20 leaves red
+// (255 - 40)(255 - 20) / 255 = 198, green 155 * 235 / 255 = 143, blue 55 * 235 / 255 = 51.
+INSTANTIATE_TEST_SUITE_P(Spaces, JpegColourSpaces,
+                         testing::Values(JpegColourCase{"gray", JCS_GRAYSCALE, {90}, {90, 90, 90}},
+                                         JpegColourCase{
+                                             "rgb", JCS_RGB, {200, 40, 120}, {200, 40, 120}},
+                                         JpegColourCase{"adobe_cmyk",
+                                                        JCS_CMYK,
+                                                        {255 - 40, 255 - 100, 255 - 200, 255 - 20},
+                                                        {198, 143, 51}}),
+                         [](const auto& info) { return info.param.name; });
+
+struct BadJpeg {
+    std::string name;
+    std::string bytes;
+    std::string inMessage;
+};
+
+void PrintTo(const BadJpeg& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class JpegReadError : public testing::TestWithParam<BadJpeg> {};
+
+TEST_P(JpegReadError, NamesTheFileAndTheFault) {
+    ScratchDir dir;
+    const auto path = dir / "bad.jpg";
+    writeFile(path, GetParam().bytes);
+    try {
+        qrx::readImage(path);
+        ADD_FAILURE() << "no error";
+    } catch (const qrx::ImageFileError& e) {
+        EXPECT_TRUE(contains(e.what(), path.string())) << e.what();
+        EXPECT_TRUE(contains(e.what(), GetParam().inMessage)) << e.what();
+    }
+}
+
+std::vector<BadJpeg> badJpegs() {
+    std::vector<uint8_t> gray(64 * 64, 128);
+    const std::string good = jpegFixture(JCS_GRAYSCALE, 1, 64, 64, gray);
+    return {{"empty", "", "bad JPEG"},
+            {"png_bytes", "\x89PNG\r\n\x1A\n....", "bad JPEG"},
+            {"header_only", good.substr(0, 20), "bad JPEG"}};
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, JpegReadError, testing::ValuesIn(badJpegs()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- Formats by name and by first bytes ----
+
+TEST(ImageFormats, ByExtensionNameAndFirstBytes) {
+    using F = qrx::ImageFormat;
+    const std::vector<std::pair<std::string, F>> byExtension{
+        {"a.png", F::Png},  {"a.PNG", F::Png}, {"a.jpg", F::Jpeg}, {"a.JPEG", F::Jpeg},
+        {"a.Jpg", F::Jpeg}, {"a.pam", F::Pam}, {"a.PPM", F::Ppm}};
+    for (const auto& [path, format] : byExtension)
+        EXPECT_EQ(qrx::imageFormatFor(path), format) << path;
+    EXPECT_THROW(qrx::imageFormatFor("a.jfif"), qrx::ImageFileError);
+
+    const std::vector<std::pair<std::string, std::optional<F>>> byName{
+        {"png", F::Png}, {"jpeg", F::Jpeg},     {"jpg", F::Jpeg},      {"pam", F::Pam},
+        {"ppm", F::Ppm}, {"PNG", std::nullopt}, {"gif", std::nullopt}, {"", std::nullopt}};
+    for (const auto& [name, format] : byName)
+        EXPECT_EQ(qrx::imageFormatNamed(name), format) << name;
+
+    const std::vector<std::pair<std::string, std::optional<F>>> bySignature{
+        {std::string("\x89PNG\r\n\x1A\n", 8) + "rest", F::Png},
+        {std::string("\x89PNG\r\n\x1A", 7), std::nullopt},
+        {"\xFF\xD8\xFF\xE0....", F::Jpeg},
+        {"\xFF\xD8", std::nullopt},
+        {"P7\nWIDTH 1\n", F::Pam},
+        {"P7 ", std::nullopt},
+        {"P6\n1 1\n255\n...", F::Ppm},
+        {"P6 1 1 255 ...", F::Ppm},
+        {"P5\n1 1\n255\n.", std::nullopt},
+        {"PPIC....", std::nullopt},
+        {"", std::nullopt}};
+    for (const auto& [bytes, format] : bySignature)
+        EXPECT_EQ(qrx::sniffImageFormat(bytes), format) << bytes;
+}
+
+// ---- Standard input and output through the built qrx ----
+
+// Runs a shell pipeline; {qrx} stands for the built qrx with the test plugin.
+RunResult runShell(const std::string& pipeline) {
+    ScratchDir dir;
+    const std::string qrx = shellQuote(QRX_TEST_CLI) + " --plugin " + shellQuote(QRX_TEST_PLUGIN);
+    std::string cmd = pipeline;
+    for (size_t p; (p = cmd.find("{qrx}")) != std::string::npos;)
+        cmd.replace(p, 5, qrx);
+    cmd = "(" + cmd + ") >" + shellQuote((dir / "out").string()) + " 2>" +
+          shellQuote((dir / "err").string());
+    int status = std::system(cmd.c_str());
+    RunResult r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readFile(dir / "out");
+    r.err = readFile(dir / "err");
+    return r;
+}
+
+struct PipeCase {
+    std::string name;
+    std::string inputExt;  // the sample converted to this first, then piped in
+    std::string format;    // --format of the picture written to standard output
+    std::string signature; // what the output starts with
+    bool exact = true;     // false for JPEG: closeness only
+};
+
+void PrintTo(const PipeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class QrxPipe : public testing::TestWithParam<PipeCase> {};
+
+// The picture alone goes to standard output; the printed result goes to standard error.
+TEST_P(QrxPipe, PictureFromStandardInputToStandardOutput) {
+    const PipeCase& pc = GetParam();
+    ScratchDir dir;
+    const std::string in = (dir / ("in" + pc.inputExt)).string();
+    {
+        auto host = qrxtest::loadHost();
+        qrx::cli::savePicture(*host, in, qrx::cli::loadPicture(*host, kSample));
+    }
+    RunResult r = runShell("cat " + shellQuote(in) +
+                           " | {qrx} call --on - InvertQRX -o - --format " + pc.format);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, pc.signature.size()), pc.signature);
+    EXPECT_TRUE(contains(r.err, "result = <Picture 160x120>")) << r.err;
+
+    Image want = qrx::readImage(kSample);
+    for (size_t i = 0; i < want.rgba.size(); ++i)
+        if (i % 4 != 3) want.rgba[i] = uint8_t(255 - want.rgba[i]);
+    const std::string ext = pc.format == "jpeg" ? ".jpg" : "." + pc.format;
+    writeFile(dir / ("got" + ext), r.out);
+    auto host = qrxtest::loadHost();
+    Image got = qrx::cli::loadPicture(*host, dir / ("got" + ext)).as<qrx::Picture>()->toImage();
+    if (pc.exact) {
+        expectSamePixels(got, want, pc.name);
+    } else {
+        EXPECT_GT(psnr(got, want), 30.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pipes, QrxPipe,
+                         testing::Values(PipeCase{"png_to_png", ".png", "png", "\x89PNG"},
+                                         PipeCase{"png_to_jpeg", ".png", "jpeg", "\xFF\xD8\xFF",
+                                                  false},
+                                         PipeCase{"jpeg_to_pam", ".jpg", "pam", "P7\n", false},
+                                         PipeCase{"pam_to_ppm", ".pam", "ppm", "P6\n"},
+                                         PipeCase{"ppm_to_ppic", ".ppm", "ppic", "PPIC"},
+                                         PipeCase{"ppic_to_png", ".ppic", "png", "\x89PNG"}),
+                         [](const auto& info) { return info.param.name; });
+
+// The filter commands and the histogram plot read and write the standard streams too, and give
+// the same picture as through files.
+TEST(QrxPipeCommands, FilterCommandsAndPlotThroughStandardStreams) {
+    ScratchDir dir;
+    const std::string file = (dir / "sepia.pam").string();
+    ASSERT_EQ(runQrx({"sepia", kSample, "-o", file}).code, 0);
+    RunResult r = runShell("{qrx} sepia - -o - --format pam <" + shellQuote(kSample));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, readFile(file));
+
+    r = runShell("{qrx} histogram " + shellQuote(kSample) + " -o - --format png");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 4), "\x89PNG");
+    EXPECT_TRUE(contains(r.err, "value red green blue")) << "the table goes to standard error";
+}
+
+struct StreamFault {
+    std::string name;
+    std::string pipeline;
+    std::string inMessage;
+};
+
+void PrintTo(const StreamFault& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class QrxStreamFault : public testing::TestWithParam<StreamFault> {};
+
+TEST_P(QrxStreamFault, ExitsWithTwoAndWritesNothing) {
+    RunResult r = runShell(GetParam().pipeline);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(contains(r.err, GetParam().inMessage)) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, QrxStreamFault,
+    testing::Values(
+        StreamFault{"no_format", "{qrx} call --on " + shellQuote(kSample) + " InvertQRX -o -",
+                    "--format"},
+        StreamFault{"json_with_picture_on_stdout",
+                    "{qrx} call --on " + shellQuote(kSample) +
+                        " InvertQRX -o - --format png --json",
+                    "--json"},
+        StreamFault{"histogram_json_with_plot_on_stdout",
+                    "{qrx} histogram " + shellQuote(kSample) + " -o - --format png --json",
+                    "--json"},
+        StreamFault{"empty_input", "{qrx} call --on - InvertQRX -o - --format png </dev/null",
+                    "standard input: empty"},
+        StreamFault{"not_a_picture", "echo 'hello' | {qrx} call --on - InvertQRX -o - --format png",
+                    "standard input"},
+        StreamFault{"filter_input_not_a_picture", "echo 'hello' | {qrx} sepia - -o - --format png",
+                    "standard input: not a PNG, JPEG, PAM or PPM picture"},
+        StreamFault{"bad_format",
+                    "{qrx} call --on " + shellQuote(kSample) + " InvertQRX -o - --format gif",
+                    "--format"}),
+    [](const auto& info) { return info.param.name; });
+
+// A 16-bit PNG is read at 8 bits with a note naming the file; 8-bit input gets no note.
+TEST(QrxNotes, SixteenBitPngIsNotedOnStandardError) {
+    ScratchDir dir;
+    const auto wide = dir / "wide.png";
+    const auto narrow = dir / "narrow.png";
+    pngCase("16", PNG_COLOR_TYPE_RGB, 16).make(wide);
+    pngCase("8", PNG_COLOR_TYPE_RGB, 8).make(narrow);
+    auto r = runQrx({"call", "--on", wide.string(), "InvertQRX", "-o", (dir / "o.png").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, wide.string() + ": 16-bit PNG reduced to 8 bits")) << r.err;
+    EXPECT_EQ(r.out.find("16-bit"), std::string::npos);
+    r = runQrx({"call", "--on", narrow.string(), "InvertQRX", "-o", (dir / "p.png").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+// ---- qrx list WORD ----
+
+struct ListSearch {
+    std::string word;
+    std::vector<std::string> mustShow; // declarations (or property lines) the search shows
+};
+
+void PrintTo(const ListSearch& c, std::ostream* os) {
+    *os << c.word;
+}
+
+class QrxListSearch : public testing::TestWithParam<ListSearch> {};
+
+// Every method the search shows holds the word in any case, and every registered method that holds
+// it is shown: the JSON of the search is the full list filtered by the word.
+TEST_P(QrxListSearch, ShowsExactlyWhatHoldsTheWord) {
+    const ListSearch& ls = GetParam();
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    auto all = runQrx({"list", "--json"});
+    ASSERT_EQ(all.code, 0) << all.err;
+    auto found = runQrx({"list", ls.word, "--json"});
+    ASSERT_EQ(found.code, 0) << found.err;
+    json full = json::parse(all.out), part = json::parse(found.out);
+    EXPECT_EQ(part["search"], ls.word);
+
+    auto declarations = [](const json& doc) {
+        std::set<std::string> out;
+        for (const json& c : doc["classes"])
+            for (const char* key : {"methods", "extensions"})
+                for (const json& m : c[key])
+                    out.insert(c["name"].get<std::string>() + "." +
+                               m["declaration"].get<std::string>());
+        for (const json& m : doc["globalMethods"])
+            out.insert(m["declaration"].get<std::string>());
+        return out;
+    };
+    std::set<std::string> want;
+    const std::string key = lower(ls.word);
+    for (const json& c : full["classes"]) {
+        const bool whole = contains(lower(c["name"]), key);
+        for (const char* k : {"methods", "extensions"})
+            for (const json& m : c[k])
+                if (whole || contains(lower(m["declaration"]), key))
+                    want.insert(c["name"].get<std::string>() + "." +
+                                m["declaration"].get<std::string>());
+    }
+    for (const json& m : full["globalMethods"])
+        if (contains(lower(m["declaration"]), key)) want.insert(m["declaration"]);
+    EXPECT_EQ(declarations(part), want);
+    EXPECT_FALSE(want.empty());
+
+    auto text = runQrx({"list", ls.word});
+    ASSERT_EQ(text.code, 0) << text.err;
+    for (const std::string& s : ls.mustShow)
+        EXPECT_TRUE(contains(text.out, s)) << s << " not in:\n" << text.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, QrxListSearch,
+                         testing::Values(ListSearch{"Contrast", {"ContrastQRX"}},
+                                         ListSearch{"invertqrx", {"InvertQRX as picture"}},
+                                         ListSearch{"SEPIA",
+                                                    {"class PictureSepiaQRX", "property SepiaRed"}},
+                                         ListSearch{"as memoryblock", {"CountColorsQRX"}}),
+                         [](const auto& info) {
+                             std::string n = info.param.word;
+                             for (char& c : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+TEST(QrxListSearchFault, NoMatchSaysSoAndExitsWithTwo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", "NoSuchWordAnywhere"},
+          std::vector<std::string>{"list", "NoSuchWordAnywhere", "--json"}}) {
+        auto r = runQrx(args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(contains(r.err, "nothing registered holds 'NoSuchWordAnywhere'")) << r.err;
+        EXPECT_TRUE(contains(r.err, "'qrx list' shows everything")) << r.err;
+    }
+}
+
+// ---- Suggestions for misspelt names ----
+
+struct Misspelt {
+    std::vector<std::string> args;
+    std::vector<std::string> inMessage;
+};
+
+class QrxSuggestion : public testing::TestWithParam<Misspelt> {};
+
+TEST_P(QrxSuggestion, NamesTheClosestMethodsAndWhatToDo) {
+    auto r = runQrx(GetParam().args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    for (const std::string& part : GetParam().inMessage)
+        EXPECT_TRUE(contains(r.err, part)) << "'" << part << "' not in: " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, QrxSuggestion,
+    testing::Values(Misspelt{{"call", "--on", kSample, "InvretQRX"}, {"did you mean InvertQRX"}},
+                    Misspelt{{"call", "--on", kSample, "countcolorsqr(a, b, c, n)"},
+                             {"did you mean CountColorsQRX"}},
+                    Misspelt{{"call", "TintPictureQ(nil, &c000000, &c000000)"},
+                             {"no global method 'TintPictureQ'", "did you mean TintPictureQRX"}},
+                    Misspelt{
+                        {"call", "--on", kSample, "Zyxwvut"},
+                        {"Picture has no method 'Zyxwvut'", "'qrx list' shows every method"}}));
+
+// ---- Host options ----
+
+TEST(HostOptions, LegacyPictureOptionsReachTheHost) {
+    struct Case {
+        std::vector<std::string> args;
+        bool legacyPictures, hideLegacyLibrary;
+    };
+    for (const Case& c :
+         std::vector<Case>{{{}, false, false},
+                           {{"--legacy-pictures"}, true, false},
+                           {{"--hide-legacy-library"}, false, true},
+                           {{"--legacy-pictures", "--hide-legacy-library"}, true, true}}) {
+        CLI::App app;
+        qrx::cli::HostOptions opts;
+        qrx::cli::addHostOptions(app, opts);
+        std::vector<std::string> args(c.args.rbegin(), c.args.rend());
+        app.parse(args);
+        const qrx::HostConfig config = qrx::cli::makeHostConfig(opts);
+        EXPECT_EQ(config.legacyPictures, c.legacyPictures);
+        EXPECT_EQ(config.hideLegacyLibrary, c.hideLegacyLibrary);
+    }
+    // Both options are taken by the built qrx.
+    auto r = runQrx({"call", "--legacy-pictures", "--hide-legacy-library", "--on", kSample,
+                     "InvertQRX", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+}
+
+// ---- Help ----
+
+TEST(QrxFormatsHelp, EveryCommandThatWritesAPictureDocumentsFormatsAndShowsAnExample) {
+    for (const char* cmd : {"call", "lut3d", "sepia", "histogram", "waveform"}) {
+        auto r = runQrx({cmd, "--help"});
+        EXPECT_EQ(r.code, 0) << cmd;
+        for (const char* part : {"Example", "--quality", "--format", "JPEG", "standard output",
+                                 "--legacy-pictures", "--hide-legacy-library"})
+            EXPECT_TRUE(contains(r.out, part)) << cmd << ": " << part;
+    }
+    auto r = runQrx({"--help"});
+    EXPECT_EQ(r.code, 0);
+    for (const char* cmd : {"list", "call", "lut3d", "sepia", "histogram", "waveform"})
+        EXPECT_TRUE(contains(r.out, std::string("  ") + cmd)) << cmd;
+}
+
+} // namespace
