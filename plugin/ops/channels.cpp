@@ -1,6 +1,5 @@
 #include "ops/channels.h"
 
-#include <algorithm>
 #include <cstdint>
 
 #include "host/helpers.h"
@@ -30,45 +29,48 @@ REALpicture ReplaceChannel(REALpicture pic, REALpicture channel, Channel which) 
     PictureWriter writer;
     if (!writer.NewPictureWriter(W, H)) return nullptr;
 
-    for (int32_t y = 0; y < H; ++y) {
-        const uint32_t* src = source.rowPointer;
-        const uint32_t* chn = replacement.rowPointer;
-        uint32_t* dst = writer.rowPointer;
-        if (FastPathsEnabled()) {
-            for (int32_t x = 0; x < W; x += kPixelBlock) {
-                const int32_t n = std::min(kPixelBlock, W - x);
-                ComponentBlock colour, replaced;
-                DecodeBlock(source.pixelType, src + x, n, colour);
-                DecodeBlock(replacement.pixelType, chn + x, n, replaced);
-                const uint8_t* red = which == Channel::Red ? replaced.red : colour.red;
-                const uint8_t* green = which == Channel::Green ? replaced.green : colour.green;
-                const uint8_t* blue = which == Channel::Blue ? replaced.blue : colour.blue;
-                EncodeBlock(writer.pixelType, red, green, blue, n, dst + x);
-            }
-        } else {
-            for (int32_t x = 0; x < W; ++x) {
-                int red, green, blue;
-                int cRed, cGreen, cBlue;
-                DecodePixel(source.pixelType, src[x], red, green, blue);
-                DecodePixel(replacement.pixelType, chn[x], cRed, cGreen, cBlue);
-                switch (which) {
-                case Channel::Red:
-                    red = cRed;
-                    break;
-                case Channel::Green:
-                    green = cGreen;
-                    break;
-                case Channel::Blue:
-                    blue = cBlue;
-                    break;
+    WithSharedGroup({source.pixelType, replacement.pixelType, writer.pixelType}, [&](auto group) {
+        constexpr LayoutGroup G = decltype(group)::value;
+        for (int32_t y = 0; y < H; ++y) {
+            const uint32_t* src = source.rowPointer;
+            const uint32_t* chn = replacement.rowPointer;
+            uint32_t* dst = writer.rowPointer;
+            if constexpr (G == LayoutGroup::Other) {
+                for (int32_t x = 0; x < W; ++x) {
+                    int red, green, blue;
+                    int cRed, cGreen, cBlue;
+                    DecodePixel(source.pixelType, src[x], red, green, blue);
+                    DecodePixel(replacement.pixelType, chn[x], cRed, cGreen, cBlue);
+                    switch (which) {
+                    case Channel::Red:
+                        red = cRed;
+                        break;
+                    case Channel::Green:
+                        green = cGreen;
+                        break;
+                    case Channel::Blue:
+                        blue = cBlue;
+                        break;
+                    }
+                    EncodePixel(writer.pixelType, red, green, blue, dst[x]);
                 }
-                EncodePixel(writer.pixelType, red, green, blue, dst[x]);
+            } else {
+                // The replaced component's bits come from the channel picture, the others from
+                // the source; the word is then made opaque as a stored colour is.
+                constexpr uint32_t kOpaque = GroupBits<G>::opaque;
+                const uint32_t fromChannel = which == Channel::Red ? 0xFFu << GroupBits<G>::red
+                                             : which == Channel::Green
+                                                 ? 0xFFu << GroupBits<G>::green
+                                                 : 0xFFu << GroupBits<G>::blue;
+                const uint32_t fromSource = ColourBits<G>() & ~fromChannel;
+                for (int32_t x = 0; x < W; ++x)
+                    dst[x] = (src[x] & fromSource) | (chn[x] & fromChannel) | kOpaque;
             }
+            writer.AddPixelRow();
+            source.AddPixelRow();
+            replacement.AddPixelRow();
         }
-        writer.AddPixelRow();
-        source.AddPixelRow();
-        replacement.AddPixelRow();
-    }
+    });
     // The readers are released by their destructors, after the writer hands over its picture.
     return writer.RenderPictureWriter();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <type_traits>
 
 #include "pixels/editor.h"
@@ -152,33 +153,27 @@ void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const Pixe
     }
 }
 
-// Pixels decoded into, or encoded from, one block of separate component arrays: operations with
-// several sources decode each source's block in its own layout and encode the result block in
-// the writer's, so no loop has to know every combination of layouts.
-constexpr int32_t kPixelBlock = 256;
-
-struct ComponentBlock {
-    uint8_t red[kPixelBlock], green[kPixelBlock], blue[kPixelBlock];
-};
-
-// The colours of the n (at most kPixelBlock) stored words at src, of the given type.
-inline void DecodeBlock(RBPixelType type, const uint32_t* src, int32_t n, ComponentBlock& out) {
-    WithLayoutGroup(type, [&](auto group) {
-        for (int32_t i = 0; i < n; ++i) {
-            int red, green, blue;
-            Components<decltype(group)::value>(type, src[i], red, green, blue);
-            out.red[i] = static_cast<uint8_t>(red);
-            out.green[i] = static_cast<uint8_t>(green);
-            out.blue[i] = static_cast<uint8_t>(blue);
-        }
-    });
+// The group all the given types share, or Other when they differ or the fast paths are off.
+inline LayoutGroup SharedGroup(std::initializer_list<RBPixelType> types) {
+    if (!FastPathsEnabled()) return LayoutGroup::Other;
+    const LayoutGroup first = GroupOf(*types.begin());
+    for (RBPixelType type : types)
+        if (GroupOf(type) != first) return LayoutGroup::Other;
+    return first;
 }
 
-// Stores the n colours of a block at dst as opaque words of the given type.
-inline void EncodeBlock(RBPixelType type, const uint8_t* red, const uint8_t* green,
-                        const uint8_t* blue, int32_t n, uint32_t* dst) {
-    WithLayoutGroup(type, [&](auto group) {
-        for (int32_t i = 0; i < n; ++i)
-            dst[i] = Stored<decltype(group)::value>(type, red[i], green[i], blue[i]);
-    });
+// Calls fn with the GroupTag of the group all the given types share (Other when none).
+template <class Fn>
+decltype(auto) WithSharedGroup(std::initializer_list<RBPixelType> types, Fn&& fn) {
+    switch (SharedGroup(types)) {
+    case LayoutGroup::AlphaLast:
+        return fn(GroupTag<LayoutGroup::AlphaLast>{});
+    case LayoutGroup::AlphaFirst:
+        return fn(GroupTag<LayoutGroup::AlphaFirst>{});
+    case LayoutGroup::TrueColor:
+        return fn(GroupTag<LayoutGroup::TrueColor>{});
+    case LayoutGroup::Other:
+        break;
+    }
+    return fn(GroupTag<LayoutGroup::Other>{});
 }
