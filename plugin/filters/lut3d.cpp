@@ -1,7 +1,12 @@
 #include "filters/lut3d.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "filters/walk.h"
 #include "host/services.h"
+#include "ops/layout_walk.h"
 #include "pixels/editor.h"
 
 namespace lut3d {
@@ -34,6 +39,136 @@ Cell CellOf(int v) {
     const int i0 = v / kNodeStep;
     const int i1 = i0 + 1 > kLastRunNode ? kLastRunNode : i0 + 1;
     return {i0, i1, (v - kNodeStep * i0) / 17.0};
+}
+
+// Table offsets between neighbouring nodes on the red, green and blue axes.
+constexpr int32_t kAxisStride[3] = {kLut3DNodes * kLut3DNodes * 3, kLut3DNodes * 3, 3};
+
+// The cell of one component value on one axis as table offsets: where the entries of its lower
+// node start on that axis, and how far those of its upper node lie from them (0 for 255, whose
+// cell is node 15 alone).
+struct AxisCell {
+    int32_t base;
+    int32_t step;
+};
+
+// Everything about a colour's cell that depends on its components alone, worked out at compile
+// time: the loops then look up what CellOf and the tetrahedron tests of SumXYZ work out.
+struct CellTables {
+    AxisCell axis[3][256];
+    // v - 17 * (v / 17): the position of v in its cell in seventeenths; its fraction is this
+    // divided by 17.0, so fractions compare as these positions do.
+    uint8_t position[256];
+    // The tetrahedron SumXYZ picks, 0 to 5 in the order of its tests, by the positions
+    // (r * 17 + g) * 17 + b of the three components.
+    uint8_t tetrahedron[kNodeStep * kNodeStep * kNodeStep];
+};
+
+constexpr int TetrahedronOf(int fr, int fg, int fb) {
+    if (fr > fg) {
+        if (fg > fb) return 0;
+        return fr > fb ? 1 : 2;
+    }
+    if (fb > fg) return 3;
+    return fb > fr ? 4 : 5;
+}
+
+constexpr CellTables MakeCellTables() {
+    CellTables t{};
+    for (int v = 0; v < 256; ++v) {
+        const int i0 = v / kNodeStep;
+        const int i1 = i0 + 1 > kLastRunNode ? kLastRunNode : i0 + 1;
+        for (int a = 0; a < 3; ++a)
+            t.axis[a][v] = {i0 * kAxisStride[a], (i1 - i0) * kAxisStride[a]};
+        t.position[v] = static_cast<uint8_t>(v - kNodeStep * i0);
+    }
+    for (int r = 0; r < kNodeStep; ++r)
+        for (int g = 0; g < kNodeStep; ++g)
+            for (int b = 0; b < kNodeStep; ++b)
+                t.tetrahedron[(r * kNodeStep + g) * kNodeStep + b] =
+                    static_cast<uint8_t>(TetrahedronOf(r, g, b));
+    return t;
+}
+
+constexpr CellTables kCells = MakeCellTables();
+
+// The axes of each tetrahedron from the largest fraction down (0 red, 1 green, 2 blue): its
+// corners are P000, the lower corner moved up the first axis, then up the second too, and P111;
+// its weights are 1 - fa, fa - fb, fb - fc and fc for the fractions fa, fb, fc of the axes in this
+// order. This is every row of SumXYZ, with the same products summed in the same order.
+constexpr uint8_t kAxisOrder[6][3] = {{0, 1, 2}, {0, 2, 1}, {2, 0, 1},
+                                      {2, 1, 0}, {1, 2, 0}, {1, 0, 2}};
+
+// The fraction of each cell position, as CellOf computes it.
+struct Fractions {
+    double f[kNodeStep];
+    Fractions() {
+        for (int m = 0; m < kNodeStep; ++m)
+            f[m] = m / 17.0;
+    }
+};
+
+// The three output bytes of one colour, exactly as SumXYZ and ComponentByte give them.
+[[gnu::always_inline]] inline void MapColour(const double* table, const Fractions& fractions,
+                                             int red, int green, int blue, int out[3]) {
+    const AxisCell& cr = kCells.axis[0][red];
+    const AxisCell& cg = kCells.axis[1][green];
+    const AxisCell& cb = kCells.axis[2][blue];
+    const int pr = kCells.position[red], pg = kCells.position[green], pb = kCells.position[blue];
+    const uint8_t* order = kAxisOrder[kCells.tetrahedron[(pr * kNodeStep + pg) * kNodeStep + pb]];
+    const double f[3] = {fractions.f[pr], fractions.f[pg], fractions.f[pb]};
+    const int32_t step[3] = {cr.step, cg.step, cb.step};
+    const double fa = f[order[0]], fb = f[order[1]], fc = f[order[2]];
+    const double w0 = 1 - fa, w1 = fa - fb, w2 = fb - fc, w3 = fc;
+    const double* p0 = table + (cr.base + cg.base + cb.base);
+    const double* p1 = p0 + step[order[0]];
+    const double* p2 = p1 + step[order[1]];
+    const double* p3 = p0 + (cr.step + cg.step + cb.step);
+#if defined(__SSE2__)
+    // Red and green side by side, blue alone: each lane forms the same products and sums in the
+    // same order as the scalar expression, in the same double precision. The clamp keeps
+    // ComponentByte's order: a NaN fails the comparison with 0 and becomes 0 (the maximum
+    // instruction gives its second operand when one is NaN), then the top is cut at 255.
+    const __m128d W0 = _mm_set1_pd(w0), W1 = _mm_set1_pd(w1), W2 = _mm_set1_pd(w2),
+                  W3 = _mm_set1_pd(w3);
+    const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0);
+    __m128d rg = _mm_mul_pd(W0, _mm_loadu_pd(p0));
+    rg = _mm_add_pd(rg, _mm_mul_pd(W1, _mm_loadu_pd(p1)));
+    rg = _mm_add_pd(rg, _mm_mul_pd(W2, _mm_loadu_pd(p2)));
+    rg = _mm_add_pd(rg, _mm_mul_pd(W3, _mm_loadu_pd(p3)));
+    __m128d b = _mm_mul_sd(W0, _mm_load_sd(p0 + 2));
+    b = _mm_add_sd(b, _mm_mul_sd(W1, _mm_load_sd(p1 + 2)));
+    b = _mm_add_sd(b, _mm_mul_sd(W2, _mm_load_sd(p2 + 2)));
+    b = _mm_add_sd(b, _mm_mul_sd(W3, _mm_load_sd(p3 + 2)));
+    const __m128i rgBytes = _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(rg, zero), top));
+    out[0] = _mm_cvtsi128_si32(rgBytes);
+    out[1] = _mm_cvtsi128_si32(_mm_srli_si128(rgBytes, 4));
+    out[2] = _mm_cvttsd_si32(_mm_min_sd(_mm_max_sd(b, zero), top));
+#else
+    for (int x = 0; x < 3; ++x)
+        out[x] = ComponentByte(w0 * p0[x] + w1 * p1[x] + w2 * p2[x] + w3 * p3[x]);
+#endif
+}
+
+// The loop for one pair of known layout groups. A run of equal colours (flat areas, repeated
+// pixels) is interpolated once: the word stored is a function of the colour alone.
+template <LayoutGroup S, LayoutGroup D>
+void MapRowIn(const double* table, const Fractions& fractions, RBPixelType sourceType,
+              const uint32_t* src, RBPixelType destType, uint32_t* dst, int32_t count) {
+    uint32_t lastColour = 0xFFFFFFFFu; // no colour: above 24 bits
+    uint32_t lastWord = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        int red, green, blue;
+        Components<S>(sourceType, src[i], red, green, blue);
+        const auto colour = static_cast<uint32_t>(red | (green << 8) | (blue << 16));
+        if (colour != lastColour) {
+            int out[3];
+            MapColour(table, fractions, red, green, blue, out);
+            lastColour = colour;
+            lastWord = Stored<D>(destType, out[0], out[1], out[2]);
+        }
+        dst[i] = lastWord;
+    }
 }
 
 void DropPicture(REALpicture& field) {
@@ -88,6 +223,38 @@ double SumXYZ(double fr, double fg, double fb, int r0, int g0, int b0, int r1, i
     return (1 - fg) * P000 + (fg - fr) * P(r0, g1, b0) + (fr - fb) * P(r1, g1, b0) + fb * P111;
 }
 
+void MapRowGeneral(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
+                   RBPixelType destType, uint32_t* dst, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        int red, green, blue;
+        DecodePixel(sourceType, src, red, green, blue);
+        const Cell r = CellOf(red), g = CellOf(green), b = CellOf(blue);
+        int out[3];
+        for (int x = 0; x < 3; ++x)
+            out[x] =
+                ComponentByte(SumXYZ(r.f, g.f, b.f, r.i0, g.i0, b.i0, r.i1, g.i1, b.i1, x, data));
+        EncodePixel(destType, dst, out[0], out[1], out[2]);
+    }
+}
+
+void MapRow(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
+            RBPixelType destType, uint32_t* dst, int32_t count) {
+    if (GroupOf(sourceType) == LayoutGroup::Other || GroupOf(destType) == LayoutGroup::Other) {
+        MapRowGeneral(data, sourceType, src, destType, dst, count);
+        return;
+    }
+    const Fractions fractions;
+    WithLayoutGroup(sourceType, [&](auto s) {
+        WithLayoutGroup(destType, [&](auto d) {
+            constexpr LayoutGroup S = decltype(s)::value, D = decltype(d)::value;
+            if constexpr (S == LayoutGroup::Other || D == LayoutGroup::Other)
+                MapRowGeneral(data, sourceType, src, destType, dst, count);
+            else
+                MapRowIn<S, D>(data->table, fractions, sourceType, src, destType, dst, count);
+        });
+    });
+}
+
 bool Run(REALobject instance) {
     Lut3DClassData* data = DataOf(instance);
     if (!data) return false;
@@ -105,16 +272,21 @@ bool Run(REALobject instance) {
 
     const FilterRectangle rect = ResolveFilterRectangle(data->MinX, data->MinY, data->MaxX,
                                                         data->MaxY, reader.width, reader.height);
-    WalkFilterRectangle(reader, writer, rect, [data](int& red, int& green, int& blue) {
-        const Cell r = CellOf(red), g = CellOf(green), b = CellOf(blue);
-        int out[3];
-        for (int x = 0; x < 3; ++x)
-            out[x] =
-                ComponentByte(SumXYZ(r.f, g.f, b.f, r.i0, g.i0, b.i0, r.i1, g.i1, b.i1, x, data));
-        red = out[0];
-        green = out[1];
-        blue = out[2];
-    });
+    // Rows above the rectangle are skipped on both editors; when no row is walked the skipping
+    // would only move row pointers that are never used, so it is left out.
+    if (rect.y0 < rect.y1) {
+        for (int32_t y = 0; y < rect.y0; ++y) {
+            writer.AddPixelRow();
+            reader.AddPixelRow();
+        }
+        for (int32_t y = rect.y0; y < rect.y1; ++y) {
+            if (rect.x0 < rect.x1)
+                MapRow(data, reader.pixelType, reader.rowPointer + rect.x0, writer.pixelType,
+                       writer.rowPointer + rect.x0, rect.x1 - rect.x0);
+            writer.AddPixelRow();
+            reader.AddPixelRow();
+        }
+    }
 
     data->DestinationPicture = writer.RenderPictureWriter();
     reader.clear();

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "filters/lut3d_data.h"
+#include "pixels/editor.h"
 #include "sdk/records.h"
 
 // The class record of PictureLut3DQRX (registration tables); the key to an object's instance data.
@@ -38,5 +39,17 @@ inline int ComponentByte(double v) {
     if (v > 255.0) return 255;
     return static_cast<int>(v);
 }
+
+// Maps count pixels of src (in sourceType) through the table into dst (in destType), opaque, as
+// Run maps each pixel of its rectangle. Both types of a known layout group take a loop made for
+// that pair; an unknown type takes the decode-interpolate-encode path pixel by pixel, whose
+// walking rules (a pixel of an unknown layout is neither read nor stored) it keeps.
+void MapRow(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
+            RBPixelType destType, uint32_t* dst, int32_t count);
+
+// The same through DecodePixel, SumXYZ and EncodePixel for every pixel, whatever the types: the
+// reference the loops of MapRow are held to.
+void MapRowGeneral(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
+                   RBPixelType destType, uint32_t* dst, int32_t count);
 
 } // namespace lut3d

@@ -1,5 +1,7 @@
 #include "ops/rect_mask.h"
 
+#include <cstring>
+
 #include "host/helpers.h"
 #include "ops/layout_walk.h"
 #include "ops/skeleton.h"
@@ -28,18 +30,37 @@ bool ColumnHasColour(const FramedMap& m, int32_t x, int32_t top, int32_t bottom)
     return false;
 }
 
+// The index of the first byte that is not 0 from index from on, or end when there is none. Eight
+// bytes are tested at a time; maps are mostly 0.
+long long FirstSetByte(const unsigned char* bytes, long long from, long long end) {
+    long long i = from;
+    for (; i < end && (i & 7) != 0; ++i)
+        if (bytes[i]) return i;
+    for (; i + 8 <= end; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word) break;
+    }
+    for (; i < end; ++i)
+        if (bytes[i]) return i;
+    return end;
+}
+
 // Finds the areas of the colour map one by one and marks their rectangles in the rectangle map.
-void CoverAreas(const FramedMap& colour, const FramedMap& rect, int32_t W, int32_t H) {
+// Each search for the next area resumes at the first pixel of the last one instead of the
+// top-left corner: every pixel before that one was already 0 when it was found, and covering an
+// area only ever clears pixels, so the first pixel not 0 is the same as a search from the corner
+// finds. The search runs over the map's bytes in order, frame included: the frame's bytes are 0,
+// so the first byte not 0 is the first coloured pixel in row-major order. The cost is then the
+// map's size once plus the areas' growth, however many areas there are.
+void CoverAreas(const FramedMap& colour, const FramedMap& rect, int32_t H) {
+    const long long end = (static_cast<long long>(H) + 1) * colour.stride;
+    long long from = colour.stride + 1; // pixel (0, 0)
     for (;;) {
-        int32_t startX = -1, startY = -1;
-        for (int32_t y = 0; y < H && startY < 0; ++y)
-            for (int32_t x = 0; x < W; ++x)
-                if (colour.at(x, y)) {
-                    startX = x;
-                    startY = y;
-                    break;
-                }
-        if (startY < 0) return;
+        from = FirstSetByte(colour.bytes, from, end);
+        if (from >= end) return;
+        const auto startY = static_cast<int32_t>(from / colour.stride - 1);
+        const auto startX = static_cast<int32_t>(from % colour.stride - 1);
 
         int32_t top = startY, bottom = startY, left = startX, right = startX;
         bool moved = true;
@@ -53,11 +74,11 @@ void CoverAreas(const FramedMap& colour, const FramedMap& rect, int32_t W, int32
             if (ColumnHasColour(colour, passLeft - 1, top, bottom)) --left, moved = true;
             if (ColumnHasColour(colour, passRight + 1, top, bottom)) ++right, moved = true;
         }
-        for (int32_t y = top; y <= bottom; ++y)
-            for (int32_t x = left; x <= right; ++x) {
-                colour.at(x, y) = 0;
-                rect.at(x, y) = 1;
-            }
+        const auto width = static_cast<size_t>(right - left + 1);
+        for (int32_t y = top; y <= bottom; ++y) {
+            std::memset(&colour.at(left, y), 0, width);
+            std::memset(&rect.at(left, y), 1, width);
+        }
     }
 }
 
@@ -100,7 +121,7 @@ REALpicture ExtractColorRectangleMaskQRX(REALpicture pic, int32_t left, int32_t 
         });
     }
 
-    CoverAreas(colour, rect, W, H);
+    CoverAreas(colour, rect, H);
 
     uint32_t black = 0, white = 0;
     EncodePixel(writer.pixelType, 0, 0, 0, black);

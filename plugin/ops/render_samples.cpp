@@ -18,22 +18,48 @@ constexpr int kDefaultHeight = 500;
 constexpr int kMaxSide = 32767;
 
 // The signed value of sample i of the data, by format.
-int SampleValue(const unsigned char* data, int Bits, int64_t i) {
-    switch (Bits) {
-    case 7:
+template <int Bits> inline int SampleValue(const unsigned char* data, int64_t i) {
+    if constexpr (Bits == 7) {
         return static_cast<signed char>(data[i]);
-    case 8:
+    } else if constexpr (Bits == 8) {
         return static_cast<int>(data[i]) - 128;
-    case 15: {
+    } else if constexpr (Bits == 15) {
         int16_t v;
         std::memcpy(&v, data + 2 * i, 2);
         return v;
-    }
-    default: { // 16
+    } else { // 16
         uint16_t v;
         std::memcpy(&v, data + 2 * i, 2);
         return static_cast<int>(v) - 32768;
     }
+}
+
+// The sums of the positive and of the negative samples start to end - 1. The format is fixed for
+// the loop and both sums take every sample (a sample adds 0 to the sum it does not belong to), so
+// the loop has no branch and the compiler can widen it.
+template <int Bits>
+void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& P, int64_t& M) {
+    int64_t p = 0, m = 0;
+    for (int64_t i = start; i < end; ++i) {
+        const int s = SampleValue<Bits>(data, i);
+        p += s >= 0 ? s : 0;
+        m += s < 0 ? s : 0;
+    }
+    P = p;
+    M = m;
+}
+
+void SumSamples(int Bits, const unsigned char* data, int64_t start, int64_t end, int64_t& P,
+                int64_t& M) {
+    switch (Bits) {
+    case 7:
+        return SumSamples<7>(data, start, end, P, M);
+    case 8:
+        return SumSamples<8>(data, start, end, P, M);
+    case 15:
+        return SumSamples<15>(data, start, end, P, M);
+    default:
+        return SumSamples<16>(data, start, end, P, M);
     }
 }
 
@@ -149,13 +175,7 @@ REALpicture RenderSamples(REALmemoryBlock Samples, int SampleCount, int Smooth, 
             continue;
         }
         int64_t P = 0, M = 0;
-        for (int64_t i = start; i < end; ++i) {
-            const int s = SampleValue(data, Bits, i);
-            if (s >= 0)
-                P += s;
-            else
-                M += s;
-        }
+        SumSamples(Bits, data, start, end, P, M);
         env.negative[x] = static_cast<double>(M) / (static_cast<double>(n) * 0.5);
         env.positive[x] = static_cast<double>(P) / (static_cast<double>(n) * 0.5);
         peak = std::max({peak, env.positive[x], -env.negative[x]});

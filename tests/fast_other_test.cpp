@@ -1,0 +1,549 @@
+// The loops made for speed in the 3D lookup-table filter, the rectangle mask and the picture
+// search, held to plain references written here: the lookup table's formula evaluated the
+// straightforward way for every cell position and tie, every pair of layouts and tables with
+// truncation edges, infinities and NaN; the rectangle mask with thousands of areas against the
+// search that restarts at the top-left corner; the picture search against a naive search.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "filters/lut3d.h"
+#include "qrx/host.h"
+#include "qrx/objects.h"
+#include "support.h"
+
+namespace {
+
+using qrx::Image;
+using qrx::Picture;
+using qrx::Ref;
+
+// ---- stored words, written here independently of the plugin ----------------------------------
+
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+bool knownType(int type) {
+    return (type >= 1 && type <= 6) || type == 8;
+}
+
+Rgb decodeWord(int type, uint32_t w) {
+    switch (type) {
+    case 1:
+    case 3:
+    case 5:
+        return {int(w & 0xFF), int((w >> 8) & 0xFF), int((w >> 16) & 0xFF)};
+    case 2:
+    case 4:
+    case 6:
+        return {int((w >> 8) & 0xFF), int((w >> 16) & 0xFF), int(w >> 24)};
+    default: // 8
+        return {int((w >> 16) & 0xFF), int((w >> 8) & 0xFF), int(w & 0xFF)};
+    }
+}
+
+uint32_t opaqueWord(int type, Rgb c) {
+    const auto r = uint32_t(c.r), g = uint32_t(c.g), b = uint32_t(c.b);
+    switch (type) {
+    case 1:
+    case 3:
+    case 5:
+        return 0xFF000000u | (b << 16) | (g << 8) | r;
+    case 2:
+    case 4:
+    case 6:
+        return (b << 24) | (g << 16) | (r << 8) | 0xFFu;
+    default: // 8
+        return (r << 16) | (g << 8) | b;
+    }
+}
+
+// ---- 3D lookup table ---------------------------------------------------------------------------
+
+using LutData = std::unique_ptr<Lut3DClassData>;
+
+double& entry(Lut3DClassData& d, int r, int g, int b, int x) {
+    return d.table[((r * 18 + g) * 18 + b) * 3 + x];
+}
+
+// The interpolation written out plainly: cells, the six tetrahedra in the order of their tests,
+// the four terms summed left to right, clamped and truncated.
+Rgb referenceLut(const Lut3DClassData& d, Rgb c) {
+    const int v[3] = {c.r, c.g, c.b};
+    int i0[3], i1[3];
+    double f[3];
+    for (int a = 0; a < 3; ++a) {
+        i0[a] = v[a] / 17;
+        i1[a] = std::min(i0[a] + 1, 15);
+        f[a] = (v[a] - 17 * i0[a]) / 17.0;
+    }
+    const double fr = f[0], fg = f[1], fb = f[2];
+    int out[3];
+    for (int x = 0; x < 3; ++x) {
+        auto P = [&](int cr, int cg, int cb) {
+            return d.table[(((cr ? i1[0] : i0[0]) * 18 + (cg ? i1[1] : i0[1])) * 18 +
+                            (cb ? i1[2] : i0[2])) *
+                               3 +
+                           x];
+        };
+        double s;
+        if (fr > fg && fg > fb)
+            s = (1 - fr) * P(0, 0, 0) + (fr - fg) * P(1, 0, 0) + (fg - fb) * P(1, 1, 0) +
+                fb * P(1, 1, 1);
+        else if (fr > fg && fr > fb)
+            s = (1 - fr) * P(0, 0, 0) + (fr - fb) * P(1, 0, 0) + (fb - fg) * P(1, 0, 1) +
+                fg * P(1, 1, 1);
+        else if (fr > fg)
+            s = (1 - fb) * P(0, 0, 0) + (fb - fr) * P(0, 0, 1) + (fr - fg) * P(1, 0, 1) +
+                fg * P(1, 1, 1);
+        else if (fb > fg)
+            s = (1 - fb) * P(0, 0, 0) + (fb - fg) * P(0, 0, 1) + (fg - fr) * P(0, 1, 1) +
+                fr * P(1, 1, 1);
+        else if (fb > fr)
+            s = (1 - fg) * P(0, 0, 0) + (fg - fb) * P(0, 1, 0) + (fb - fr) * P(0, 1, 1) +
+                fr * P(1, 1, 1);
+        else
+            s = (1 - fg) * P(0, 0, 0) + (fg - fr) * P(0, 1, 0) + (fr - fb) * P(1, 1, 0) +
+                fb * P(1, 1, 1);
+        out[x] = std::isnan(s) || s < 0 ? 0 : s > 255 ? 255 : int(std::trunc(s));
+    }
+    return {out[0], out[1], out[2]};
+}
+
+enum class TableKind { Random, Integers, Specials };
+
+// Random values around the byte range; whole numbers (where truncation flips on the smallest
+// rounding difference); or random values with infinities, NaN and huge values at some nodes,
+// including nodes 16 and 17, which no pixel reaches.
+LutData makeTable(TableKind kind, unsigned seed) {
+    LutData d(new Lut3DClassData{});
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> value(-40.0, 300.0);
+    for (int r = 0; r < 18; ++r)
+        for (int g = 0; g < 18; ++g)
+            for (int b = 0; b < 18; ++b)
+                for (int x = 0; x < 3; ++x) {
+                    double& e = entry(*d, r, g, b, x);
+                    if (kind == TableKind::Integers)
+                        e = double(int(rng() % 256));
+                    else
+                        e = value(rng);
+                }
+    if (kind == TableKind::Specials) {
+        const double specials[] = {std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   std::numeric_limits<double>::quiet_NaN(), 1e300, -0.0};
+        for (int i = 0; i < 300; ++i)
+            entry(*d, int(rng() % 18), int(rng() % 18), int(rng() % 18), int(rng() % 3)) =
+                specials[rng() % 5];
+        for (int a = 0; a < 18; ++a)
+            for (int x = 0; x < 3; ++x) {
+                entry(*d, 16, a % 16, a, x) = std::numeric_limits<double>::quiet_NaN();
+                entry(*d, 17, 17, a, x) = std::numeric_limits<double>::infinity();
+            }
+    }
+    return d;
+}
+
+// Every combination of positions in the cell (so every tetrahedron and every tie between
+// fractions) in a random cell, the top end 255, and random colours, some repeated in runs.
+std::vector<Rgb> lutColours(unsigned seed) {
+    std::mt19937 rng(seed);
+    auto inCell = [&](int p) {
+        const int cells = p == 0 ? 16 : 15;
+        return 17 * int(rng() % cells) + p;
+    };
+    std::vector<Rgb> colours;
+    for (int pr = 0; pr < 17; ++pr)
+        for (int pg = 0; pg < 17; ++pg)
+            for (int pb = 0; pb < 17; ++pb)
+                colours.push_back({inCell(pr), inCell(pg), inCell(pb)});
+    for (int v : {0, 17, 238, 254, 255})
+        colours.insert(colours.end(), {{255, v, v}, {v, 255, v}, {v, v, 255}, {255, 255, 255}});
+    for (int i = 0; i < 1500; ++i) {
+        const Rgb c{int(rng() % 256), int(rng() % 256), int(rng() % 256)};
+        colours.insert(colours.end(), 1 + rng() % 3, c);
+    }
+    return colours;
+}
+
+// Source words of the colours in a layout; runs of one colour get different alpha bytes, which
+// must not change the result.
+std::vector<uint32_t> sourceWords(int type, const std::vector<Rgb>& colours, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> words;
+    for (const Rgb& c : colours) {
+        uint32_t w = opaqueWord(type, c);
+        const uint32_t alpha = rng() & 0xFF;
+        if (type == 8)
+            w |= (alpha & 0x7F) << 24;
+        else if (type % 2 == 1)
+            w = (w & 0x00FFFFFFu) | (alpha << 24);
+        else
+            w = (w & 0xFFFFFF00u) | alpha;
+        words.push_back(w);
+    }
+    return words;
+}
+
+struct LutCase {
+    TableKind kind;
+    unsigned seed;
+};
+
+class Lut3DRows : public testing::TestWithParam<LutCase> {};
+
+TEST_P(Lut3DRows, EveryLayoutPairGivesTheFormulasBytes) {
+    const LutCase& p = GetParam();
+    const LutData data = makeTable(p.kind, p.seed);
+    const std::vector<Rgb> colours = lutColours(p.seed + 7);
+    std::vector<Rgb> want;
+    for (const Rgb& c : colours)
+        want.push_back(referenceLut(*data, c));
+
+    const int types[] = {1, 2, 3, 4, 5, 6, 8};
+    for (int st : types) {
+        const std::vector<uint32_t> src = sourceWords(st, colours, p.seed);
+        for (int dt : types) {
+            SCOPED_TRACE(testing::Message() << "source type " << st << ", destination " << dt);
+            std::vector<uint32_t> dst(src.size(), 0x5A5A5A5Au);
+            lut3d::MapRow(data.get(), RBPixelType(st), src.data(), RBPixelType(dt), dst.data(),
+                          int32_t(src.size()));
+            int wrong = 0;
+            for (size_t i = 0; i < colours.size() && wrong < 5; ++i)
+                if (dst[i] != opaqueWord(dt, want[i])) {
+                    ++wrong;
+                    ADD_FAILURE() << "colour " << colours[i].r << "," << colours[i].g << ","
+                                  << colours[i].b << ": word " << std::hex << dst[i]
+                                  << ", expected " << opaqueWord(dt, want[i]);
+                }
+        }
+    }
+}
+
+// An unknown layout on either side keeps the general walk, whose pointers stay on a pixel of an
+// unknown layout: the loops and the general path agree word for word, including what is left
+// unwritten.
+TEST_P(Lut3DRows, UnknownLayoutsWalkAsTheGeneralPathDoes) {
+    const LutCase& p = GetParam();
+    const LutData data = makeTable(p.kind, p.seed);
+    const std::vector<Rgb> colours = lutColours(p.seed + 11);
+    for (int st : {0, 3, 7, 8}) {
+        for (int dt : {0, 2, 7, 8}) {
+            if (knownType(st) && knownType(dt)) continue;
+            SCOPED_TRACE(testing::Message() << "source type " << st << ", destination " << dt);
+            const std::vector<uint32_t> src = sourceWords(knownType(st) ? st : 1, colours, 3);
+            std::vector<uint32_t> fast(src.size(), 0x12345678u), general = fast;
+            lut3d::MapRow(data.get(), RBPixelType(st), src.data(), RBPixelType(dt), fast.data(),
+                          int32_t(src.size()));
+            lut3d::MapRowGeneral(data.get(), RBPixelType(st), src.data(), RBPixelType(dt),
+                                 general.data(), int32_t(src.size()));
+            EXPECT_EQ(fast, general);
+            if (!knownType(dt)) {
+                EXPECT_EQ(fast[0], 0x12345678u); // nothing stored
+            }
+        }
+    }
+}
+
+std::string lutCaseName(const testing::TestParamInfo<LutCase>& info) {
+    const char* names[] = {"Random", "Integers", "Specials"};
+    return std::string(names[int(info.param.kind)]) + std::to_string(info.param.seed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, Lut3DRows,
+                         testing::Values(LutCase{TableKind::Random, 1},
+                                         LutCase{TableKind::Random, 2},
+                                         LutCase{TableKind::Integers, 3},
+                                         LutCase{TableKind::Specials, 4}),
+                         lutCaseName);
+
+// The identity table loses one exactly where truncation does: the products and sums must be
+// formed as the formula forms them, or these flips move.
+TEST(Lut3DRowsIdentity, TruncationFlipsStayWhereTheFormulaPutsThem) {
+    LutData d(new Lut3DClassData{});
+    for (int r = 0; r < 16; ++r)
+        for (int g = 0; g < 16; ++g)
+            for (int b = 0; b < 16; ++b) {
+                entry(*d, r, g, b, 0) = 17.0 * r;
+                entry(*d, r, g, b, 1) = 17.0 * g;
+                entry(*d, r, g, b, 2) = 17.0 * b;
+            }
+    std::vector<uint32_t> src, dst(256 * 256);
+    for (int v = 0; v < 256; ++v)
+        for (int u = 0; u < 256; ++u)
+            src.push_back(opaqueWord(3, {v, u, (v * 7 + u) % 256}));
+    lut3d::MapRow(d.get(), kRBPixelAlphaLast, src.data(), kRBPixelAlphaLast, dst.data(),
+                  int32_t(src.size()));
+    int lower = 0;
+    for (size_t i = 0; i < src.size(); ++i) {
+        const Rgb c = decodeWord(3, src[i]);
+        const Rgb got = decodeWord(3, dst[i]);
+        ASSERT_EQ(got, referenceLut(*d, c)) << c.r << "," << c.g << "," << c.b;
+        lower += (got.r < c.r) + (got.g < c.g) + (got.b < c.b);
+    }
+    EXPECT_GT(lower, 0); // the table really has flips to keep
+}
+
+// ---- the filter through the host: rectangles on every layout -------------------------------
+
+class Lut3DOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
+
+TEST_P(Lut3DOnHost, RunMatchesTheFormulaInsideTheRectangle) {
+    std::unique_ptr<qrx::Host> host = qrxtest::loadHost(GetParam().config);
+    Ref obj = host->newInstance("PictureLut3DQRX");
+    const LutData data = makeTable(TableKind::Random, 21);
+    for (uint32_t r = 0; r < 16; ++r)
+        for (uint32_t g = 0; g < 16; ++g)
+            for (uint32_t b = 0; b < 16; ++b)
+                for (uint32_t x = 0; x < 3; ++x)
+                    host->assign(obj, "Table", {r, g, b, x},
+                                 entry(*data, int(r), int(g), int(b), int(x)));
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha ? "alpha" : "plain");
+        const Image img = qrxtest::patternImage(53, 31, alpha, 5);
+        Ref pic = host->pictureFromImage(img);
+        host->setProperty(obj, "SourcePicture", pic);
+        host->setProperty(obj, "MinX", int32_t(3));
+        host->setProperty(obj, "MaxX", int32_t(50));
+        host->setProperty(obj, "MinY", int32_t(2));
+        host->setProperty(obj, "MaxY", int32_t(0));
+        auto r = host->call(obj, "Run", {});
+        qrxtest::expectQuiet(*host);
+        if (alpha && !std::get<bool>(r.result)) continue; // hosts without alpha results
+        ASSERT_TRUE(std::get<bool>(r.result));
+        const Ref out = std::get<Ref>(host->getProperty(obj, "DestinationPicture"));
+        for (int y = 2; y < img.height; ++y)
+            for (int x = 3; x < 50; ++x) {
+                const uint8_t* s = img.pixel(x, y);
+                uint8_t o[4];
+                out.as<Picture>()->rgba(x, y, o);
+                const Rgb want = referenceLut(*data, {s[0], s[1], s[2]});
+                ASSERT_EQ((Rgb{o[0], o[1], o[2]}), want) << x << "," << y;
+                ASSERT_EQ(o[3], 255);
+            }
+        host->call(obj, "Close", {});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainHosts, Lut3DOnHost, testing::ValuesIn(qrxtest::plainHostCases()),
+                         qrxtest::caseName);
+
+// ---- rectangle mask ----------------------------------------------------------------------------
+
+// The mask worked out the plain way: the colour map, and every search for the next area from the
+// top-left corner.
+std::vector<uint8_t> referenceMask(const Image& img) {
+    const int W = img.width, H = img.height, S = W + 2;
+    std::vector<uint8_t> colour(size_t(S) * (H + 2)), rect(colour.size());
+    auto at = [&](std::vector<uint8_t>& m, int x, int y) -> uint8_t& {
+        return m[size_t(y + 1) * S + (x + 1)];
+    };
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const uint8_t* p = img.pixel(x, y);
+            at(colour, x, y) = (p[0] != p[1] || p[1] != p[2]) ? 1 : 0;
+        }
+    auto rowHas = [&](int y, int l, int r) {
+        for (int x = l; x <= r; ++x)
+            if (at(colour, x, y)) return true;
+        return false;
+    };
+    auto colHas = [&](int x, int t, int b) {
+        for (int y = t; y <= b; ++y)
+            if (at(colour, x, y)) return true;
+        return false;
+    };
+    for (;;) {
+        int sx = -1, sy = -1;
+        for (int y = 0; y < H && sy < 0; ++y)
+            for (int x = 0; x < W; ++x)
+                if (at(colour, x, y)) {
+                    sx = x;
+                    sy = y;
+                    break;
+                }
+        if (sy < 0) break;
+        int top = sy, bottom = sy, left = sx, right = sx;
+        for (bool moved = true; moved;) {
+            const int l = left, r = right;
+            moved = false;
+            if (rowHas(top - 1, l, r)) --top, moved = true;
+            if (rowHas(bottom + 1, l, r)) ++bottom, moved = true;
+            if (colHas(l - 1, top, bottom)) --left, moved = true;
+            if (colHas(r + 1, top, bottom)) ++right, moved = true;
+        }
+        for (int y = top; y <= bottom; ++y)
+            for (int x = left; x <= right; ++x) {
+                at(colour, x, y) = 0;
+                at(rect, x, y) = 1;
+            }
+    }
+    std::vector<uint8_t> mask;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            mask.push_back(at(rect, x, y));
+    return mask;
+}
+
+// A gray picture strewn with many small coloured shapes: single pixels, diagonal pairs, L shapes
+// and bars, some touching or overlapping, so areas merge, absorb and grow across earlier ones.
+Image manyAreas(int W, int H, int shapes, bool hasAlpha, unsigned seed) {
+    std::mt19937 rng(seed);
+    Image img;
+    img.width = W;
+    img.height = H;
+    img.hasAlpha = hasAlpha;
+    img.rgba.resize(size_t(W) * H * 4);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint8_t* p = img.pixel(x, y);
+            const uint8_t g = uint8_t(rng());
+            p[0] = p[1] = p[2] = g;
+            p[3] = hasAlpha ? uint8_t(rng()) : 255;
+        }
+    auto colour = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= W || y >= H) return;
+        uint8_t* p = img.pixel(x, y);
+        p[int(rng() % 3)] ^= uint8_t(1 + rng() % 255);
+    };
+    for (int i = 0; i < shapes; ++i) {
+        const int x = int(rng() % W), y = int(rng() % H);
+        switch (rng() % 4) {
+        case 0:
+            colour(x, y);
+            break;
+        case 1:
+            colour(x, y);
+            colour(x + 1, y + 1);
+            break;
+        case 2:
+            for (int k = 0; k < 4; ++k)
+                colour(x, y + k), colour(x + k, y + 3);
+            break;
+        default: {
+            const int length = 1 + int(rng() % 9);
+            for (int k = 0; k < length; ++k)
+                colour(x + k, y);
+        }
+        }
+    }
+    return img;
+}
+
+class RectMaskMany : public testing::TestWithParam<qrxtest::HostCase> {};
+
+TEST_P(RectMaskMany, ThousandsOfAreasGiveTheCornerSearchsMask) {
+    std::unique_ptr<qrx::Host> host = qrxtest::loadHost(GetParam().config);
+    struct Case {
+        int W, H, shapes;
+        bool alpha;
+    };
+    for (const Case& c : {Case{157, 93, 2500, false}, Case{64, 301, 1200, true},
+                          Case{200, 1, 60, false}, Case{1, 120, 40, false}}) {
+        SCOPED_TRACE(testing::Message() << c.W << "x" << c.H << " " << c.shapes);
+        const Image img = manyAreas(c.W, c.H, c.shapes, c.alpha, unsigned(c.W * c.H));
+        const std::vector<uint8_t> want = referenceMask(img);
+        Ref pic = host->pictureFromImage(img);
+        auto r = qrxtest::auditedCall(*host, pic, "ExtractColorRectangleMaskQRX", {});
+        const Ref* mask = std::get_if<Ref>(&r.result);
+        ASSERT_TRUE(mask && *mask);
+        int wrong = 0;
+        for (int y = 0; y < c.H; ++y)
+            for (int x = 0; x < c.W && wrong < 5; ++x) {
+                uint8_t o[4];
+                mask->as<Picture>()->rgba(x, y, o);
+                const uint8_t expected = want[size_t(y) * c.W + x] ? 0 : 255;
+                if (o[0] != expected || o[1] != expected || o[2] != expected || o[3] != 255) {
+                    ++wrong;
+                    ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(o[0]);
+                }
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainHosts, RectMaskMany, testing::ValuesIn(qrxtest::plainHostCases()),
+                         qrxtest::caseName);
+
+// ---- picture search ----------------------------------------------------------------------------
+
+struct Found {
+    bool found;
+    int x, y;
+    bool operator==(const Found&) const = default;
+};
+
+Found referenceFind(const Image& hay, const Image& needle) {
+    auto same = [](const uint8_t* a, const uint8_t* b) {
+        return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+    };
+    for (int y = 0; y + needle.height <= hay.height; ++y)
+        for (int x = 0; x + needle.width <= hay.width; ++x) {
+            bool all = true;
+            for (int j = 0; j < needle.height && all; ++j)
+                for (int i = 0; i < needle.width && all; ++i)
+                    all = same(hay.pixel(x + i, y + j), needle.pixel(i, j));
+            if (all) return {true, x, y};
+        }
+    return {false, 0, 0};
+}
+
+Image cut(const Image& img, int x0, int y0, int w, int h, bool hasAlpha) {
+    Image out;
+    out.width = w;
+    out.height = h;
+    out.hasAlpha = hasAlpha;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = img.pixel(x0 + x, y0 + y);
+            out.rgba.insert(out.rgba.end(), {p[0], p[1], p[2], uint8_t(hasAlpha ? 77 : 255)});
+        }
+    return out;
+}
+
+class SearchOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
+
+// Needles cut from the haystack, the same needles with one pixel changed, needles planted after
+// near misses, and a haystack of few colours where the key matches often; the haystack and the
+// needle with and without alpha, so their layouts differ.
+TEST_P(SearchOnHost, FindsWhatTheNaiveSearchFinds) {
+    std::unique_ptr<qrx::Host> host = qrxtest::loadHost(GetParam().config);
+    std::mt19937 rng(17);
+    for (bool hayAlpha : {false, true}) {
+        Image hay = qrxtest::patternImage(71, 47, hayAlpha, 9);
+        // A band of few colours: keys match many times there.
+        for (int y = 30; y < 47; ++y)
+            for (int x = 0; x < 71; ++x) {
+                uint8_t* p = hay.pixel(x, y);
+                p[0] = p[1] = uint8_t(((x / 3 + y) % 2) * 200);
+                p[2] = 9;
+            }
+        Ref hayPic = host->pictureFromImage(hay);
+        for (int i = 0; i < 40; ++i) {
+            const int w = 1 + int(rng() % 6), h = 1 + int(rng() % 5);
+            const int x0 = int(rng() % (71 - w + 1)), y0 = int(rng() % (47 - h + 1));
+            Image needle = cut(hay, x0, y0, w, h, i % 2 == 0);
+            if (i % 3 == 1) needle.rgba[needle.rgba.size() - 2] ^= 1; // last pixel differs
+            SCOPED_TRACE(testing::Message() << "needle " << w << "x" << h << " from " << x0 << ","
+                                            << y0 << (hayAlpha ? " alpha haystack" : ""));
+            Ref needlePic = host->pictureFromImage(needle);
+            auto r = qrxtest::auditedCall(*host, hayPic, "FindPicture", {needlePic, 5, 6});
+            const Found got{std::get<bool>(r.result), std::get<int32_t>(r.byRef[1]),
+                            std::get<int32_t>(r.byRef[2])};
+            EXPECT_EQ(got, referenceFind(hay, needle));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainHosts, SearchOnHost, testing::ValuesIn(qrxtest::plainHostCases()),
+                         qrxtest::caseName);
+
+} // namespace
