@@ -104,22 +104,17 @@ REALpicture ExtractColorRectangleMaskQRX(REALpicture pic, int32_t left, int32_t 
     const FramedMap rect{rectBytes, static_cast<long long>(W) + 2};
 
     const PixelSpan span = ResolveRectangle(left, top, width, height, W, H, OmittedWhen::Negative);
-    if (span.x0 < span.x1 && span.y0 < span.y1) {
-        for (int32_t y = 0; y < span.y0; ++y)
-            reader.AddPixelRow();
-        const RBPixelType type = reader.pixelType;
-        WithLayoutGroup(type, [&](auto group) {
-            for (int32_t y = span.y0; y < span.y1; ++y) {
-                const uint32_t* row = reader.rowPointer;
-                for (int32_t x = span.x0; x < span.x1; ++x) {
-                    int r, g, b;
-                    Components<decltype(group)::value>(type, row[x], r, g, b);
-                    colour.at(x, y) = (r != g || g != b) ? 1 : 0;
-                }
-                reader.AddPixelRow();
+    const RBPixelType type = reader.pixelType;
+    WithLayoutGroup(type, [&](auto group) {
+        ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t y) {
+            for (int32_t x = span.x0; x < span.x1; ++x) {
+                int r, g, b;
+                Components<decltype(group)::value>(type, row[x], r, g, b);
+                colour.at(x, y) = (r != g || g != b) ? 1 : 0;
             }
+            return true;
         });
-    }
+    });
 
     CoverAreas(colour, rect, H);
 
