@@ -12,6 +12,7 @@
 #include "filter_run.h"
 #include "host_pictures.h"
 #include "image_io.h"
+#include "qrx/objects.h"
 
 namespace qrx::cli {
 
@@ -44,22 +45,30 @@ std::vector<uint8_t> readSamples(const WaveformOptions& opts) {
                              std::to_string(channels - 1));
         }
     }
+    // Frames are read in blocks and each sample is written straight into the result, which is
+    // sized once from the frame count the file reports (and grown only if it reports too few).
+    constexpr sf_count_t kBlockFrames = 16384;
     std::vector<uint8_t> bytes;
-    std::vector<double> frame(size_t(channels) * 4096);
+    if (info.frames > 0) bytes.reserve(size_t(info.frames) * 2);
+    std::vector<double> frame(size_t(channels) * kBlockFrames);
     sf_count_t got;
-    while ((got = sf_readf_double(file, frame.data(), 4096)) > 0) {
-        for (sf_count_t f = 0; f < got; ++f) {
+    while ((got = sf_readf_double(file, frame.data(), kBlockFrames)) > 0) {
+        const size_t at = bytes.size();
+        bytes.resize(at + size_t(got) * 2);
+        uint8_t* out = bytes.data() + at;
+        const double* in = frame.data();
+        for (sf_count_t f = 0; f < got; ++f, in += channels) {
             double v = 0;
             if (channel >= 0) {
-                v = frame[size_t(f) * channels + channel];
+                v = in[channel];
             } else {
                 for (int c = 0; c < channels; ++c)
-                    v += frame[size_t(f) * channels + c];
+                    v += in[c];
                 v /= channels;
             }
             const long s = std::lround(std::clamp(v, -1.0, 1.0) * 32767.0) + 32768;
-            bytes.push_back(uint8_t(s));
-            bytes.push_back(uint8_t(s >> 8));
+            *out++ = uint8_t(s);
+            *out++ = uint8_t(s >> 8);
         }
     }
     sf_close(file);
@@ -102,12 +111,14 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
     const uint32_t fore = parseColour(opts.fore, "--fore");
     const uint32_t line = parseColour(opts.outlineColor, "--outline-color");
     checkOutputPath(ctx, opts.output);
-    const std::vector<uint8_t> samples = readSamples(opts);
+    std::vector<uint8_t> samples = readSamples(opts);
     std::unique_ptr<Host> host = loadHost(ctx.host);
-    CallResult r = host->callGlobal("RenderSamplesQRX",
-                                    {host->newMemoryBlock(samples), int32_t(0), opts.smooth,
-                                     opts.width, opts.height, opts.outline, Color{back},
-                                     Color{fore}, Color{line}, int32_t(16), opts.autoScale});
+    // The samples become the block's bytes as they are: an hour of sound is not copied again.
+    Ref block = host->newMemoryBlock({});
+    block.as<MemoryBlock>()->bytes = std::move(samples);
+    CallResult r = host->callGlobal(
+        "RenderSamplesQRX", {block, int32_t(0), opts.smooth, opts.width, opts.height, opts.outline,
+                             Color{back}, Color{fore}, Color{line}, int32_t(16), opts.autoScale});
     const Ref* pic = std::get_if<Ref>(&r.result);
     if (r.exception || !pic || !*pic) {
         ctx.err << "qrx: RenderSamplesQRX gave no picture for " << opts.input << "\n";
