@@ -300,10 +300,13 @@ double psnr(const Image& a, const Image& b) {
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-// The sample has smooth gradients, hard edges and noise. At the default quality 90 (colour kept at
-// full resolution) it decodes within 30 dB PSNR of the source: far above the ~20 dB of a picture
-// with blocks or shifted colours, and below what a correct encoder reaches here, so an encoder
-// that drops a channel or shifts the picture fails. Higher qualities are larger and closer.
+// The sample has smooth gradients, hard colour edges and noise. Measured on it: quality 10 gives
+// 24.9 dB PSNR, 50 gives 28.3, 89 gives 28.9 (colour at half resolution blurs its colour edges),
+// 90 gives 50.1 and 100 gives 56.7. The floor of 40 dB from quality 90 on leaves 10 dB for other
+// libjpeg builds, and fails an encoder that halves the colour resolution there, drops or swaps a
+// channel, or shifts the picture. Higher qualities must be larger and closer.
+constexpr double kMinPsnrFromDefaultQuality = 40.0;
+
 TEST(Jpeg, SizeGrowsAndErrorShrinksWithQuality) {
     const Image sample = qrx::readImage(kSample);
     size_t lastSize = 0;
@@ -318,7 +321,7 @@ TEST(Jpeg, SizeGrowsAndErrorShrinksWithQuality) {
         EXPECT_GT(bytes.size(), lastSize) << "quality " << quality;
         EXPECT_GT(p, lastPsnr) << "quality " << quality;
         if (quality >= qrx::kDefaultJpegQuality) {
-            EXPECT_GT(p, 30.0) << "quality " << quality;
+            EXPECT_GT(p, kMinPsnrFromDefaultQuality) << "quality " << quality;
         }
         lastSize = bytes.size();
         lastPsnr = p;
@@ -344,7 +347,7 @@ TEST(Jpeg, QrxWritesJpegWithTheQualityAsked) {
         EXPECT_EQ(bytes.substr(0, 3), "\xFF\xD8\xFF") << name;
         sizes.push_back(bytes.size());
         if (quality != "30") {
-            EXPECT_GT(psnr(qrx::readImage(dir / name), want), 30.0) << name;
+            EXPECT_GT(psnr(qrx::readImage(dir / name), want), kMinPsnrFromDefaultQuality) << name;
         }
     }
     EXPECT_LT(sizes[0], sizes[1]);
@@ -576,7 +579,7 @@ TEST_P(QrxPipe, PictureFromStandardInputToStandardOutput) {
     if (pc.exact) {
         expectSamePixels(got, want, pc.name);
     } else {
-        EXPECT_GT(psnr(got, want), 30.0);
+        EXPECT_GT(psnr(got, want), kMinPsnrFromDefaultQuality);
     }
 }
 
@@ -604,6 +607,14 @@ TEST(QrxPipeCommands, FilterCommandsAndPlotThroughStandardStreams) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, 4), "\x89PNG");
     EXPECT_TRUE(contains(r.err, "value red green blue")) << "the table goes to standard error";
+
+    // A saved MemoryBlock to standard output: its bytes alone; the printed values go to standard
+    // error.
+    r = runShell("{qrx} call --on " + shellQuote(kSample) +
+                 " 'CountColorsQRX(r, g, b, n)' --save r=-");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out.size(), 1024u);
+    EXPECT_TRUE(contains(r.err, "n = 19200")) << r.err;
 }
 
 struct StreamFault {
@@ -637,6 +648,10 @@ INSTANTIATE_TEST_SUITE_P(
         StreamFault{"histogram_json_with_plot_on_stdout",
                     "{qrx} histogram " + shellQuote(kSample) + " -o - --format png --json",
                     "--json"},
+        StreamFault{"picture_and_block_both_on_stdout",
+                    "{qrx} call --on " + shellQuote(kSample) +
+                        " 'CountColorsQRX(r, g, b, n)' --save r=- -o - --format png",
+                    "both want standard output"},
         StreamFault{"empty_input", "{qrx} call --on - InvertQRX -o - --format png </dev/null",
                     "standard input: empty"},
         StreamFault{"not_a_picture", "echo 'hello' | {qrx} call --on - InvertQRX -o - --format png",
