@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "host/entry.h"
 #include "host/services.h"
+#include "op_test_util.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -40,20 +40,9 @@ inline void setPixel(qrx::Image& img, int x, int y, RGBA c) {
 }
 
 // Every host configuration, with the pictures' alpha channel flag.
-using HostAndAlpha = std::tuple<qrxtest::HostCase, bool>;
-
-inline std::vector<HostAndAlpha> everyHost() {
-    std::vector<HostAndAlpha> v;
-    for (auto& c : qrxtest::plainHostCases())
-        v.emplace_back(c, false);
-    for (auto& c : qrxtest::alphaHostCases())
-        v.emplace_back(c, true);
-    return v;
-}
-
-inline std::string hostName(const testing::TestParamInfo<HostAndAlpha>& info) {
-    return std::get<0>(info.param).name + (std::get<1>(info.param) ? "_alpha" : "_plain");
-}
+using optest::everyHost;
+using optest::HostAndAlpha;
+using optest::hostName;
 
 // The plugin code linked into the tests, bound to a runtime host as loading would bind it.
 class Direct : public testing::Test {
