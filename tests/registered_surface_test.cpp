@@ -3,6 +3,7 @@
 // console flags, and instance-data sizes.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,31 +110,45 @@ struct PropertyRow {
     const char* name;
     const char* type;
     bool direct;
+    uint32_t offset; // in the instance data, for a direct property
 };
 
+#define DIRECT(cls, name, type)                                                                    \
+    { #name, type, true, uint32_t(offsetof(cls, name)) }
 const PropertyRow kLut3DProperties[] = {
-    {"SourcePicture", "Picture", true}, {"DestinationPicture", "Picture", true},
-    {"MaxX", "Integer", true},          {"MinX", "Integer", true},
-    {"MaxY", "Integer", true},          {"MinY", "Integer", true},
+    DIRECT(Lut3DClassData, SourcePicture, "Picture"),
+    DIRECT(Lut3DClassData, DestinationPicture, "Picture"),
+    DIRECT(Lut3DClassData, MaxX, "Integer"),
+    DIRECT(Lut3DClassData, MinX, "Integer"),
+    DIRECT(Lut3DClassData, MaxY, "Integer"),
+    DIRECT(Lut3DClassData, MinY, "Integer"),
 };
 
 const PropertyRow kSepiaProperties[] = {
-    {"SourcePicture", "Picture", true}, {"DestinationPicture", "Picture", true},
-    {"MaxX", "Integer", true},          {"MinX", "Integer", true},
-    {"MaxY", "Integer", true},          {"MinY", "Integer", true},
-    {"SepiaRed", "Integer", true},      {"SepiaGreen", "Integer", true},
-    {"SepiaBlue", "Integer", true},     {"FactorRed", "Double", false},
-    {"FactorBlue", "Double", false},    {"FactorGreen", "Double", false},
+    DIRECT(PictureSepiaClassData, SourcePicture, "Picture"),
+    DIRECT(PictureSepiaClassData, DestinationPicture, "Picture"),
+    DIRECT(PictureSepiaClassData, MaxX, "Integer"),
+    DIRECT(PictureSepiaClassData, MinX, "Integer"),
+    DIRECT(PictureSepiaClassData, MaxY, "Integer"),
+    DIRECT(PictureSepiaClassData, MinY, "Integer"),
+    DIRECT(PictureSepiaClassData, SepiaRed, "Integer"),
+    DIRECT(PictureSepiaClassData, SepiaGreen, "Integer"),
+    DIRECT(PictureSepiaClassData, SepiaBlue, "Integer"),
+    {"FactorRed", "Double", false, 0},
+    {"FactorBlue", "Double", false, 0},
+    {"FactorGreen", "Double", false, 0},
 };
+#undef DIRECT
 
 uint32_t roundUp16(size_t n) {
     return uint32_t((n + 15) / 16 * 16);
 }
 
-class Surface : public testing::TestWithParam<double> {
+// Host versions on either side of the console flags, and a host that tells no version.
+class Surface : public testing::TestWithParam<std::optional<double>> {
   protected:
     // The flags a console-marked entry reaches the host with on this version.
-    uint32_t consoleFlags() const { return GetParam() >= 2010.029 ? 4u : 0u; }
+    uint32_t consoleFlags() const { return GetParam() && *GetParam() >= 2010.029 ? 4u : 0u; }
 };
 
 TEST_P(Surface, RegistrationOrder) {
@@ -207,22 +222,33 @@ TEST_P(Surface, FilterClasses) {
             EXPECT_EQ(p.name, c.properties[i].name) << c.name;
             EXPECT_EQ(p.type.name, c.properties[i].type) << c.name << "." << p.name;
             EXPECT_EQ(p.direct(), c.properties[i].direct) << c.name << "." << p.name;
+            EXPECT_EQ(p.setter == REALstandardSetter, c.properties[i].direct) << p.name;
+            if (p.direct()) {
+                EXPECT_EQ(p.offset, c.properties[i].offset) << c.name << "." << p.name;
+            }
             EXPECT_EQ(p.flags, c.memberFlags) << c.name << "." << p.name;
         }
         ASSERT_EQ(cls->methods.size(), c.methods.size()) << c.name;
         for (size_t i = 0; i < c.methods.size(); ++i) {
             EXPECT_EQ(cls->methods[i].decl.text, c.methods[i]) << c.name;
             EXPECT_EQ(cls->methods[i].flags, c.memberFlags) << c.methods[i];
+            // Only the table can be assigned to.
+            EXPECT_EQ(cls->methods[i].setter != nullptr, c.methods[i].starts_with("Table"));
         }
+        // Close is the destructor itself.
+        EXPECT_EQ(cls->methods[0].function, reinterpret_cast<void*>(cls->destructor)) << c.name;
     }
     // Natively the lookup table's data is exactly the registered 140000 bytes.
     EXPECT_EQ(host->findClass("PictureLut3DQRX")->dataSize, 140000u);
 }
 
-INSTANTIATE_TEST_SUITE_P(HostVersions, Surface, testing::Values(2010.028, 2010.029),
+INSTANTIATE_TEST_SUITE_P(HostVersions, Surface,
+                         testing::Values(std::optional<double>(2010.028),
+                                         std::optional<double>(2010.029), std::nullopt),
                          [](const auto& info) {
-                             return info.param >= 2010.029 ? std::string("v2010_029")
-                                                           : std::string("v2010_028");
+                             return !info.param               ? std::string("no_version")
+                                    : *info.param >= 2010.029 ? std::string("v2010_029")
+                                                              : std::string("v2010_028");
                          });
 
 } // namespace
