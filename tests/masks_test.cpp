@@ -9,6 +9,7 @@
 
 #include "cli_util_test.h"
 #include "image_io.h"
+#include "op_test_util.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -18,7 +19,6 @@ using qrx::Image;
 using qrx::Picture;
 using qrx::Ref;
 using qrx::Value;
-using qrxtest::HostCase;
 
 constexpr int W = 9;
 constexpr int H = 6;
@@ -115,28 +115,14 @@ std::vector<int> grays(const Ref& mask) {
     return g;
 }
 
-struct MaskHost {
-    HostCase hostCase;
-    bool alpha;
-};
-
-std::vector<MaskHost> maskHosts() {
-    std::vector<MaskHost> v;
-    for (auto& c : qrxtest::plainHostCases())
-        v.push_back({c, false});
-    for (auto& c : qrxtest::alphaHostCases())
-        v.push_back({c, true});
-    return v;
-}
-
-class MaskOnHost : public testing::TestWithParam<MaskHost> {
+class MaskOnHost : public testing::TestWithParam<optest::HostAndAlpha> {
   protected:
     void SetUp() override {
-        host = qrxtest::loadHost(GetParam().hostCase.config);
-        pic = host->pictureFromImage(qrxtest::patternImage(W, H, GetParam().alpha, 21));
+        host = qrxtest::loadHost(std::get<0>(GetParam()).config);
+        pic = host->pictureFromImage(qrxtest::patternImage(W, H, std::get<1>(GetParam()), 21));
         layout = pic.as<Picture>()->layout();
         // A plain desktop picture that refuses its bitmap is read through a copy.
-        throughCopy = GetParam().hostCase.config.bitmapLockFails && !GetParam().alpha;
+        throughCopy = std::get<0>(GetParam()).config.bitmapLockFails && !std::get<1>(GetParam());
     }
     std::unique_ptr<qrx::Host> host;
     Ref pic;
@@ -243,24 +229,8 @@ TEST_P(MaskOnHost, NilOrSmallerMask) {
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, MaskOnHost, testing::ValuesIn(maskHosts()),
-                         [](const auto& info) {
-                             return info.param.hostCase.name +
-                                    (info.param.alpha ? "_alpha" : "_plain");
-                         });
-
-TEST(Masks, OpaqueAlphaPictureGivesWhiteOrBlack) {
-    auto host = qrxtest::loadHost();
-    Ref pic = host->newPicture(4, 3, true);
-    const uint8_t opaque[4] = {10, 20, 30, 255};
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x)
-            pic.as<Picture>()->setRgba(x, y, opaque);
-    for (int g : grays(getMask(*host, pic, false)))
-        EXPECT_EQ(g, 255);
-    for (int g : grays(getMask(*host, pic, true)))
-        EXPECT_EQ(g, 0);
-}
+INSTANTIATE_TEST_SUITE_P(AllHosts, MaskOnHost, testing::ValuesIn(optest::everyHost()),
+                         optest::hostName);
 
 TEST(Masks, NoResultForAnEmptyPicture) {
     auto host = qrxtest::loadHost();
