@@ -131,25 +131,6 @@ TEST_P(CountingOnHost, HistogramsInBlockOrderAndAccumulating) {
     }
 }
 
-TEST_P(CountingOnHost, OnePixelPictures) {
-    struct {
-        RGBA colour;
-        std::array<int, 3> counter; // the counter set to 1 in the first, second and third block
-    } cases[] = {{{255, 0, 0, 255}, {255, 0, 0}},
-                 {{10, 20, 30, 0}, {10, 20, 30}},
-                 {{0, 0, 255, 128}, {0, 0, 255}}};
-    for (auto& c : cases) {
-        Ref pic = host->pictureFromImage(filledImage(1, 1, c.colour, alpha));
-        auto r = qrxtest::auditedCall(*host, pic, "CountColorsQRX", {Nil{}, Nil{}, Nil{}, 0});
-        EXPECT_EQ(countOf(r), 1);
-        for (int i = 0; i < 3; ++i) {
-            Histogram h = countersOf(r.byRef[i]);
-            for (int v = 0; v < 256; ++v)
-                EXPECT_EQ(h[v], v == c.counter[i] ? 1u : 0u) << "block " << i << " counter " << v;
-        }
-    }
-}
-
 // A block shorter than a histogram: count -1 and no byte of any block written; the nil blocks are
 // still created and handed back, zero-filled.
 TEST_P(CountingOnHost, ShortBlockFailsWithoutWriting) {
