@@ -62,16 +62,10 @@ TEST_P(ReplaceOnHost, AgainstReference) {
         std::vector<Value> args = {Color{c.search}, Color{c.replace}};
         const bool extract = std::string(c.method) == "ExtractColorQRX";
         if (extract) args.push_back(Color{c.background});
-        auto r = qrxtest::auditedCall(*host, pic, c.method, args);
-        ASSERT_FALSE(r.exception);
-        Ref out = std::get<Ref>(r.result);
-        ASSERT_TRUE(out);
-        ASSERT_NE(out, pic);
-        auto* p = out.as<Picture>();
-        EXPECT_EQ(p->width(), src.width);
-        EXPECT_EQ(p->height(), src.height);
         // The copy keeps the source's kind; the extracted picture has no alpha channel.
-        EXPECT_EQ(p->hasAlpha(), extract ? false : withAlpha);
+        const qrx::CallResult r = qrxtest::auditedCall(*host, pic, c.method, args);
+        const Picture* p = optest::newResult(r, pic, !extract && withAlpha);
+        ASSERT_NE(p, nullptr);
         int mismatches = 0, matched = 0;
         for (int y = 0; y < src.height; ++y)
             for (int x = 0; x < src.width; ++x) {
@@ -96,21 +90,6 @@ TEST_P(ReplaceOnHost, AgainstReference) {
 
 INSTANTIATE_TEST_SUITE_P(AllHosts, ReplaceOnHost, testing::ValuesIn(colourtest::everyHost()),
                          colourtest::hostName);
-
-// Black and white pictures come back as their negative.
-TEST(ExtractColour, NegativeOfBlackAndWhite) {
-    auto host = qrxtest::loadHost();
-    Image img = filledImage(5, 4, {255, 255, 255, 255});
-    for (auto [x, y] : {std::pair{0, 0}, {4, 3}, {2, 1}})
-        setPixel(img, x, y, {0, 0, 0, 255});
-    Ref pic = host->pictureFromImage(img);
-    auto r = qrxtest::auditedCall(*host, pic, "ExtractColorQRX",
-                                  {Color{0x000000}, Color{0xFFFFFF}, Color{0x000000}});
-    Image out = std::get<Ref>(r.result).as<Picture>()->toImage();
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(out.pixel(x, y)[0], 255 - img.pixel(x, y)[0]) << x << "," << y;
-}
 
 class ReplaceDirect : public colourtest::Direct {};
 
