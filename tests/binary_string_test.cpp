@@ -273,30 +273,4 @@ TEST_P(PpicOnHost, RandomAndTruncatedStringsNeverReadPastTheirEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Hosts, PpicOnHost, testing::ValuesIn(everyHost()), qrxtest::caseName);
 
-// Strings written on one host read back on another with the same colours.
-class PpicAcrossHosts : public testing::TestWithParam<std::tuple<HostCase, HostCase>> {};
-
-TEST_P(PpicAcrossHosts, ColoursSurviveTheMove) {
-    const auto& [from, to] = GetParam();
-    auto writer = qrxtest::loadHost(from.config);
-    auto reader = qrxtest::loadHost(to.config);
-    Ref pic = writer->pictureFromImage(qrxtest::patternImage(9, 6, false, 4));
-    const Bytes s = toString(*writer, pic);
-    Ref back = fromString(*reader, s);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(colorsOf(*back.as<Picture>()), colorsOf(*pic.as<Picture>()));
-}
-
-std::vector<HostCase> someHosts() {
-    auto all = qrxtest::plainHostCases();
-    return {all[0], all[1], all[5], all[all.size() - 2], all.back()};
-}
-
-INSTANTIATE_TEST_SUITE_P(Pairs, PpicAcrossHosts,
-                         testing::Combine(testing::ValuesIn(someHosts()),
-                                          testing::ValuesIn(someHosts())),
-                         [](const testing::TestParamInfo<std::tuple<HostCase, HostCase>>& i) {
-                             return std::get<0>(i.param).name + "_to_" + std::get<1>(i.param).name;
-                         });
-
 } // namespace
