@@ -208,7 +208,8 @@ TEST_P(EditorRows, RowsAdvanceAndWrapToRowZero) {
 INSTANTIATE_TEST_SUITE_P(Layouts, EditorRows,
                          testing::Values(RowCase{kRBPixelAlphaLast, 12},
                                          RowCase{kRBPixelSkipFirst, 32},
-                                         RowCase{kRBPixelTrueColor, 0}));
+                                         RowCase{kRBPixelTrueColor, 0}),
+                         [](const auto& info) { return "type" + std::to_string(info.param.type); });
 
 TEST(Editor, FreshEditorHoldsNothingAndRendersNull) {
     PictureWriter w;
@@ -258,7 +259,8 @@ TEST_P(Rectangles, ClipToThePicture) {
               (std::array{c.expected.x0, c.expected.y0, c.expected.x1, c.expected.y1}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Rectangles, testing::ValuesIn(kRects));
+INSTANTIATE_TEST_SUITE_P(Cases, Rectangles, testing::ValuesIn(kRects),
+                         [](const auto& info) { return "rect" + std::to_string(info.index); });
 
 // ---------------------------------------------------------------------------------------------
 // Console flags
@@ -294,7 +296,8 @@ TEST_P(ConsoleFlagTranslation, MarkersBecomeHostBitsOnNewHostsAndVanishOnAll) {
     EXPECT_EQ(TranslateConsoleFlags(c.expected, c.version), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ConsoleFlagTranslation, testing::ValuesIn(kFlagCases));
+INSTANTIATE_TEST_SUITE_P(Cases, ConsoleFlagTranslation, testing::ValuesIn(kFlagCases),
+                         [](const auto& info) { return "flags" + std::to_string(info.index); });
 
 // A fresh plugin state around every test that touches process-wide state.
 class PluginState : public testing::Test {
