@@ -145,7 +145,8 @@ TEST_P(ObjectTypes, OnlyTheKindsApplicationClassExists) {
 INSTANTIATE_TEST_SUITE_P(Kinds, ObjectTypes,
                          testing::Values(KindCase{HostKind::Desktop, "Application"},
                                          KindCase{HostKind::Console, "ConsoleApplication"},
-                                         KindCase{HostKind::Web, "WebApplication"}));
+                                         KindCase{HostKind::Web, "WebApplication"}),
+                         [](const auto& info) { return std::string(info.param.present); });
 
 // ---- description locks ------------------------------------------------------------------------
 
