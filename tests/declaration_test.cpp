@@ -177,7 +177,10 @@ TEST_P(RegisteredDeclaration, ParsesToItsSignature) {
     EXPECT_TRUE(sameSignature(d, parseDeclaration(d.text)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, RegisteredDeclaration, ::testing::ValuesIn(kRegistered));
+INSTANTIATE_TEST_SUITE_P(Tables, RegisteredDeclaration, ::testing::ValuesIn(kRegistered),
+                         [](const auto& info) {
+                             return std::string(info.param.name) + "_" + std::to_string(info.index);
+                         });
 
 const Param& paramNamed(const Declaration& d, const std::string& name) {
     for (const Param& p : d.params) {
@@ -312,7 +315,8 @@ INSTANTIATE_TEST_SUITE_P(
         DefaultCase{"F(a as COLOR = &C000001)", Color{1}},
         DefaultCase{"F(a as picture = NIL)", Nil{}},
         DefaultCase{"F(a as memoryblock = nil)", Nil{}}, DefaultCase{"F(a as string = nil)", Nil{}},
-        DefaultCase{"F(a as Graphics = nil)", Nil{}}));
+        DefaultCase{"F(a as Graphics = nil)", Nil{}}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(DeclarationDetails, KeywordsAndTypesIgnoreCase) {
     Declaration d =
@@ -434,7 +438,8 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"Foo(a as integer = \"x\")", "where a default value belongs"},
         Malformed{"Foo(a as integer)) as double", "unexpected \")\""},
         Malformed{"Foo(a as integer) as", "expected a type name after \"as\""},
-        Malformed{"Foo-Bar", "unexpected \"-\" after the declaration at column 4"}));
+        Malformed{"Foo-Bar", "unexpected \"-\" after the declaration at column 4"}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // Signature comparison ignores parameter names, defaults and the case of names.
 struct SignaturePair {
@@ -474,7 +479,8 @@ INSTANTIATE_TEST_SUITE_P(
         SignaturePair{"InvertQRX as picture",
                       "InvertQRX(left as integer,top as integer,width as integer,height as "
                       "integer) as picture",
-                      false}));
+                      false}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
 
 } // namespace
 } // namespace qrx
