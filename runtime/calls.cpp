@@ -149,6 +149,13 @@ Value fromNative(Host& host, NativeValue n, const Type& t, const std::string& wh
         host.violation(what + " handed back an unknown object handle");
         return Nil{};
     }
+    // A plugin that could not take a reference (no lock service) hands back one it never had:
+    // the host takes its own rather than adopt one that belongs to someone else.
+    if (obj->refCount() <= obj->hostRefCount()) {
+        host.violation(what + " handed back a " + obj->className() +
+                       " without a reference of its own");
+        return Ref::retain(obj);
+    }
     return Ref::adopt(obj);
 }
 

@@ -293,6 +293,36 @@ void Host::releaseRef(Object* obj) {
     if (--obj->refs_ == 0) impl_->destroy(obj);
 }
 
+void Host::retainHostRef(Object* obj) {
+    if (!obj) return;
+    ++obj->refs_;
+    ++obj->hostRefs_;
+}
+
+void Host::adoptHostRef(Object* obj) {
+    if (obj) ++obj->hostRefs_;
+}
+
+void Host::handOverHostRef(Object* obj) {
+    if (obj && obj->hostRefs_ > 0) --obj->hostRefs_;
+}
+
+void Host::releaseHostRef(Object* obj) {
+    if (!obj) return;
+    if (obj->hostRefs_ > 0) --obj->hostRefs_;
+    releaseRef(obj);
+}
+
+void Host::releasePluginRef(Object* obj, std::string_view service) {
+    if (!obj || impl_->tearingDown) return;
+    if (obj->refs_ - obj->hostRefs_ <= 0) {
+        violation(std::string(service) + ": drops a reference the plugin does not hold on " +
+                  obj->className());
+        return;
+    }
+    releaseRef(obj);
+}
+
 void Host::track(Object* obj) {
     impl_->handles[obj->handle()] = obj;
     impl_->deadHandles.erase(obj->handle());

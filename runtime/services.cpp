@@ -92,7 +92,8 @@ void lockObject(REALobject obj) {
 
 void unlockObject(REALobject obj) {
     guardedVoid("REALUnlockObject", [&] {
-        if (Object* o = lookup("REALUnlockObject", obj)) Host::current()->releaseRef(o);
+        if (Object* o = lookup("REALUnlockObject", obj))
+            Host::current()->releasePluginRef(o, "REALUnlockObject");
     });
 }
 
@@ -377,12 +378,14 @@ void lockString(REALstring s) {
 
 void unlockString(REALstring s) {
     guardedVoid("REALUnlockString", [&] {
-        if (String* str = lookup<String>("REALUnlockString", s)) Host::current()->releaseRef(str);
+        if (String* str = lookup<String>("REALUnlockString", s))
+            Host::current()->releasePluginRef(str, "REALUnlockString");
     });
 }
 
 // The bytes in the requested encoding (0xFFFF: as stored), in a block of their own followed by
-// four zero bytes; the block lives until PluginDisposeStringData.
+// four zero bytes; the block lives until PluginDisposeStringData. A host that does not offer
+// "PluginDisposeStringData" hands the block over: it is the caller's to free().
 bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
     return guarded("PluginGetStringData", false, [&] {
         String* str = lookup<String>("PluginGetStringData", s);
@@ -399,7 +402,8 @@ bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
         if (!block) return false;
         std::memcpy(block, bytes.data(), bytes.size());
         std::memset(block + bytes.size(), 0, 4);
-        impl().stringData.insert(block);
+        if (!Host::current()->config().withheld.count("PluginDisposeStringData"))
+            impl().stringData.insert(block);
         *out = {block, uint32_t(bytes.size()), encoding, {0, 0}};
         return true;
     });

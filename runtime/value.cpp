@@ -11,7 +11,7 @@ namespace qrx {
 Ref Ref::retain(Object* obj) {
     Ref r;
     if (obj) {
-        obj->host().addRef(obj);
+        obj->host().retainHostRef(obj);
         r.obj_ = obj;
     }
     return r;
@@ -19,12 +19,13 @@ Ref Ref::retain(Object* obj) {
 
 Ref Ref::adopt(Object* obj) {
     Ref r;
+    if (obj) obj->host().adoptHostRef(obj);
     r.obj_ = obj;
     return r;
 }
 
 Ref::Ref(const Ref& other) : obj_(other.obj_) {
-    if (obj_) obj_->host().addRef(obj_);
+    if (obj_) obj_->host().retainHostRef(obj_);
 }
 
 Ref::Ref(Ref&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
@@ -39,13 +40,15 @@ Ref::~Ref() {
 }
 
 Object* Ref::release() {
-    return std::exchange(obj_, nullptr);
+    Object* obj = std::exchange(obj_, nullptr);
+    if (obj) obj->host().handOverHostRef(obj);
+    return obj;
 }
 
 void Ref::reset() {
     Object* obj = std::exchange(obj_, nullptr);
     if (!obj || (gObjectsBeingFreed && gObjectsBeingFreed->count(obj))) return;
-    obj->host().releaseRef(obj);
+    obj->host().releaseHostRef(obj);
 }
 
 namespace {

@@ -289,6 +289,24 @@ TEST(References, CountedDestroyedAndAudited) {
     EXPECT_EQ(host.audit().violations.size(), 2u);
 }
 
+// The plugin may drop only references it took: one that would drop the host's own is refused.
+TEST(References, UnlockOfAReferenceOnlyTheHostHoldsIsRefused) {
+    Host host;
+    host.makeCurrent();
+    Ref pic = host.newPicture(4, 4, false);
+    auto obj = reinterpret_cast<REALobject>(pic->handle());
+    auto lock = service<rbsvc::LockObject>("REALLockObject");
+    auto unlock = service<rbsvc::LockObject>("REALUnlockObject");
+    unlock(obj);
+    ASSERT_EQ(host.audit().violations.size(), 1u);
+    EXPECT_NE(host.audit().violations[0].find("does not hold"), std::string::npos);
+    EXPECT_EQ(pic->refCount(), 1);
+    lock(obj);
+    unlock(obj); // the plugin's own: accepted
+    EXPECT_EQ(host.audit().violations.size(), 1u);
+    EXPECT_EQ(pic->refCount(), 1);
+}
+
 TEST(References, GraphicsAndMaskCarryTheirOwnReferences) {
     Host host;
     host.makeCurrent();

@@ -186,6 +186,15 @@ class Host {
     // Internal: object bookkeeping used by Ref and the services.
     void addRef(Object* obj);
     void releaseRef(Object* obj);
+    // References held by the host's own values (Ref) are counted apart from the plugin's, so a
+    // release through a service that would drop one of the host's is caught, not carried out.
+    void retainHostRef(Object* obj);
+    void adoptHostRef(Object* obj);
+    void releaseHostRef(Object* obj);
+    void handOverHostRef(Object* obj); // the reference stays, now the plugin's
+    // A release the plugin asks for through `service`: refused, as a violation, when the plugin
+    // holds no reference of its own to the object.
+    void releasePluginRef(Object* obj, std::string_view service);
     void track(Object* obj);
     void untrack(Object* obj);
 

@@ -34,6 +34,7 @@ class Object {
     const ClassInfo* cls() const { return cls_; }
     const std::string& className() const;
     int refCount() const { return refs_; }
+    int hostRefCount() const { return hostRefs_; } // of refCount(), those the host's values hold
     // The address the plugin is given for this object.
     virtual void* handle() { return this; }
 
@@ -42,6 +43,7 @@ class Object {
     Host& host_;
     const ClassInfo* cls_;
     int refs_ = 0;
+    int hostRefs_ = 0; // of refs_, those held by the host's own values (Ref); the rest the plugin's
 };
 
 // How a picture keeps its pixels.

@@ -25,7 +25,7 @@ class Ref {
     Object* get() const { return obj_; }
     Object* operator->() const { return obj_; }
     explicit operator bool() const { return obj_ != nullptr; }
-    // Gives up ownership without dropping the reference.
+    // Hands the reference over (to the plugin) without dropping it.
     Object* release();
     void reset();
 
