@@ -357,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"offsetFraction",
                {"sepia", "--offsets", "1.5,0,0", kSample, "-o", "@/out.png"},
                "--offsets: '1.5' is not a 32-bit integer"},
-        BadRun{"outputExtension", {"sepia", kSample, "-o", "@/out.jpg"}, "-o: "},
+        BadRun{"outputExtension", {"sepia", kSample, "-o", "@/out.gif"}, "-o: "},
         BadRun{"curveWithRect",
                {"lut3d", "--cube", "@/curve.cube", "--rect", "0,0,5,5", kSample, "-o", "@/out.png"},
                "holds a 1D table"},
