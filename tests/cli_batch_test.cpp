@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "cli_util_test.h"
 
 namespace {
@@ -370,6 +372,99 @@ TEST(Batch, ProgressBarOnATerminal) {
     EXPECT_TRUE(contains(seen, "\r\033[K")) << seen;
     EXPECT_TRUE(contains(seen, "5 of 5 files done")) << seen;
     EXPECT_EQ(entries(out), fileNames(in.good));
+}
+
+// The worker pool on its own, with the shell as the worker: what each worker wrote, how it
+// ended, and which workers never started.
+using qrx::cli::runWorkers;
+using qrx::cli::WorkerEvents;
+using qrx::cli::WorkerOutcome;
+
+std::vector<std::vector<std::string>> shellJobs(const std::vector<std::string>& scripts) {
+    std::vector<std::vector<std::string>> jobs;
+    for (const std::string& s : scripts)
+        jobs.push_back({"-c", s});
+    return jobs;
+}
+
+class WorkerPool : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(WorkerPool, CollectsEachWorkersOutputAndEnd) {
+    const auto jobs = shellJobs({
+        "echo one; echo two >&2", "echo failing >&2; exit 3", "kill -KILL $$", "kill -SEGV $$",
+        // More than a pipe holds on both streams at once: read while the worker writes.
+        "head -c 300000 /dev/zero | tr '\\0' o; head -c 200000 /dev/zero | tr '\\0' e >&2",
+        "cat; echo read-nothing", // standard input is empty
+    });
+    std::vector<size_t> started, finished;
+    WorkerEvents events;
+    events.starting = [&](size_t job) { started.push_back(job); };
+    events.finished = [&](size_t job, const WorkerOutcome& o) {
+        EXPECT_TRUE(o.started);
+        finished.push_back(job);
+    };
+    auto run = runWorkers("/bin/sh", "sh", jobs, GetParam(), events);
+    EXPECT_FALSE(run.interrupted);
+    ASSERT_EQ(run.outcomes.size(), jobs.size());
+    EXPECT_EQ(started, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+    std::sort(finished.begin(), finished.end());
+    EXPECT_EQ(finished, started);
+
+    const auto& o = run.outcomes;
+    EXPECT_TRUE(o[0].succeeded());
+    EXPECT_EQ(o[0].out, "one\n");
+    EXPECT_EQ(o[0].err, "two\n");
+    EXPECT_FALSE(o[1].succeeded());
+    EXPECT_EQ(o[1].exitCode, 3);
+    EXPECT_EQ(o[1].signal, 0);
+    EXPECT_EQ(o[1].err, "failing\n");
+    EXPECT_EQ(o[2].signal, SIGKILL);
+    EXPECT_FALSE(o[2].succeeded());
+    EXPECT_EQ(o[3].signal, SIGSEGV);
+    EXPECT_EQ(qrx::cli::signalName(o[3].signal), "SIGSEGV");
+    EXPECT_TRUE(o[4].succeeded());
+    EXPECT_EQ(o[4].out, std::string(300000, 'o'));
+    EXPECT_EQ(o[4].err, std::string(200000, 'e'));
+    EXPECT_TRUE(o[5].succeeded());
+    EXPECT_EQ(o[5].out, "read-nothing\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Parallel, WorkerPool, ::testing::Values(size_t(1), size_t(3), size_t(16)));
+
+TEST(WorkerPoolStart, AProgramThatCannotRunIsReportedForEveryJob) {
+    size_t finished = 0;
+    WorkerEvents events;
+    events.finished = [&](size_t, const WorkerOutcome& o) {
+        ++finished;
+        EXPECT_FALSE(o.started);
+        EXPECT_FALSE(o.succeeded());
+    };
+    auto run = runWorkers("/nonexistent/qrx", "qrx", {{"a"}, {"b"}}, 2, events);
+    EXPECT_EQ(finished, 2u);
+    for (const WorkerOutcome& o : run.outcomes)
+        EXPECT_TRUE(contains(o.spawnError, "/nonexistent/qrx")) << o.spawnError;
+}
+
+// A Ctrl-C (here sent by the first worker itself) stops further starts; the running worker
+// finishes and keeps its outcome, and the signal handler is restored afterwards.
+TEST(WorkerPoolStart, InterruptStopsStartingMoreWorkers) {
+    struct sigaction before {};
+    sigaction(SIGINT, nullptr, &before);
+    std::vector<int> interrupts;
+    WorkerEvents events;
+    events.interrupted = [&](int count) { interrupts.push_back(count); };
+    auto run =
+        runWorkers("/bin/sh", "sh",
+                   shellJobs({"kill -INT $PPID; echo finished", "echo 1", "echo 2"}), 1, events);
+    EXPECT_TRUE(run.interrupted);
+    EXPECT_EQ(interrupts, std::vector<int>{1});
+    EXPECT_TRUE(run.outcomes[0].succeeded());
+    EXPECT_EQ(run.outcomes[0].out, "finished\n");
+    EXPECT_FALSE(run.outcomes[1].started);
+    EXPECT_FALSE(run.outcomes[2].started);
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, before.sa_handler);
 }
 
 } // namespace
