@@ -262,6 +262,9 @@ int runCall(Context& ctx, const CallOptions& opts) {
             if (pictureResult) {
                 const Picture* pic = obj ? obj->as<Picture>() : nullptr;
                 if (!pic) throw UsageError(qualified + " returned something other than a picture");
+                // The source picture is not needed any more: its pixels go before the result's
+                // are encoded, which keeps the peak memory of a large picture down.
+                if (obj->get() != self.get()) self.reset();
                 savePicture(*host, *opts.output, *obj, pictureWriteOptions(ctx));
                 written = *opts.output;
             } else if (stringResult) {

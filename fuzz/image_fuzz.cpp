@@ -1,4 +1,4 @@
-// Image files: the same bytes read as PNG, PAM and PPM. Each read gives a picture whose pixel
+// Image files: the same bytes read as PNG, PAM, PPM and JPEG. Each read gives a picture whose pixel
 // buffer matches its size, or an ImageFileError.
 #include <unistd.h>
 
@@ -20,7 +20,7 @@ std::filesystem::path scratch(const char* ext) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    for (const char* ext : {".png", ".pam", ".ppm"}) {
+    for (const char* ext : {".png", ".pam", ".ppm", ".jpg"}) {
         const std::filesystem::path path = scratch(ext);
         {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
