@@ -32,12 +32,14 @@ struct PngFixture {
     std::optional<png_color_16> trnsColor; // gray or RGB tRNS
 };
 
-PngFixture fixture(int width, int height, int colorType, int bitDepth) {
+PngFixture fixture(int width, int height, int colorType, int bitDepth,
+                   std::vector<int> samples = {}) {
     PngFixture f;
     f.width = width;
     f.height = height;
     f.colorType = colorType;
     f.bitDepth = bitDepth;
+    f.samples = std::move(samples);
     return f;
 }
 
@@ -122,39 +124,30 @@ struct PngCase {
 
 std::vector<PngCase> pngCases() {
     std::vector<PngCase> cases;
-    {
-        PngFixture f = fixture(3, 1, PNG_COLOR_TYPE_RGB, 8);
-        f.samples = {1, 2, 3, 250, 128, 0, 255, 255, 255};
-        cases.push_back({"rgb8", f, false, {1, 2, 3, 255, 250, 128, 0, 255, 255, 255, 255, 255}});
-    }
-    {
-        PngFixture f = fixture(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8);
-        f.samples = {10, 20, 30, 0, 200, 100, 50, 128};
-        cases.push_back({"rgba8", f, true, {10, 20, 30, 0, 200, 100, 50, 128}});
-    }
-    {
-        PngFixture f = fixture(3, 1, PNG_COLOR_TYPE_GRAY, 8);
-        f.samples = {0, 77, 255};
-        cases.push_back({"gray8", f, false, {0, 0, 0, 255, 77, 77, 77, 255, 255, 255, 255, 255}});
-    }
-    {
-        PngFixture f = fixture(4, 1, PNG_COLOR_TYPE_GRAY, 1);
-        f.samples = {1, 0, 0, 1};
-        cases.push_back({"gray1",
-                         f,
-                         false,
-                         {255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 255}});
-    }
-    {
-        PngFixture f = fixture(3, 1, PNG_COLOR_TYPE_GRAY, 4);
-        f.samples = {0, 5, 15};
-        cases.push_back({"gray4", f, false, {0, 0, 0, 255, 85, 85, 85, 255, 255, 255, 255, 255}});
-    }
-    {
-        PngFixture f = fixture(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8);
-        f.samples = {40, 0, 200, 255};
-        cases.push_back({"gray_alpha8", f, true, {40, 40, 40, 0, 200, 200, 200, 255}});
-    }
+    cases.push_back({"rgb8",
+                     fixture(3, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 250, 128, 0, 255, 255, 255}),
+                     false,
+                     {1, 2, 3, 255, 250, 128, 0, 255, 255, 255, 255, 255}});
+    cases.push_back({"rgba8",
+                     fixture(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, {10, 20, 30, 0, 200, 100, 50, 128}),
+                     true,
+                     {10, 20, 30, 0, 200, 100, 50, 128}});
+    cases.push_back({"gray8",
+                     fixture(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 77, 255}),
+                     false,
+                     {0, 0, 0, 255, 77, 77, 77, 255, 255, 255, 255, 255}});
+    cases.push_back({"gray1",
+                     fixture(4, 1, PNG_COLOR_TYPE_GRAY, 1, {1, 0, 0, 1}),
+                     false,
+                     {255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 255}});
+    cases.push_back({"gray4",
+                     fixture(3, 1, PNG_COLOR_TYPE_GRAY, 4, {0, 5, 15}),
+                     false,
+                     {0, 0, 0, 255, 85, 85, 85, 255, 255, 255, 255, 255}});
+    cases.push_back({"gray_alpha8",
+                     fixture(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {40, 0, 200, 255}),
+                     true,
+                     {40, 40, 40, 0, 200, 200, 200, 255}});
     {
         PngFixture f = fixture(3, 1, PNG_COLOR_TYPE_PALETTE, 8);
         f.palette = {{255, 0, 0}, {0, 128, 255}, {7, 8, 9}};
@@ -244,6 +237,26 @@ TEST_P(PngRead, DecodesToRgba) {
 
 INSTANTIATE_TEST_SUITE_P(ColorTypesAndDepths, PngRead, testing::ValuesIn(pngCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Through qrx, a 16-bit PNG is read at 8 bits with a note naming the file; 8-bit input gets none.
+TEST(PngRead, SixteenBitInputIsNotedOnStandardError) {
+    ScratchDir dir;
+    for (int depth : {16, 8}) {
+        const auto in = dir / ("in" + std::to_string(depth) + ".png");
+        PngFixture f = fixture(2, 1, PNG_COLOR_TYPE_RGB, depth);
+        f.samples = {1, 2, 3, 4, 5, 6};
+        writeFixture(in, f);
+        auto r = qrxclitest::runQrx(
+            {"call", "--on", in.string(), "InvertQRX", "-o", (dir / "o.png").string()});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out.find("16-bit"), std::string::npos);
+        if (depth == 16)
+            EXPECT_NE(r.err.find(in.string() + ": 16-bit PNG reduced to 8 bits"), std::string::npos)
+                << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+    }
+}
 
 Image randomImage(int width, int height, bool hasAlpha, unsigned seed) {
     std::mt19937 rng(seed);
