@@ -183,6 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"unknown_method",
                   {"call", "--on", "$SAMPLE", "InvertQR(1, 2, 3, 4)", "-o", "$DIR/o.png"},
                   {"Picture has no method 'InvertQR'", "did you mean InvertQRX"}},
+        UsageCase{"misspelt_in_another_case",
+                  {"call", "--on", "$SAMPLE", "countcolorsqr(a, b, c, n)"},
+                  {"did you mean CountColorsQRX"}},
+        UsageCase{"misspelt_global",
+                  {"call", "TintPictureQ(nil, &c000000, &c000000)"},
+                  {"no global method 'TintPictureQ'", "did you mean TintPictureQRX"}},
+        UsageCase{"nothing_close",
+                  {"call", "--on", "$SAMPLE", "Zyxwvut"},
+                  {"Picture has no method 'Zyxwvut'", "'qrx list' shows every method"}},
         UsageCase{"global_called_on_picture",
                   {"call", "--on", "$SAMPLE", "TintPictureQRX(nil, &c000000, &c000000)"},
                   {"it is a global method: leave out --on"}},
@@ -305,17 +314,23 @@ TEST(QrxPlugin, FoundBesideTheToolOrThroughTheEnvironment) {
     EXPECT_EQ(r.out, "");
 }
 
+// Every command has help with an example; those that write a picture document the formats.
 TEST(QrxHelp, EveryCommandHasHelpWithAnExample) {
-    for (const char* cmd : {"", "list", "call"}) {
-        std::vector<std::string> args;
-        if (*cmd) args.push_back(cmd);
-        args.push_back("--help");
-        auto r = runQrx(args);
-        EXPECT_EQ(r.code, 0) << cmd;
-        EXPECT_TRUE(contains(r.out, "qrx ")) << cmd;
-        EXPECT_TRUE(contains(r.out, "Example")) << cmd;
+    auto r = runQrx({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(contains(r.out, "Example"));
+    for (const std::string cmd : {"list", "call", "lut3d", "sepia", "histogram", "waveform"}) {
+        EXPECT_TRUE(contains(r.out, "  " + cmd)) << cmd;
+        auto help = runQrx({cmd, "--help"});
+        EXPECT_EQ(help.code, 0) << cmd;
+        EXPECT_TRUE(contains(help.out, "qrx ")) << cmd;
+        EXPECT_TRUE(contains(help.out, "Example")) << cmd;
+        if (cmd == "list") continue;
+        for (const char* part : {"--quality", "--format", "JPEG", "standard output",
+                                 "--legacy-pictures", "--hide-legacy-library"})
+            EXPECT_TRUE(contains(help.out, part)) << cmd << ": " << part;
     }
-    auto r = runQrx({"call", "--help"});
+    r = runQrx({"call", "--help"});
     for (const char* part : {"--host", "--host-version", "--layout", "--alpha-layout", "--on", "-o",
                              "--json", "2019.1", "alpha info 3", "alpha info 1"})
         EXPECT_TRUE(contains(r.out, part)) << part;
