@@ -315,19 +315,19 @@ TEST_P(RenderOnHost, MatchesTheReferenceAcrossFormatsSmoothingAndOutlines) {
         {15, 1000, 0, 100, 40, 8, 1, true}, {8, 100, 0, 100, 33, 1, 1, true},
     };
     for (const Case& c : cases) {
-        RenderArgs a;
-        a.bits = c.bits;
-        a.block = randomBlock(size_t(c.count) * (c.bits <= 8 ? 1 : 2), unsigned(c.count + c.bits));
+        RenderArgs a{.block = randomBlock(size_t(c.count) * (c.bits <= 8 ? 1 : 2),
+                                          unsigned(c.count + c.bits)),
+                     .sampleCount = c.sampleCount,
+                     .smooth = c.smooth,
+                     .width = c.width,
+                     .height = c.height,
+                     .outline = c.outline,
+                     .bits = c.bits,
+                     .autoScale = c.autoScale};
         // Mix a sine in so that envelopes vary smoothly across the picture.
         auto sine = sineBlock(c.count, c.bits, 97.0, 0.8);
         for (size_t i = 0; i < a.block.size(); i += 3)
             a.block[i] = sine[i];
-        a.sampleCount = c.sampleCount;
-        a.width = c.width;
-        a.height = c.height;
-        a.smooth = c.smooth;
-        a.outline = c.outline;
-        a.autoScale = c.autoScale;
         SCOPED_TRACE("bits " + std::to_string(c.bits) + " width " + std::to_string(c.width) +
                      " smooth " + std::to_string(c.smooth));
         expectSamePixels(renderThroughHost(*host, a), *refRender(a));
@@ -371,11 +371,7 @@ TEST_P(RenderOnHost, SizesDerivedFromTheBlockAndTheDefaultHeight) {
 }
 
 TEST_P(RenderOnHost, HeightOneCollapsesEveryBarOntoRowZero) {
-    RenderArgs a;
-    a.block = randomBlock(64, 5);
-    a.width = 16;
-    a.height = 1;
-    a.outline = 1;
+    RenderArgs a{.block = randomBlock(64, 5), .width = 16, .height = 1, .outline = 1};
     Rendered got = renderThroughHost(*host, a);
     ASSERT_EQ(got.height, 1);
     expectSamePixels(got, *refRender(a));
@@ -416,12 +412,8 @@ TEST_P(RenderOnHost, NilBlockRaisesAndEmptyBlockGivesNil) {
 }
 
 TEST_P(RenderOnHost, SmoothingOneMinusOneAndBelowLeaveTheEnvelopes) {
-    RenderArgs a;
-    a.block = sineBlock(800, 8, 150, 0.6);
-    a.width = 80;
-    a.height = 60;
-    a.outline = 1;
-    a.smooth = 1;
+    RenderArgs a{
+        .block = sineBlock(800, 8, 150, 0.6), .smooth = 1, .width = 80, .height = 60, .outline = 1};
     const Rendered plain = renderThroughHost(*host, a);
     for (int smooth : {-1, -2, -50}) {
         a.smooth = smooth;
@@ -438,24 +430,19 @@ TEST_P(RenderOnHost, SmoothingOneMinusOneAndBelowLeaveTheEnvelopes) {
 }
 
 TEST_P(RenderOnHost, AutoScaleOnSilenceShowsTheMiddleRow) {
-    RenderArgs a;
-    a.block.assign(200, 0);
-    a.bits = 7;
-    a.width = 50;
-    a.height = 21;
-    a.autoScale = true;
-    a.outline = 1;
+    RenderArgs a{.block = std::vector<uint8_t>(200, 0),
+                 .width = 50,
+                 .height = 21,
+                 .outline = 1,
+                 .bits = 7,
+                 .autoScale = true};
     Rendered got = renderThroughHost(*host, a);
     for (int y = 0; y < 21; ++y)
         EXPECT_EQ(got.at(25, y), y == 10 ? kLine : kBack) << y;
 }
 
 TEST_P(RenderOnHost, ColourTopBytesAreIgnored) {
-    RenderArgs a;
-    a.block = sineBlock(400, 16, 90, 0.7);
-    a.width = 40;
-    a.height = 30;
-    a.outline = 1;
+    RenderArgs a{.block = sineBlock(400, 16, 90, 0.7), .width = 40, .height = 30, .outline = 1};
     const Rendered plain = renderThroughHost(*host, a);
     a.back |= 0xFF000000u;
     a.fore |= 0x7F000000u;
@@ -466,14 +453,11 @@ TEST_P(RenderOnHost, ColourTopBytesAreIgnored) {
 TEST_P(RenderOnHost, PenOutlineOfAConstantSignalIsCentredOnTheEnvelopes) {
     // Every column holds the same samples, so each envelope is a horizontal line after a vertical
     // rise in column 0; a 3 pixel pen offset by 1 covers the rows y - 1 to y + 1.
-    RenderArgs a;
-    a.bits = 7;
+    // The pen gets the whole line value; its top byte is no colour.
+    RenderArgs a{
+        .block = {}, .width = 20, .height = 101, .outline = 3, .line = 0xFF102030, .bits = 7};
     for (int i = 0; i < 40; ++i)
         a.block.push_back(i % 2 ? uint8_t(-40) : 40);
-    a.width = 20;
-    a.height = 101;
-    a.outline = 3;
-    a.line = 0xFF102030; // the pen gets the whole value; its top byte is no colour
     Rendered got = renderThroughHost(*host, a);
     Rendered want = *refRender(a);
     // Two samples per column: envelopes +-40, scaled by 101 / 127.
@@ -602,12 +586,8 @@ TEST_F(PluginCore, PenSegmentsAreOffsetByHalfThePen) {
 }
 
 TEST_F(PluginCore, PenSegmentsFollowTheReferenceAndWidthOneUsesNoPen) {
-    RenderArgs a;
-    a.block = sineBlock(300, 15, 70, 0.9);
-    a.bits = 15;
-    a.width = 60;
-    a.height = 40;
-    a.smooth = 3;
+    RenderArgs a{
+        .block = sineBlock(300, 15, 70, 0.9), .smooth = 3, .width = 60, .height = 40, .bits = 15};
     Ref mb = host.newMemoryBlock(a.block);
     for (int outline : {1, 3, 8}) {
         lines.clear();
