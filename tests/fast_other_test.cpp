@@ -35,35 +35,23 @@ bool knownType(int type) {
     return (type >= 1 && type <= 6) || type == 8;
 }
 
+// Where red, green and blue sit in a stored word of a layout: 1, 3 and 5 keep alpha in the top
+// byte and red in the lowest, 2, 4 and 6 alpha in the lowest byte, 8 red in the third byte and no
+// alpha.
+std::array<int, 3> shifts(int type) {
+    if (type == 8) return {16, 8, 0};
+    return type % 2 ? std::array<int, 3>{0, 8, 16} : std::array<int, 3>{8, 16, 24};
+}
+
 Rgb decodeWord(int type, uint32_t w) {
-    switch (type) {
-    case 1:
-    case 3:
-    case 5:
-        return {int(w & 0xFF), int((w >> 8) & 0xFF), int((w >> 16) & 0xFF)};
-    case 2:
-    case 4:
-    case 6:
-        return {int((w >> 8) & 0xFF), int((w >> 16) & 0xFF), int(w >> 24)};
-    default: // 8
-        return {int((w >> 16) & 0xFF), int((w >> 8) & 0xFF), int(w & 0xFF)};
-    }
+    const auto s = shifts(type);
+    return {int((w >> s[0]) & 0xFF), int((w >> s[1]) & 0xFF), int((w >> s[2]) & 0xFF)};
 }
 
 uint32_t opaqueWord(int type, Rgb c) {
-    const auto r = uint32_t(c.r), g = uint32_t(c.g), b = uint32_t(c.b);
-    switch (type) {
-    case 1:
-    case 3:
-    case 5:
-        return 0xFF000000u | (b << 16) | (g << 8) | r;
-    case 2:
-    case 4:
-    case 6:
-        return (b << 24) | (g << 16) | (r << 8) | 0xFFu;
-    default: // 8
-        return (r << 16) | (g << 8) | b;
-    }
+    const auto s = shifts(type);
+    const uint32_t w = uint32_t(c.r) << s[0] | uint32_t(c.g) << s[1] | uint32_t(c.b) << s[2];
+    return type == 8 ? w : w | (type % 2 ? 0xFF000000u : 0xFFu);
 }
 
 // ---- 3D lookup table ---------------------------------------------------------------------------
