@@ -25,12 +25,9 @@ using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 using qrxclitest::writeFile;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
-const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
-
-bool contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
-}
+using qrxclitest::contains;
+using qrxclitest::kSample;
+using qrxclitest::kSampleAlpha;
 
 // A P6 picture whose bytes follow from its size and a seed, so that no two inputs are alike.
 std::string ppmPixels(int w, int h, int seed) {

@@ -22,8 +22,9 @@ using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 using qrxclitest::writeFile;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
-const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
+using qrxclitest::contains;
+using qrxclitest::kSample;
+using qrxclitest::kSampleAlpha;
 
 using Rgb = std::array<double, 3>;
 
@@ -47,10 +48,6 @@ std::string cubeText(int n, const std::function<Rgb(double, double, double)>& f)
 // A grade that mixes the channels, curves them and leaves 0 to 1 in places.
 Rgb grade(double r, double g, double b) {
     return {0.05 + 0.8 * r * r + 0.2 * g, 0.9 * g - 0.3 * b + 0.1, 1.1 * b * (1 - 0.5 * r) - 0.05};
-}
-
-bool contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
 }
 
 void expectSameImage(const Image& got, const Image& want) {

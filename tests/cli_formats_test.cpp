@@ -30,11 +30,8 @@ using qrxclitest::ScratchDir;
 using qrxclitest::shellQuote;
 using qrxclitest::writeFile;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
-
-bool contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
-}
+using qrxclitest::contains;
+using qrxclitest::kSample;
 
 // ---- Host pictures in every file format ----
 // Each reader is checked against files written by other writers in cli_image_io_test; here the

@@ -20,7 +20,7 @@ using qrxclitest::readFile;
 using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
+using qrxclitest::kSample;
 
 using Histogram = std::array<uint32_t, 256>;
 

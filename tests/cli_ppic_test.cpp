@@ -13,7 +13,7 @@ using qrxclitest::readFile;
 using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
+using qrxclitest::kSample;
 
 uint32_t bigEndianAt(const std::string& s, size_t at) {
     return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |

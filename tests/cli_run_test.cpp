@@ -15,12 +15,9 @@ using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 using qrxclitest::writeFile;
 
-const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
-const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
-
-bool contains(const std::string& s, const std::string& part) {
-    return s.find(part) != std::string::npos;
-}
+using qrxclitest::contains;
+using qrxclitest::kSample;
+using qrxclitest::kSampleAlpha;
 
 // Inside the rectangle every component is inverted; outside, nothing was written, so the pixels
 // show what a new picture holds: opaque white.

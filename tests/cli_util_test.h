@@ -16,6 +16,14 @@
 
 namespace qrxclitest {
 
+// The bundled sample pictures.
+inline const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
+inline const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
+
+inline bool contains(const std::string& s, const std::string& part) {
+    return s.find(part) != std::string::npos;
+}
+
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class ScratchDir {
   public:
