@@ -267,20 +267,24 @@ class FastPathTest : public testing::TestWithParam<qrxtest::HostCase> {
         ASSERT_NE(useFastPaths, nullptr);
     }
     void TearDown() override {
-        if (useFastPaths) useFastPaths(1);
+        if (useFastPaths) useFastPaths(kVectorLoops);
     }
 
-    Outcome run(const Row& row, bool alpha, unsigned seed, bool fast) {
+    // The switch's levels: the general loops, the specialised scalar loops, and those with vector
+    // instructions (where the processor has none, the scalar loops again).
+    static constexpr int kGeneral = 0, kScalarLoops = 1, kVectorLoops = 2;
+
+    Outcome run(const Row& row, bool alpha, unsigned seed, int level) {
         const HostConfig saved = host->config();
         Maker m(*host, alpha, seed);
         m.chooseSize();
         Ref self = sourceFor(row, m);
         std::vector<Value> args = row.args(m);
         m.chooseLayout(); // the layout of the result
-        useFastPaths(fast ? 1 : 0);
+        useFastPaths(level);
         qrx::CallResult r = row.global ? qrxtest::auditedGlobal(*host, row.method, args)
                                        : qrxtest::auditedCall(*host, self, row.method, args);
-        useFastPaths(1);
+        useFastPaths(kVectorLoops);
         host->config() = saved;
         Outcome out;
         out.raised = r.exception.has_value();
@@ -299,14 +303,16 @@ class FastPathTest : public testing::TestWithParam<qrxtest::HostCase> {
             const Row& row = table[i];
             for (unsigned trial = 0; trial < 6; ++trial) {
                 const unsigned seed = unsigned(i * 131 + trial * 7 + (alpha ? 100000 : 0));
-                const Outcome fast = run(row, alpha, seed, true);
-                const Outcome general = run(row, alpha, seed, false);
-                SCOPED_TRACE(std::string(row.method) + " row " + std::to_string(i) + " trial " +
-                             std::to_string(trial));
-                EXPECT_EQ(fast.raised, general.raised);
-                ASSERT_EQ(fast.parts.size(), general.parts.size());
-                for (size_t p = 0; p < fast.parts.size(); ++p)
-                    EXPECT_TRUE(fast.parts[p] == general.parts[p]) << "part " << p;
+                const Outcome general = run(row, alpha, seed, kGeneral);
+                for (int level : {kScalarLoops, kVectorLoops}) {
+                    const Outcome fast = run(row, alpha, seed, level);
+                    SCOPED_TRACE(std::string(row.method) + " row " + std::to_string(i) + " trial " +
+                                 std::to_string(trial) + " level " + std::to_string(level));
+                    EXPECT_EQ(fast.raised, general.raised);
+                    ASSERT_EQ(fast.parts.size(), general.parts.size());
+                    for (size_t p = 0; p < fast.parts.size(); ++p)
+                        EXPECT_TRUE(fast.parts[p] == general.parts[p]) << "part " << p;
+                }
             }
         }
     }
@@ -333,8 +339,8 @@ INSTANTIATE_TEST_SUITE_P(Hosts, FastPathAlphaTest, testing::ValuesIn(qrxtest::al
 // The sepia filter object, its rectangle and weights random, run each way.
 TEST_P(FastPathTest, SepiaFilterGivesTheGeneralBytes) {
     for (unsigned trial = 0; trial < 24; ++trial) {
-        std::string results[2];
-        for (int fast = 0; fast < 2; ++fast) {
+        std::string results[3];
+        for (int level : {kGeneral, kScalarLoops, kVectorLoops}) {
             Maker m(*host, false, 9000 + trial);
             m.chooseSize();
             Ref source = m.picture();
@@ -354,15 +360,16 @@ TEST_P(FastPathTest, SepiaFilterGivesTheGeneralBytes) {
                               int32_t(std::get<int32_t>(rect[1]) + std::get<int32_t>(rect[3])));
             host->setProperty(obj, "SourcePicture", source);
             m.chooseLayout();
-            useFastPaths(fast);
+            useFastPaths(level);
             qrx::CallResult r = host->call(obj, "Run", {});
-            useFastPaths(1);
+            useFastPaths(kVectorLoops);
             ASSERT_FALSE(r.exception);
-            results[fast] =
+            results[level] =
                 qrx::describe(r.result) + contents(host->getProperty(obj, "DestinationPicture"));
             host->call(obj, "Close", {});
         }
         EXPECT_TRUE(results[0] == results[1]) << "trial " << trial;
+        EXPECT_TRUE(results[0] == results[2]) << "trial " << trial;
     }
 }
 

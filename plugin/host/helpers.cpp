@@ -59,9 +59,10 @@ extern "C" [[gnu::visibility("default")]] long long QRXAllocationsAsked() {
     return gAllocationsAsked;
 }
 
-// Nonzero takes the specialised pixel loops (the default), 0 the general ones.
-extern "C" [[gnu::visibility("default")]] void QRXUseFastPaths(int on) {
-    gFastPaths = on != 0;
+// 0 takes the general pixel loops, 1 the specialised scalar ones, 2 (the default) the specialised
+// ones with vector instructions where the processor has them.
+extern "C" [[gnu::visibility("default")]] void QRXUseFastPaths(int level) {
+    gFastPaths = level < 0 ? 0 : level > 2 ? 2 : level;
 }
 #endif
 
