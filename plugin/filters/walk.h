@@ -22,8 +22,9 @@ inline FilterRectangle ResolveFilterRectangle(int32_t minX, int32_t minY, int32_
 // Walks the rectangle of reader and writer in step, handing each source pixel's colour to
 // map(red, green, blue) to change in place and storing it in the writer's layout at the same
 // position. Pixels outside the rectangle are not written.
-template <class Map>
+// A vector form of map (see vector_rows.h) is taken where the vector level allows it.
+template <class Map, class VectorForm = NoVectorForm>
 void WalkFilterRectangle(PictureReader& reader, PictureWriter& writer, const FilterRectangle& rect,
-                         Map map) {
-    TransformSpan(reader, writer, rect, map, Depends::WholePixel);
+                         Map map, const VectorForm& vector = {}) {
+    TransformSpan(reader, writer, rect, map, Depends::WholePixel, vector);
 }

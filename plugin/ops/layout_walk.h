@@ -94,6 +94,17 @@ template <> struct GroupBits<LayoutGroup::TrueColor> {
     static constexpr uint32_t opaque = 0;
 };
 
+// The bit positions and opaque bits of a known group, as values.
+struct WordPlaces {
+    unsigned red, green, blue;
+    uint32_t opaque;
+};
+
+template <LayoutGroup G> constexpr WordPlaces PlacesOf() {
+    using B = GroupBits<G>;
+    return {B::red, B::green, B::blue, B::opaque};
+}
+
 // The bits of a stored word of group G that hold red, green and blue.
 template <LayoutGroup G> constexpr uint32_t ColourBits() {
     using B = GroupBits<G>;

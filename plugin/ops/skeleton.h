@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "ops/layout_walk.h"
+#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 #include "sdk/records.h"
 
@@ -32,11 +34,6 @@ inline PixelSpan ResolveRectangle(int32_t left, int32_t top, int32_t width, int3
 // green on green, blue on blue, so a walk may map each component through a 256-entry table made
 // by calling the transform itself on the grays (v, v, v), once per call.
 enum class Depends { WholePixel, OwnComponent };
-
-// The three tables of a component-wise transform.
-struct ComponentTables {
-    uint8_t red[256], green[256], blue[256];
-};
 
 template <class Transform> void FillComponentTables(ComponentTables& tables, Transform& transform) {
     for (int v = 0; v < 256; ++v) {
@@ -88,9 +85,9 @@ void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
 // Walks span of reader and writer in step, each source pixel's colour given to
 // transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
 // writer's layout at the same place. Pixels outside the span are not written.
-template <class Transform>
+template <class Transform, class VectorForm = NoVectorForm>
 void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
-                   Transform& transform, Depends depends) {
+                   Transform& transform, Depends depends, const VectorForm& vector = {}) {
     const RBPixelType sourceType = reader.pixelType;
     const RBPixelType destType = writer.pixelType;
     WithLayoutGroups(sourceType, destType, [&](auto source, auto dest) {
@@ -104,11 +101,28 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
         } else if (depends == Depends::OwnComponent) {
             ComponentTables tables;
             FillComponentTables(tables, transform);
+            if (ActiveVectorLevel() == VectorLevel::Avx512) {
+                WalkSpanRowsInStep(reader, writer, span,
+                                   [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                                       MapRowThroughTablesVector(src, dst, n, tables, PlacesOf<S>(),
+                                                                 PlacesOf<D>());
+                                   });
+                return;
+            }
             WalkSpanRowsInStep(reader, writer, span,
                                [&](const uint32_t* src, uint32_t* dst, int32_t n) {
                                    MapRowThroughTables<S, D>(src, dst, n, tables);
                                });
         } else {
+            if constexpr (!std::is_same_v<VectorForm, NoVectorForm>) {
+                if (ActiveVectorLevel() == VectorLevel::Avx512) {
+                    WalkSpanRowsInStep(
+                        reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                            TransformRowVector(src, dst, n, PlacesOf<S>(), PlacesOf<D>(), vector);
+                        });
+                    return;
+                }
+            }
             WalkSpanRowsInStep(reader, writer, span,
                                [&](const uint32_t* src, uint32_t* dst, int32_t n) {
                                    TransformRow<S, D>(src, dst, n, transform);
@@ -122,10 +136,11 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
 // (to values in 0 to 255), and encoded in the writer's layout. Pixels outside the rectangle are
 // not written. Per-call state (factors, offsets) travels in the transform's captures, computed
 // once before the walk.
-template <class Transform>
+template <class Transform, class VectorForm = NoVectorForm>
 REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32_t width,
                                int32_t height, OmittedWhen omitted, Transform transform,
-                               Depends depends = Depends::WholePixel) {
+                               Depends depends = Depends::WholePixel,
+                               const VectorForm& vector = {}) {
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
     PictureWriter writer;
@@ -135,15 +150,16 @@ REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32
     }
     const PixelSpan span =
         ResolveRectangle(left, top, width, height, reader.width, reader.height, omitted);
-    TransformSpan(reader, writer, span, transform, depends);
+    TransformSpan(reader, writer, span, transform, depends, vector);
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
     return result;
 }
 
 // The skeleton over the whole of pic: every pixel of the result is written.
-template <class Transform>
+template <class Transform, class VectorForm = NoVectorForm>
 REALpicture TransformWholePicture(REALpicture pic, Transform transform,
-                                  Depends depends = Depends::WholePixel) {
-    return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform, depends);
+                                  Depends depends = Depends::WholePixel,
+                                  const VectorForm& vector = {}) {
+    return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform, depends, vector);
 }
