@@ -80,26 +80,55 @@ Picture::Picture(Host& host, int width, int height, bool hasAlpha, PictureForm f
 
 Picture::~Picture() = default;
 
+namespace {
+
+// Writes count copies of a 4-byte word from dst on; dst may start at any byte. A word whose four
+// bytes are equal is a memset; any other is written once into the first pixels and then doubled
+// by copying what is already written, so the loop runs on wide copies rather than 4-byte stores.
+void fillWords(uint8_t* dst, size_t count, uint32_t word) {
+    if (count == 0) return;
+    const uint8_t b = uint8_t(word);
+    if (word == 0x01010101u * b) {
+        std::memset(dst, b, count * 4);
+        return;
+    }
+    const size_t total = count * 4;
+    std::memcpy(dst, &word, 4);
+    size_t done = 4;
+    // Doubling up to a block that stays in the first-level cache, then copies of that block.
+    constexpr size_t kBlock = 4096;
+    while (done < total) {
+        const size_t n = std::min({done, kBlock, total - done});
+        std::memcpy(dst + done, dst, n);
+        done += n;
+    }
+}
+
+} // namespace
+
 void Picture::allocate() {
     const uint32_t fillWord = encodeWord(layout(), fill_);
     // Storage may come back from the pool holding an older picture's pixels: every byte is
     // written here, so a new picture starts as a fresh one does, each pixel the fill and the
-    // padding at the end of each row 0.
-    // Bitmap rows start at any byte when the padding is not a multiple of 4.
-    auto fillRow = [&](uint8_t* row) {
-        for (size_t x = 0; x < size_t(width_); ++x)
-            std::memcpy(row + x * 4, &fillWord, 4);
-    };
+    // padding at the end of each row 0. The first row is filled and every other row copied from
+    // it: a row copy runs at memset speed whatever the fill word.
     bitmap_ = PixelBuffer();
     rows_.clear();
     rowTable_.clear();
     if (form_ == PictureForm::Bitmap) {
         const size_t stride = size_t(bytesPerRow());
+        const size_t pixelBytes = size_t(width_) * 4;
         bitmap_ = PixelBuffer(stride * size_t(height_));
-        for (int y = 0; y < height_; ++y) {
-            uint8_t* row = bitmap_.data() + size_t(y) * stride;
-            fillRow(row);
-            std::memset(row + size_t(width_) * 4, 0, stride - size_t(width_) * 4);
+        if (height_ > 0 && stride == pixelBytes) {
+            // No padding: the rows are one run of pixels.
+            fillWords(bitmap_.data(), size_t(width_) * size_t(height_), fillWord);
+        } else if (height_ > 0) {
+            // Bitmap rows start at any byte when the padding is not a multiple of 4.
+            uint8_t* first = bitmap_.data();
+            fillWords(first, size_t(width_), fillWord);
+            std::memset(first + pixelBytes, 0, stride - pixelBytes);
+            for (int y = 1; y < height_; ++y)
+                std::memcpy(first + size_t(y) * stride, first, stride);
         }
         if (!context_) context_ = std::make_unique<CGBitmapContext>();
         *context_ = {bitmap_.empty() ? nullptr : bitmap_.data(),
@@ -111,9 +140,13 @@ void Picture::allocate() {
     } else {
         // Every row is its own allocation: readers must go through the row table.
         rows_.reserve(size_t(height_));
+        const size_t rowBytes = size_t(width_ > 0 ? width_ : 1) * 4;
         for (int y = 0; y < height_; ++y) {
-            rows_.emplace_back(size_t(width_ > 0 ? width_ : 1) * 4);
-            fillRow(rows_.back().data());
+            rows_.emplace_back(rowBytes);
+            if (y == 0)
+                fillWords(rows_.back().data(), size_t(width_), fillWord);
+            else
+                std::memcpy(rows_.back().data(), rows_.front().data(), size_t(width_) * 4);
             rowTable_.push_back(rows_.back().words());
         }
         if (!record_) record_ = std::make_unique<REALtrueColorImage>();

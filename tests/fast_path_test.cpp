@@ -385,28 +385,38 @@ TEST(FastPathSwitch, OnlyTheTestModuleExportsIt) {
 // A picture made on storage another picture gave back starts exactly as a fresh one: each pixel
 // the host's fill, each row's padding 0.
 TEST_P(FastPathTest, ReusedStorageStartsAsFreshStorage) {
-    for (bool alpha : {false, true}) {
-        Ref fresh = host->newPicture(37, 11, alpha);
-        const std::string expected = contents(Value(fresh));
-        fresh.reset();
-        for (int round = 0; round < 3; ++round) {
-            Ref used = host->newPicture(37, 11, alpha);
-            for (int y = 0; y < 11; ++y)
-                for (int x = 0; x < 37; ++x)
-                    used.as<Picture>()->setWord(x, y, 0x9E3779B9u * uint32_t(x + 37 * y + round));
-            if (auto* ctx = used.as<Picture>()->bitmapContext())
-                std::memset(ctx->data, 0xA5, ctx->bytesPerRow * ctx->height);
-            used.reset();
-            Ref again = host->newPicture(37, 11, alpha);
-            EXPECT_EQ(contents(Value(again)), expected) << "round " << round;
-            if (auto* ctx = again.as<Picture>()->bitmapContext()) {
-                const auto* bytes = static_cast<const uint8_t*>(ctx->data);
-                for (size_t y = 0; y < ctx->height; ++y)
-                    for (size_t i = ctx->width * 4; i < ctx->bytesPerRow; ++i)
-                        EXPECT_EQ(bytes[y * ctx->bytesPerRow + i], 0) << "padding of row " << y;
+    // The second size fills rows longer than the block the fill is copied in.
+    for (auto [w, h] : {std::pair{37, 11}, std::pair{1100, 5}})
+        for (bool alpha : {false, true}) {
+            Ref fresh = host->newPicture(w, h, alpha);
+            const std::string expected = contents(Value(fresh));
+            fresh.reset();
+            for (int round = 0; round < 3; ++round) {
+                Ref used = host->newPicture(w, h, alpha);
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        used.as<Picture>()->setWord(x, y,
+                                                    0x9E3779B9u * uint32_t(x + w * y + round));
+                if (auto* ctx = used.as<Picture>()->bitmapContext())
+                    std::memset(ctx->data, 0xA5, ctx->bytesPerRow * ctx->height);
+                used.reset();
+                Ref again = host->newPicture(w, h, alpha);
+                EXPECT_EQ(contents(Value(again)), expected) << "round " << round;
+                // Every pixel holds the fill, as the first one does.
+                int differing = 0;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        differing +=
+                            again.as<Picture>()->word(x, y) != again.as<Picture>()->word(0, 0);
+                EXPECT_EQ(differing, 0) << w << " x " << h;
+                if (auto* ctx = again.as<Picture>()->bitmapContext()) {
+                    const auto* bytes = static_cast<const uint8_t*>(ctx->data);
+                    for (size_t y = 0; y < ctx->height; ++y)
+                        for (size_t i = ctx->width * 4; i < ctx->bytesPerRow; ++i)
+                            EXPECT_EQ(bytes[y * ctx->bytesPerRow + i], 0) << "padding of row " << y;
+                }
             }
         }
-    }
 }
 
 TEST(PixelPool, KeepsReleasedStorageForTheSameSizeUpToItsBound) {
