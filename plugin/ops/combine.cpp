@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ops/layout_walk.h"
+#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 
 // Both results are new opaque pictures without alpha; input alpha is never read. Readers left
@@ -42,6 +43,8 @@ REALpicture CombinePicturesQRX(REALpicture red, REALpicture blue, REALpicture gr
                         DecodePixel(blueReader.pixelType, b[x], red3, green3, blue3);
                         EncodePixel(writer.pixelType, red1, green2, blue3, dst[x]);
                     }
+                } else if (ActiveVectorLevel() == VectorLevel::Avx512) {
+                    CombineRowsVector(r, g, b, dst, W, PlacesOf<G>());
                 } else {
                     for (int32_t x = 0; x < W; ++x)
                         dst[x] = Pack<G>(RedOf<G>(r[x]), GreenOf<G>(g[x]), BlueOf<G>(b[x]));
@@ -82,6 +85,8 @@ REALpicture MergePicture(REALpicture source1, REALpicture source2) {
                     EncodePixel(writer.pixelType, std::max(red1, red2), std::max(green1, green2),
                                 std::max(blue1, blue2), dst[x]);
                 }
+            } else if (ActiveVectorLevel() == VectorLevel::Avx512) {
+                MergeRowsVector(a, b, dst, W, PlacesOf<G>());
             } else {
                 for (int32_t x = 0; x < W; ++x)
                     dst[x] = Pack<G>(std::max(RedOf<G>(a[x]), RedOf<G>(b[x])),

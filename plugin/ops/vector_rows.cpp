@@ -95,17 +95,85 @@ QRX_AVX512 void MapRowThroughTablesVector(const uint32_t* src, uint32_t* dst, in
     }
 }
 
+QRX_AVX512 void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n,
+                                WordPlaces places) {
+    const __mmask64 colourBytes =
+        BytesAt(places.red / 8) | BytesAt(places.green / 8) | BytesAt(places.blue / 8);
+    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(places.opaque));
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m512i most = _mm512_max_epu8(_mm512_loadu_si512(a + x), _mm512_loadu_si512(b + x));
+        _mm512_storeu_si512(dst + x,
+                            _mm512_or_si512(_mm512_maskz_mov_epi8(colourBytes, most), opaque));
+    }
+    if (x < n) {
+        const auto rest = static_cast<__mmask16>((1u << (n - x)) - 1);
+        const __m512i most = _mm512_max_epu8(_mm512_maskz_loadu_epi32(rest, a + x),
+                                             _mm512_maskz_loadu_epi32(rest, b + x));
+        _mm512_mask_storeu_epi32(dst + x, rest,
+                                 _mm512_or_si512(_mm512_maskz_mov_epi8(colourBytes, most), opaque));
+    }
+}
+
+QRX_AVX512 void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
+                                  uint32_t* dst, int32_t n, WordPlaces places) {
+    const __mmask64 redBytes = BytesAt(places.red / 8);
+    const __mmask64 greenBytes = BytesAt(places.green / 8);
+    const __mmask64 blueBytes = BytesAt(places.blue / 8);
+    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(places.opaque));
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        __m512i out = _mm512_maskz_mov_epi8(blueBytes, _mm512_loadu_si512(blue + x));
+        out = _mm512_mask_mov_epi8(out, greenBytes, _mm512_loadu_si512(green + x));
+        out = _mm512_mask_mov_epi8(out, redBytes, _mm512_loadu_si512(red + x));
+        _mm512_storeu_si512(dst + x, _mm512_or_si512(out, opaque));
+    }
+    if (x < n) {
+        const auto rest = static_cast<__mmask16>((1u << (n - x)) - 1);
+        __m512i out = _mm512_maskz_mov_epi8(blueBytes, _mm512_maskz_loadu_epi32(rest, blue + x));
+        out = _mm512_mask_mov_epi8(out, greenBytes, _mm512_maskz_loadu_epi32(rest, green + x));
+        out = _mm512_mask_mov_epi8(out, redBytes, _mm512_maskz_loadu_epi32(rest, red + x));
+        _mm512_mask_storeu_epi32(dst + x, rest, _mm512_or_si512(out, opaque));
+    }
+}
+
 #else
 
-// Without vector instructions the same mapping, word by word.
+// Without vector instructions the same results, word by word.
+
+namespace {
+
+uint32_t Component(uint32_t w, unsigned place) {
+    return (w >> place) & 0xFFu;
+}
+
+} // namespace
 void MapRowThroughTablesVector(const uint32_t* src, uint32_t* dst, int32_t n,
                                const ComponentTables& tables, WordPlaces from, WordPlaces to) {
     for (int32_t x = 0; x < n; ++x) {
         const uint32_t w = src[x];
-        dst[x] = to.opaque | uint32_t(tables.red[(w >> from.red) & 0xFFu]) << to.red |
-                 uint32_t(tables.green[(w >> from.green) & 0xFFu]) << to.green |
-                 uint32_t(tables.blue[(w >> from.blue) & 0xFFu]) << to.blue;
+        dst[x] = to.opaque | uint32_t(tables.red[Component(w, from.red)]) << to.red |
+                 uint32_t(tables.green[Component(w, from.green)]) << to.green |
+                 uint32_t(tables.blue[Component(w, from.blue)]) << to.blue;
     }
+}
+
+void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n,
+                     WordPlaces places) {
+    auto most = [&](int32_t x, unsigned place) {
+        const uint32_t m = Component(a[x], place) > Component(b[x], place) ? Component(a[x], place)
+                                                                           : Component(b[x], place);
+        return m << place;
+    };
+    for (int32_t x = 0; x < n; ++x)
+        dst[x] = places.opaque | most(x, places.red) | most(x, places.green) | most(x, places.blue);
+}
+
+void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
+                       uint32_t* dst, int32_t n, WordPlaces places) {
+    for (int32_t x = 0; x < n; ++x)
+        dst[x] = places.opaque | (red[x] & 0xFFu << places.red) |
+                 (green[x] & 0xFFu << places.green) | (blue[x] & 0xFFu << places.blue);
 }
 
 #endif

@@ -17,6 +17,15 @@ struct ComponentTables {
 void MapRowThroughTablesVector(const uint32_t* src, uint32_t* dst, int32_t n,
                                const ComponentTables& tables, WordPlaces from, WordPlaces to);
 
+// The per-component maximum of two rows of the same places (what MergePictureQRX stores).
+void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n,
+                     WordPlaces places);
+
+// Red from one row, green from another and blue from a third, all of the same places (what
+// CombinePicturesQRX stores).
+void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
+                       uint32_t* dst, int32_t n, WordPlaces places);
+
 // The vector form of a whole-pixel transform is a kernel: a type whose QRX_AVX512 member
 // operator()(__m512i& red, __m512i& green, __m512i& blue) const changes 16 pixels' components,
 // held as 32-bit lanes, in place (to values in 0 to 255), exactly as the scalar transform changes
