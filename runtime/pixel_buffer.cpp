@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <sys/mman.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -14,10 +15,22 @@ namespace {
 // Rows are aligned for vector loads.
 constexpr size_t kAlignment = 64;
 
+// Large buffers are placed on 2 MiB boundaries and marked for transparent huge pages (the system
+// gives them only to memory that asks): the first write of a fresh buffer then faults once per
+// 2 MiB instead of once per 4 KiB. Decision, by measurement on a 4096 x 4096 picture: copying
+// into a fresh buffer went from about 35 x a copy into written memory to under 2 x, and a whole
+// `qrx call --on photo.png InvertQRX` from 2.6 s to 2.25 s with the same peak resident size.
+// The rounding to 2 MiB costs at most one partly used huge page per buffer.
+constexpr size_t kHugePage = size_t(2) << 20;
+
 void* allocateAligned(size_t bytes) {
-    const size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
-    void* p = std::aligned_alloc(kAlignment, rounded);
+    const size_t align = bytes >= kHugePage ? kHugePage : kAlignment;
+    const size_t rounded = (bytes + align - 1) / align * align;
+    void* p = std::aligned_alloc(align, rounded);
     if (!p) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (align == kHugePage) ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
     return p;
 }
 
