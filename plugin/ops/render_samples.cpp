@@ -7,6 +7,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "pixels/fast_paths.h"
+#if QRX_HAS_VECTOR_LOOPS
+#include "pixels/vector_intrinsics.h"
+#endif
+
 #include "host/helpers.h"
 #include "host/services.h"
 #include "ops/component.h"
@@ -38,6 +43,25 @@ template <int Bits> inline int SampleValue(const unsigned char* data, int64_t i)
     }
 }
 
+#if QRX_HAS_VECTOR_LOOPS
+// The SSE2 loop below, 32 samples at a time: adds the positive and the negative 16-bit samples
+// from i on, 32 at a time while 32 are left before to, into bp and bm; gives where it stopped.
+QRX_AVX512 int64_t SumSamplesAvx512(const unsigned char* data, int64_t i, int64_t to, bool centred,
+                                    int32_t& bp, int32_t& bm) {
+    const __m512i flip = _mm512_set1_epi16(centred ? int16_t(-32768) : 0);
+    const __m512i zero = _mm512_setzero_si512(), ones = _mm512_set1_epi16(1);
+    __m512i vp = zero, vm = zero;
+    for (; i + 32 <= to; i += 32) {
+        const __m512i v = _mm512_xor_si512(_mm512_loadu_si512(data + 2 * i), flip);
+        vp = _mm512_add_epi32(vp, _mm512_madd_epi16(_mm512_max_epi16(v, zero), ones));
+        vm = _mm512_add_epi32(vm, _mm512_madd_epi16(_mm512_min_epi16(v, zero), ones));
+    }
+    bp += _mm512_reduce_add_epi32(vp);
+    bm += _mm512_reduce_add_epi32(vm);
+    return i;
+}
+#endif
+
 // The sums of the positive and of the negative samples start to end - 1. The format is fixed for
 // the loop and both sums take every sample (a sample adds 0 to the sum it does not belong to), so
 // the loop has no branch and the compiler can widen it.
@@ -53,6 +77,11 @@ void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& 
         int32_t bp = 0, bm = 0;
         int64_t i = from;
 #if defined(__SSE2__)
+#if QRX_HAS_VECTOR_LOOPS
+        if constexpr (Bits == 15 || Bits == 16)
+            if (ActiveVectorLevel() == VectorLevel::Avx512)
+                i = SumSamplesAvx512(data, i, to, Bits == 16, bp, bm);
+#endif
         if constexpr (Bits == 15 || Bits == 16) {
             // Eight samples at a time: 16-bit samples become signed (16-bit formats are centred
             // on 32768 by flipping the top bit), their positive and negative parts are split by a
@@ -69,9 +98,9 @@ void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& 
             }
             int32_t lanes[4];
             std::memcpy(lanes, &vp, 16);
-            bp = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+            bp += lanes[0] + lanes[1] + lanes[2] + lanes[3];
             std::memcpy(lanes, &vm, 16);
-            bm = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+            bm += lanes[0] + lanes[1] + lanes[2] + lanes[3];
         }
 #endif
         for (; i < to; ++i) {

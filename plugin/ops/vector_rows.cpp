@@ -1,7 +1,6 @@
 #include "ops/vector_rows.h"
 
 #if QRX_HAS_VECTOR_LOOPS
-#include <immintrin.h>
 
 #include <cstring>
 

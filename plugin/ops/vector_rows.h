@@ -33,11 +33,7 @@ void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_
 struct NoVectorForm {};
 
 #if QRX_HAS_VECTOR_LOOPS
-// GCC 12's AVX-512 intrinsics start some results from deliberately undefined registers, which
-// -Wuninitialized and -Wmaybe-uninitialized misreport once they are inlined.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
+#include "pixels/vector_intrinsics.h"
 
 // One register of 16 source words through the kernel, stored in the destination's places.
 template <class Kernel>
