@@ -3,6 +3,7 @@
 // straightforward way for every cell position and tie, every pair of layouts and tables with
 // truncation edges, infinities and NaN; the rectangle mask with thousands of areas against the
 // search that restarts at the top-left corner; the picture search against a naive search.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "filters/lut3d.h"
+#include "host_impl.h"
 #include "qrx/host.h"
 #include "qrx/objects.h"
 #include "support.h"
@@ -502,33 +504,42 @@ class SearchOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 // Needles cut from the haystack, the same needles with one pixel changed, needles planted after
 // near misses, and a haystack of few colours where the key matches often; the haystack and the
 // needle with and without alpha, so their layouts differ.
+// Each search runs with the scalar and with the vector key scan (the same where the processor has
+// no vector loops).
 TEST_P(SearchOnHost, FindsWhatTheNaiveSearchFinds) {
-    std::unique_ptr<qrx::Host> host = qrxtest::loadHost(GetParam().config);
+    auto host = std::make_unique<qrx::Host>(GetParam().config, QRX_TEST_PLUGIN_TESTABLE);
+    auto useFastPaths =
+        reinterpret_cast<void (*)(int)>(dlsym(host->impl().library, "QRXUseFastPaths"));
+    ASSERT_NE(useFastPaths, nullptr);
     std::mt19937 rng(17);
-    for (bool hayAlpha : {false, true}) {
-        Image hay = qrxtest::patternImage(71, 47, hayAlpha, 9);
-        // A band of few colours: keys match many times there.
-        for (int y = 30; y < 47; ++y)
-            for (int x = 0; x < 71; ++x) {
-                uint8_t* p = hay.pixel(x, y);
-                p[0] = p[1] = uint8_t(((x / 3 + y) % 2) * 200);
-                p[2] = 9;
+    for (int level : {1, 2})
+        for (bool hayAlpha : {false, true}) {
+            useFastPaths(level);
+            Image hay = qrxtest::patternImage(71, 47, hayAlpha, 9);
+            // A band of few colours: keys match many times there.
+            for (int y = 30; y < 47; ++y)
+                for (int x = 0; x < 71; ++x) {
+                    uint8_t* p = hay.pixel(x, y);
+                    p[0] = p[1] = uint8_t(((x / 3 + y) % 2) * 200);
+                    p[2] = 9;
+                }
+            Ref hayPic = host->pictureFromImage(hay);
+            for (int i = 0; i < 40; ++i) {
+                const int w = 1 + int(rng() % 6), h = 1 + int(rng() % 5);
+                const int x0 = int(rng() % (71 - w + 1)), y0 = int(rng() % (47 - h + 1));
+                Image needle = cut(hay, x0, y0, w, h, i % 2 == 0);
+                if (i % 3 == 1) needle.rgba[needle.rgba.size() - 2] ^= 1; // last pixel differs
+                SCOPED_TRACE(testing::Message()
+                             << "needle " << w << "x" << h << " from " << x0 << "," << y0
+                             << (hayAlpha ? " alpha haystack" : ""));
+                Ref needlePic = host->pictureFromImage(needle);
+                auto r = qrxtest::auditedCall(*host, hayPic, "FindPicture", {needlePic, 5, 6});
+                const Found got{std::get<bool>(r.result), std::get<int32_t>(r.byRef[1]),
+                                std::get<int32_t>(r.byRef[2])};
+                EXPECT_EQ(got, referenceFind(hay, needle)) << "level " << level;
             }
-        Ref hayPic = host->pictureFromImage(hay);
-        for (int i = 0; i < 40; ++i) {
-            const int w = 1 + int(rng() % 6), h = 1 + int(rng() % 5);
-            const int x0 = int(rng() % (71 - w + 1)), y0 = int(rng() % (47 - h + 1));
-            Image needle = cut(hay, x0, y0, w, h, i % 2 == 0);
-            if (i % 3 == 1) needle.rgba[needle.rgba.size() - 2] ^= 1; // last pixel differs
-            SCOPED_TRACE(testing::Message() << "needle " << w << "x" << h << " from " << x0 << ","
-                                            << y0 << (hayAlpha ? " alpha haystack" : ""));
-            Ref needlePic = host->pictureFromImage(needle);
-            auto r = qrxtest::auditedCall(*host, hayPic, "FindPicture", {needlePic, 5, 6});
-            const Found got{std::get<bool>(r.result), std::get<int32_t>(r.byRef[1]),
-                            std::get<int32_t>(r.byRef[2])};
-            EXPECT_EQ(got, referenceFind(hay, needle));
         }
-    }
+    useFastPaths(2);
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainHosts, SearchOnHost, testing::ValuesIn(qrxtest::plainHostCases()),

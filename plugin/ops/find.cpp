@@ -1,6 +1,7 @@
 #include "ops/find.h"
 
 #include "ops/layout_walk.h"
+#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 
 // Cost: every candidate position costs one test of its top-left pixel against the needle's
@@ -53,11 +54,16 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
               blue = static_cast<int>(key & 0xFF);
     const uint32_t colourBits = Stored<HG>(ht, 255, 255, 255) ^ Stored<HG>(ht, 0, 0, 0);
     const uint32_t keyWord = Stored<HG>(ht, red, green, blue) & colourBits;
+    // The key is looked for 16 words at a time where the vector level allows.
+    const bool vector = ActiveVectorLevel() == VectorLevel::Avx512;
     for (int32_t top = 0; top < rows; ++top) {
         const uint32_t* row = hay.GetRow(top);
         for (int32_t left = 0; left < cols; ++left) {
             if constexpr (HG == LayoutGroup::Other) {
                 if (ColorOf<HG>(ht, row[left]) != key) continue;
+            } else if (vector) {
+                left = FindWordVector(row, left, cols, colourBits, keyWord);
+                if (left == cols) break;
             } else {
                 if ((row[left] & colourBits) != keyWord) continue;
             }

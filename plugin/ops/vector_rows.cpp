@@ -136,6 +136,20 @@ QRX_AVX512 void CombineRowsVector(const uint32_t* red, const uint32_t* green, co
     }
 }
 
+QRX_AVX512 int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to,
+                                  uint32_t colourBits, uint32_t keyWord) {
+    const __m512i bits = _mm512_set1_epi32(static_cast<int>(colourBits));
+    const __m512i key = _mm512_set1_epi32(static_cast<int>(keyWord));
+    for (int32_t x = from; x < to; x += 16) {
+        const auto valid = static_cast<__mmask16>(to - x >= 16 ? 0xFFFFu : (1u << (to - x)) - 1);
+        const __m512i words = _mm512_maskz_loadu_epi32(valid, row + x);
+        const __mmask16 hit =
+            _mm512_mask_cmpeq_epi32_mask(valid, _mm512_and_si512(words, bits), key);
+        if (hit) return x + __builtin_ctz(hit);
+    }
+    return to;
+}
+
 #else
 
 // Without vector instructions the same results, word by word.
@@ -166,6 +180,13 @@ void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_
     };
     for (int32_t x = 0; x < n; ++x)
         dst[x] = places.opaque | most(x, places.red) | most(x, places.green) | most(x, places.blue);
+}
+
+int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
+                       uint32_t keyWord) {
+    while (from < to && (row[from] & colourBits) != keyWord)
+        ++from;
+    return from;
 }
 
 void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
