@@ -54,15 +54,26 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
               blue = static_cast<int>(key & 0xFF);
     const uint32_t colourBits = Stored<HG>(ht, 255, 255, 255) ^ Stored<HG>(ht, 0, 0, 0);
     const uint32_t keyWord = Stored<HG>(ht, red, green, blue) & colourBits;
-    // The key is looked for 16 words at a time where the vector level allows.
+    // The key is looked for 16 words at a time where the vector level allows, together with the
+    // needle's second pixel when it has one: a candidate whose first two pixels differ from the
+    // needle's is passed over exactly as its verification would pass it.
     const bool vector = ActiveVectorLevel() == VectorLevel::Avx512;
+    const bool withNext = w > 1;
+    uint32_t nextWord = 0;
+    if (withNext) {
+        const uint32_t second = ColorOf<NG>(needle.pixelType, needle.GetRow(0)[1]);
+        nextWord =
+            Stored<HG>(ht, static_cast<int>(second >> 16), static_cast<int>((second >> 8) & 0xFF),
+                       static_cast<int>(second & 0xFF)) &
+            colourBits;
+    }
     for (int32_t top = 0; top < rows; ++top) {
         const uint32_t* row = hay.GetRow(top);
         for (int32_t left = 0; left < cols; ++left) {
             if constexpr (HG == LayoutGroup::Other) {
                 if (ColorOf<HG>(ht, row[left]) != key) continue;
             } else if (vector) {
-                left = FindWordVector(row, left, cols, colourBits, keyWord);
+                left = FindWordVector(row, left, cols, colourBits, keyWord, withNext, nextWord);
                 if (left == cols) break;
             } else {
                 if ((row[left] & colourBits) != keyWord) continue;

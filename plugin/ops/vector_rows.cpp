@@ -137,14 +137,27 @@ QRX_AVX512 void CombineRowsVector(const uint32_t* red, const uint32_t* green, co
 }
 
 QRX_AVX512 int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to,
-                                  uint32_t colourBits, uint32_t keyWord) {
+                                  uint32_t colourBits, uint32_t keyWord, bool withNext,
+                                  uint32_t nextWord) {
     const __m512i bits = _mm512_set1_epi32(static_cast<int>(colourBits));
     const __m512i key = _mm512_set1_epi32(static_cast<int>(keyWord));
-    for (int32_t x = from; x < to; x += 16) {
-        const auto valid = static_cast<__mmask16>(to - x >= 16 ? 0xFFFFu : (1u << (to - x)) - 1);
-        const __m512i words = _mm512_maskz_loadu_epi32(valid, row + x);
-        const __mmask16 hit =
-            _mm512_mask_cmpeq_epi32_mask(valid, _mm512_and_si512(words, bits), key);
+    const __m512i next = _mm512_set1_epi32(static_cast<int>(nextWord));
+    int32_t x = from;
+    for (; x + 16 <= to; x += 16) {
+        __mmask16 hit =
+            _mm512_cmpeq_epi32_mask(_mm512_and_si512(_mm512_loadu_si512(row + x), bits), key);
+        if (hit && withNext)
+            hit = _mm512_mask_cmpeq_epi32_mask(
+                hit, _mm512_and_si512(_mm512_loadu_si512(row + x + 1), bits), next);
+        if (hit) return x + __builtin_ctz(hit);
+    }
+    if (x < to) {
+        const auto valid = static_cast<__mmask16>((1u << (to - x)) - 1);
+        __mmask16 hit = _mm512_mask_cmpeq_epi32_mask(
+            valid, _mm512_and_si512(_mm512_maskz_loadu_epi32(valid, row + x), bits), key);
+        if (hit && withNext)
+            hit = _mm512_mask_cmpeq_epi32_mask(
+                hit, _mm512_and_si512(_mm512_maskz_loadu_epi32(hit, row + x + 1), bits), next);
         if (hit) return x + __builtin_ctz(hit);
     }
     return to;
@@ -183,8 +196,9 @@ void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_
 }
 
 int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
-                       uint32_t keyWord) {
-    while (from < to && (row[from] & colourBits) != keyWord)
+                       uint32_t keyWord, bool withNext, uint32_t nextWord) {
+    while (from < to && ((row[from] & colourBits) != keyWord ||
+                         (withNext && (row[from + 1] & colourBits) != nextWord)))
         ++from;
     return from;
 }

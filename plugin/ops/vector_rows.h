@@ -26,10 +26,11 @@ void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_
 void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
                        uint32_t* dst, int32_t n, WordPlaces places);
 
-// The first column from `from` up to `to` - 1 whose word, masked by colourBits, is keyWord; `to`
-// when there is none.
+// The first column x from `from` up to `to` - 1 whose word, masked by colourBits, is keyWord and,
+// when withNext, whose next word masked so is nextWord (row[to] is then read); `to` when there is
+// none.
 int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
-                       uint32_t keyWord);
+                       uint32_t keyWord, bool withNext, uint32_t nextWord);
 
 // The vector form of a whole-pixel transform is a kernel: a type whose QRX_AVX512 member
 // operator()(__m512i& red, __m512i& green, __m512i& blue) const changes 16 pixels' components,
