@@ -149,6 +149,18 @@ class Maker {
             b = uint8_t(in(0, 3) == 0 ? in(0, 255) : 0);
         return host_.newMemoryBlock(bytes);
     }
+    // A binary picture string of the current size with random pixel bytes.
+    Value binaryString() {
+        const uint32_t size = uint32_t(width_ * height_ * 3 + 40);
+        std::string bytes = "PPIC";
+        for (uint32_t field : {size, uint32_t(width_), uint32_t(height_), 32u, 40u})
+            for (int shift = 24; shift >= 0; shift -= 8)
+                bytes.push_back(char(field >> shift));
+        bytes.resize(size, '\0');
+        for (size_t i = 40; i < bytes.size(); ++i)
+            bytes[i] = char(in(0, 255));
+        return host_.newString(bytes, 0xFFFF);
+    }
 
     Host& host() { return host_; }
 
@@ -215,6 +227,8 @@ const std::vector<Row>& rows() {
         {"CountColorQRX", false, [](Maker& m) { return A{m.colour()}; }},
         {"CountColorsQRX", false, [](Maker& m) { return A{m.histogram(), m.histogram(), m.histogram(), int32_t(0)}; }},
         {"ColornessQRX", false, [](Maker& m) { return A{m.integer(40)}; }},
+        {"PicturetoBinaryStringQRX", true, [](Maker& m) { return A{m.picture()}; }},
+        {"BinaryStringtoPictureQRX", true, [](Maker& m) { return A{m.binaryString()}; }},
     };
     // clang-format on
     return table;
@@ -238,6 +252,7 @@ std::string contents(const Value& v) {
     const Ref& r = std::get<Ref>(v);
     if (const auto* block = r.as<MemoryBlock>())
         return std::string(block->bytes.begin(), block->bytes.end());
+    if (const auto* str = r.as<qrx::String>()) return str->text();
     if (const auto* pic = r.as<Picture>()) {
         std::string out = std::to_string(pic->layout()) + ":" + std::to_string(pic->width()) + "x" +
                           std::to_string(pic->height()) + ":";

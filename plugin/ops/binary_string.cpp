@@ -4,7 +4,16 @@
 #include <cstdint>
 
 #include "host/helpers.h"
+#include "ops/layout_walk.h"
 #include "pixels/editor.h"
+
+#if QRX_HAS_VECTOR_LOOPS
+// GCC 12's AVX-512 intrinsics start some results from deliberately undefined registers, which
+// -Wuninitialized and -Wmaybe-uninitialized misreport once they are inlined.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -26,6 +35,102 @@ uint32_t GetBigEndian(const unsigned char* at) {
            (static_cast<uint32_t>(at[2]) << 8) | static_cast<uint32_t>(at[3]);
 }
 
+// One row of W words to red, green, blue bytes, through the general decoding (Other) or the
+// places of a known group.
+template <LayoutGroup G>
+unsigned char* WordsToBytes(RBPixelType type, const uint32_t* src, int32_t W, unsigned char* out) {
+    if constexpr (G == LayoutGroup::Other) {
+        for (int32_t x = 0; x < W; ++x) {
+            int red, green, blue;
+            DecodePixel(type, src[x], red, green, blue);
+            *out++ = static_cast<unsigned char>(red);
+            *out++ = static_cast<unsigned char>(green);
+            *out++ = static_cast<unsigned char>(blue);
+        }
+    } else {
+        for (int32_t x = 0; x < W; ++x) {
+            const uint32_t w = src[x];
+            out[0] = static_cast<unsigned char>(RedOf<G>(w));
+            out[1] = static_cast<unsigned char>(GreenOf<G>(w));
+            out[2] = static_cast<unsigned char>(BlueOf<G>(w));
+            out += 3;
+        }
+    }
+    return out;
+}
+
+// One row of W pixels of red, green, blue bytes to words of the writer's type.
+template <LayoutGroup G>
+void BytesToWords(RBPixelType type, const unsigned char* in, int32_t W, uint32_t* dst) {
+    if constexpr (G == LayoutGroup::Other) {
+        for (int32_t x = 0; x < W; ++x, in += 3)
+            EncodePixel(type, dst, in[0], in[1], in[2]);
+    } else {
+        for (int32_t x = 0; x < W; ++x, in += 3)
+            dst[x] = Pack<G>(in[0], in[1], in[2]);
+    }
+}
+
+#if QRX_HAS_VECTOR_LOOPS
+// Byte permutes between 16 words and their 48 red, green, blue bytes: byte 3j + c of the bytes is
+// byte place[c] / 8 of word j.
+QRX_AVX512 __m512i BytesOfWordsIndex(WordPlaces places) {
+    alignas(64) unsigned char index[64] = {};
+    const unsigned shift[3] = {places.red / 8, places.green / 8, places.blue / 8};
+    for (unsigned j = 0; j < 16; ++j)
+        for (unsigned c = 0; c < 3; ++c)
+            index[3 * j + c] = static_cast<unsigned char>(4 * j + shift[c]);
+    return _mm512_load_si512(index);
+}
+
+QRX_AVX512 __m512i WordsOfBytesIndex(WordPlaces places) {
+    alignas(64) unsigned char index[64] = {};
+    const unsigned shift[3] = {places.red / 8, places.green / 8, places.blue / 8};
+    for (unsigned j = 0; j < 16; ++j)
+        for (unsigned c = 0; c < 3; ++c)
+            index[4 * j + shift[c]] = static_cast<unsigned char>(3 * j + c);
+    return _mm512_load_si512(index);
+}
+
+// The first W - W % 16 pixels of a row; gives how many it did.
+QRX_AVX512 int32_t WordsToBytesVector(const uint32_t* src, int32_t W, unsigned char* out,
+                                      WordPlaces places) {
+    const __m512i index = BytesOfWordsIndex(places);
+    const __mmask64 bytes48 = (__mmask64{1} << 48) - 1;
+    int32_t x = 0;
+    for (; x + 16 <= W; x += 16, out += 48) {
+        const __m512i words = _mm512_loadu_si512(src + x);
+        _mm512_mask_storeu_epi8(out, bytes48, _mm512_permutexvar_epi8(index, words));
+    }
+    return x;
+}
+
+QRX_AVX512 int32_t BytesToWordsVector(const unsigned char* in, int32_t W, uint32_t* dst,
+                                      WordPlaces places) {
+    const __m512i index = WordsOfBytesIndex(places);
+    const __mmask64 bytes48 = (__mmask64{1} << 48) - 1;
+    const uint32_t colour =
+        (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
+    const __m512i keep = _mm512_set1_epi32(static_cast<int>(colour));
+    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(places.opaque));
+    int32_t x = 0;
+    for (; x + 16 <= W; x += 16, in += 48) {
+        const __m512i bytes = _mm512_maskz_loadu_epi8(bytes48, in);
+        const __m512i words = _mm512_permutexvar_epi8(index, bytes);
+        _mm512_storeu_si512(dst + x, _mm512_or_si512(_mm512_and_si512(words, keep), opaque));
+    }
+    return x;
+}
+#endif
+
+// Whether the rows of group G take the vector loops.
+template <LayoutGroup G> bool VectorRows() {
+#if QRX_HAS_VECTOR_LOOPS
+    return G != LayoutGroup::Other && ActiveVectorLevel() == VectorLevel::Avx512;
+#else
+    return false;
+#endif
+}
 } // namespace
 
 REALstring PicturetoBinaryString(REALpicture p) {
@@ -47,18 +152,22 @@ REALstring PicturetoBinaryString(REALpicture p) {
     PutBigEndian(buffer + 16, kConstant);
     PutBigEndian(buffer + 20, kHeaderSize);
 
-    unsigned char* out = buffer + kHeaderSize;
-    for (int32_t y = 0; y < H; ++y) {
-        const uint32_t* src = reader.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            int red, green, blue;
-            DecodePixel(reader.pixelType, src[x], red, green, blue);
-            *out++ = static_cast<unsigned char>(red);
-            *out++ = static_cast<unsigned char>(green);
-            *out++ = static_cast<unsigned char>(blue);
+    WithLayoutGroup(reader.pixelType, [&](auto group) {
+        constexpr LayoutGroup G = decltype(group)::value;
+        const bool vector = VectorRows<G>();
+        unsigned char* out = buffer + kHeaderSize;
+        for (int32_t y = 0; y < H; ++y) {
+            const uint32_t* src = reader.rowPointer;
+            int32_t done = 0;
+#if QRX_HAS_VECTOR_LOOPS
+            if constexpr (G != LayoutGroup::Other)
+                if (vector) done = WordsToBytesVector(src, W, out, PlacesOf<G>());
+#endif
+            out = WordsToBytes<G>(reader.pixelType, src + done, W - done, out + 3 * done);
+            reader.AddPixelRow();
         }
-        reader.AddPixelRow();
-    }
+        (void)vector;
+    });
 
     REALstring result = REALBuildUnicodeString(buffer, L, kRawBytes);
     FreeMemoryNow(buffer);
@@ -89,14 +198,22 @@ REALpicture BinaryStringtoPicture(REALstring data) {
     PictureWriter writer;
     if (!writer.NewPictureWriter(W, H)) return nullptr;
 
-    const unsigned char* row = s + D;
-    for (int32_t y = 0; y < H; ++y) {
-        uint32_t* dst = writer.rowPointer;
-        const unsigned char* in = row;
-        for (int32_t x = 0; x < W; ++x, in += 3)
-            EncodePixel(writer.pixelType, dst, in[0], in[1], in[2]);
-        row += rowBytes;
-        writer.AddPixelRow();
-    }
+    WithLayoutGroup(writer.pixelType, [&](auto group) {
+        constexpr LayoutGroup G = decltype(group)::value;
+        const bool vector = VectorRows<G>();
+        const unsigned char* row = s + D;
+        for (int32_t y = 0; y < H; ++y) {
+            uint32_t* dst = writer.rowPointer;
+            int32_t done = 0;
+#if QRX_HAS_VECTOR_LOOPS
+            if constexpr (G != LayoutGroup::Other)
+                if (vector) done = BytesToWordsVector(row, W, dst, PlacesOf<G>());
+#endif
+            BytesToWords<G>(writer.pixelType, row + 3 * done, W - done, dst + done);
+            row += rowBytes;
+            writer.AddPixelRow();
+        }
+        (void)vector;
+    });
     return writer.RenderPictureWriter();
 }
