@@ -98,19 +98,10 @@ void expectOpaque(const Picture& pic) {
         }
 }
 
-std::vector<HostCase> everyHost() {
-    std::vector<HostCase> all = qrxtest::plainHostCases();
-    for (HostCase c : qrxtest::alphaHostCases()) {
-        c.name = "alpha_" + c.name;
-        all.push_back(c);
-    }
-    return all;
-}
-
 class PpicOnHost : public testing::TestWithParam<HostCase> {
   protected:
     void SetUp() override { host = qrxtest::loadHost(GetParam().config); }
-    bool alphaCase() const { return GetParam().name.rfind("alpha_", 0) == 0; }
+    bool alphaCase() const { return GetParam().alpha; }
     Ref picture(int w, int h, unsigned seed) {
         return host->pictureFromImage(qrxtest::patternImage(w, h, alphaCase(), seed));
     }
@@ -271,6 +262,7 @@ TEST_P(PpicOnHost, RandomAndTruncatedStringsNeverReadPastTheirEnd) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, PpicOnHost, testing::ValuesIn(everyHost()), qrxtest::caseName);
+INSTANTIATE_TEST_SUITE_P(Hosts, PpicOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 } // namespace

@@ -90,12 +90,12 @@ std::array<uint8_t, 3> rgbOf(const Image& img, int x, int y) {
 
 // Host configuration, and whether the first picture has an alpha channel (the others alternate,
 // so pictures of different layouts meet in one call).
-class ChannelsOnHost : public testing::TestWithParam<optest::HostAndAlpha> {
+class ChannelsOnHost : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
-        auto [hostCase, withAlpha] = GetParam();
+        const auto& [name, config, withAlpha] = GetParam();
         alpha = withAlpha;
-        host = qrxtest::loadHost(hostCase.config);
+        host = qrxtest::loadHost(config);
     }
     Ref picture(int width, int height, bool hasAlpha, unsigned seed) {
         Ref pic = host->pictureFromImage(qrxtest::patternImage(width, height, hasAlpha, seed));
@@ -241,8 +241,8 @@ TEST_P(ChannelsOnHost, CombineAndMergeRefuseNilAndUnequalSizes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, ChannelsOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, ChannelsOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // Replacing a channel of a picture by its own gives an opaque copy, also where it is transparent.
 TEST(ChannelExamples, OwnChannelGivesAnOpaqueCopy) {

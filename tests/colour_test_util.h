@@ -1,6 +1,5 @@
-// Helpers shared by the colour analysis tests: small pictures drawn pixel by pixel, every host
-// configuration with and without an alpha channel, and the plugin bound directly to a runtime
-// host for calls the runtime cannot make (a nil picture).
+// Helpers shared by the colour analysis tests: small pictures drawn pixel by pixel, and the plugin
+// bound directly to a runtime host for calls the runtime cannot make (a nil picture).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,11 +37,6 @@ inline void setPixel(qrx::Image& img, int x, int y, RGBA c) {
     for (int i = 0; i < 4; ++i)
         img.pixel(x, y)[i] = c[i];
 }
-
-// Every host configuration, with the pictures' alpha channel flag.
-using optest::everyHost;
-using optest::HostAndAlpha;
-using optest::hostName;
 
 // The plugin code linked into the tests, bound to a runtime host as loading would bind it.
 class Direct : public testing::Test {

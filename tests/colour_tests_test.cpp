@@ -18,7 +18,6 @@
 namespace {
 
 using colourtest::filledImage;
-using colourtest::HostAndAlpha;
 using colourtest::RGBA;
 using colourtest::setPixel;
 using qrx::Image;
@@ -108,11 +107,11 @@ const Example kExamples[] = {
 };
 // clang-format on
 
-class ColourTestsOnHost : public testing::TestWithParam<HostAndAlpha> {};
+class ColourTestsOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(ColourTestsOnHost, Examples) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     for (const Example& e : kExamples) {
         SCOPED_TRACE(e.what);
         Image img = filledImage(e.width, e.height, e.fill, withAlpha);
@@ -127,8 +126,8 @@ TEST_P(ColourTestsOnHost, Examples) {
 // Random rectangles, some partly or wholly outside, some with omitted or zero sizes, against the
 // reference, on pictures that are nearly all of one kind with a few failing pixels.
 TEST_P(ColourTestsOnHost, RectanglesAgainstReference) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     std::mt19937 rng(11);
     const int W = 23, H = 17;
     const struct {
@@ -196,11 +195,11 @@ const ColournessCase kColourness[] = {
     {"green below red by exactly t", {140, 100, 100, 255}, 40, 0.0},
 };
 
-class ColournessOnHost : public testing::TestWithParam<HostAndAlpha> {};
+class ColournessOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(ColournessOnHost, CasesAndFraction) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     for (const ColournessCase& c : kColourness) {
         SCOPED_TRACE(c.what);
         Ref pic = host->pictureFromImage(filledImage(5, 3, c.colour, withAlpha));
@@ -223,10 +222,10 @@ TEST_P(ColournessOnHost, CasesAndFraction) {
               3.0 / 7.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, ColourTestsOnHost, testing::ValuesIn(colourtest::everyHost()),
-                         colourtest::hostName);
-INSTANTIATE_TEST_SUITE_P(AllHosts, ColournessOnHost, testing::ValuesIn(colourtest::everyHost()),
-                         colourtest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, ColourTestsOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, ColournessOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // A nil picture answers false from every test and 0.0 for colourfulness.
 class ColourTestsDirect : public colourtest::Direct {};

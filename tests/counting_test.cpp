@@ -18,7 +18,6 @@
 namespace {
 
 using colourtest::filledImage;
-using colourtest::HostAndAlpha;
 using colourtest::RGBA;
 using colourtest::setPixel;
 using qrx::Color;
@@ -57,11 +56,11 @@ int32_t countOf(const qrx::CallResult& r) {
     return std::get<int32_t>(r.byRef.at(3));
 }
 
-class CountingOnHost : public testing::TestWithParam<HostAndAlpha> {
+class CountingOnHost : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
-        auto [hostCase, withAlpha] = GetParam();
-        host = qrxtest::loadHost(hostCase.config);
+        const auto& [name, config, withAlpha] = GetParam();
+        host = qrxtest::loadHost(config);
         alpha = withAlpha;
     }
     std::unique_ptr<qrx::Host> host;
@@ -238,7 +237,7 @@ TEST_P(CountingOnHost, TransformIntoDestination) {
             Ref out = std::get<Ref>(r.result);
             ASSERT_TRUE(out);
             // A plain picture that refuses the bitmap lock cannot be written in place.
-            const bool writable = !(std::get<0>(GetParam()).config.bitmapLockFails && !destAlpha);
+            const bool writable = !(GetParam().config.bitmapLockFails && !destAlpha);
             const bool fits = dw >= W && dh >= H && writable;
             EXPECT_EQ(out == dest, fits);
             int mismatches = 0;
@@ -293,8 +292,8 @@ TEST_P(CountingOnHost, TransformNilAndShortTables) {
     EXPECT_EQ(shortTable.as<MemoryBlock>()->bytes, std::vector<uint8_t>(255, 9));
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, CountingOnHost, testing::ValuesIn(colourtest::everyHost()),
-                         colourtest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, CountingOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // ---- Calls the runtime cannot make: a nil picture, and blocks the host cannot make ----
 

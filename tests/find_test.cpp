@@ -104,11 +104,11 @@ const NeedleCase kNeedles[] = {
     {20, 14, 1, 1}, {0, 0, 1, 1},         {W - 1, H - 1, 1, 1}, {1, 1, W - 1, H - 1},
 };
 
-class FindOnHost : public testing::TestWithParam<optest::HostAndAlpha> {};
+class FindOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(FindOnHost, FirstOccurrenceOfPiecesOfTheHaystack) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     Ref hay = host->pictureFromImage(qrxtest::patternImage(W, H, withAlpha, 17));
     const Image hayImg = hay.as<Picture>()->toImage();
     for (const NeedleCase& n : kNeedles) {
@@ -134,8 +134,8 @@ TEST_P(FindOnHost, FirstOccurrenceOfPiecesOfTheHaystack) {
 }
 
 TEST_P(FindOnHost, FailuresLeaveZeros) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     Ref hay = host->pictureFromImage(qrxtest::patternImage(W, H, withAlpha, 19));
     const Image hayImg = hay.as<Picture>()->toImage();
     const Found none{false, 0, 0};
@@ -166,8 +166,8 @@ TEST_P(FindOnHost, FailuresLeaveZeros) {
     expectFound(find(*host, hay, host->pictureFromImage(solid(1, 1, absent, 3, absent))), none);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, FindOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, FindOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // ---- constructed haystacks -------------------------------------------------------------------
 

@@ -72,11 +72,11 @@ void expectedPixel(const InvertCase& c, const Image& src, int x, int y, const ui
     out[3] = 255;
 }
 
-class InvertOnHost : public testing::TestWithParam<optest::HostAndAlpha> {};
+class InvertOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(InvertOnHost, RectangleRulesAndColours) {
-    auto [hostCase, withAlpha] = GetParam();
-    qrx::HostConfig config = hostCase.config;
+    const bool withAlpha = GetParam().alpha;
+    qrx::HostConfig config = GetParam().config;
     std::memcpy(config.plainFill, kPlainFill, 4);
     std::memcpy(config.alphaFill, kAlphaFill, 4);
     auto host = qrxtest::loadHost(config);
@@ -97,7 +97,7 @@ TEST_P(InvertOnHost, RectangleRulesAndColours) {
             for (int32_t a : *c.args)
                 args.push_back(a);
         const qrx::CallResult r = qrxtest::auditedCall(*host, pic, c.method, args);
-        const Picture* out = optest::newResult(r, pic, withAlpha);
+        const Picture* out = qrxtest::newResult(r, pic, withAlpha);
         ASSERT_NE(out, nullptr);
         const uint8_t* fill = withAlpha ? kAlphaFill : kPlainFill;
         int mismatches = 0;
@@ -122,8 +122,8 @@ TEST_P(InvertOnHost, RectangleRulesAndColours) {
     EXPECT_EQ(pic.as<Picture>()->toImage().rgba, src.rgba);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, InvertOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, InvertOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 TEST(Invert, GrayExamples) {
     auto host = qrxtest::loadHost();

@@ -115,14 +115,14 @@ std::vector<int> grays(const Ref& mask) {
     return g;
 }
 
-class MaskOnHost : public testing::TestWithParam<optest::HostAndAlpha> {
+class MaskOnHost : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
-        host = qrxtest::loadHost(std::get<0>(GetParam()).config);
-        pic = host->pictureFromImage(qrxtest::patternImage(W, H, std::get<1>(GetParam()), 21));
+        host = qrxtest::loadHost(GetParam().config);
+        pic = host->pictureFromImage(qrxtest::patternImage(W, H, GetParam().alpha, 21));
         layout = pic.as<Picture>()->layout();
         // A plain desktop picture that refuses its bitmap is read through a copy.
-        throughCopy = std::get<0>(GetParam()).config.bitmapLockFails && !std::get<1>(GetParam());
+        throughCopy = GetParam().config.bitmapLockFails && !GetParam().alpha;
     }
     std::unique_ptr<qrx::Host> host;
     Ref pic;
@@ -229,8 +229,8 @@ TEST_P(MaskOnHost, NilOrSmallerMask) {
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, MaskOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, MaskOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 TEST(Masks, NoResultForAnEmptyPicture) {
     auto host = qrxtest::loadHost();

@@ -15,7 +15,6 @@
 
 namespace {
 
-using colourtest::HostAndAlpha;
 using qrx::Image;
 using qrx::Picture;
 using qrx::Ref;
@@ -117,7 +116,7 @@ const MaskCase kMasks[] = {
     {"outside", {"c.c", "ccc"}, {{3, 0, 2, 2}}, {"...", "..."}},
 };
 
-class RectMaskOnHost : public testing::TestWithParam<HostAndAlpha> {};
+class RectMaskOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 Rows callMask(qrx::Host& host, const Ref& pic, std::optional<std::array<int32_t, 4>> rect) {
     std::vector<Value> args;
@@ -133,8 +132,8 @@ Rows callMask(qrx::Host& host, const Ref& pic, std::optional<std::array<int32_t,
 }
 
 TEST_P(RectMaskOnHost, HandDrawn) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     for (const MaskCase& c : kMasks) {
         SCOPED_TRACE(c.what);
         Ref pic = host->pictureFromImage(drawn(c.picture, withAlpha));
@@ -191,8 +190,8 @@ Rows referenceMask(const Image& img) {
 }
 
 TEST_P(RectMaskOnHost, RandomSparsePicturesAgainstReference) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     std::mt19937 rng(41);
     for (int round = 0; round < 6; ++round) {
         const int W = 12 + int(rng() % 20), H = 6 + int(rng() % 14);
@@ -207,8 +206,8 @@ TEST_P(RectMaskOnHost, RandomSparsePicturesAgainstReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, RectMaskOnHost, testing::ValuesIn(colourtest::everyHost()),
-                         colourtest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, RectMaskOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 class RectMaskDirect : public colourtest::Direct {};
 

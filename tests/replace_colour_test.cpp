@@ -15,7 +15,6 @@
 namespace {
 
 using colourtest::filledImage;
-using colourtest::HostAndAlpha;
 using colourtest::RGBA;
 using colourtest::setPixel;
 using qrx::Color;
@@ -43,11 +42,11 @@ const Case kCases[] = {
     {"ExtractColorQRX", 0x123456, 0xFFFFFF, 0x336699}, // all background
 };
 
-class ReplaceOnHost : public testing::TestWithParam<HostAndAlpha> {};
+class ReplaceOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(ReplaceOnHost, AgainstReference) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     Image img = qrxtest::patternImage(19, 11, withAlpha, 12);
     // Pixels of the search colour at several alphas, and near misses.
     for (auto [x, y] : {std::pair{0, 0}, {18, 10}, {3, 7}, {9, 4}})
@@ -64,7 +63,7 @@ TEST_P(ReplaceOnHost, AgainstReference) {
         if (extract) args.push_back(Color{c.background});
         // The copy keeps the source's kind; the extracted picture has no alpha channel.
         const qrx::CallResult r = qrxtest::auditedCall(*host, pic, c.method, args);
-        const Picture* p = optest::newResult(r, pic, !extract && withAlpha);
+        const Picture* p = qrxtest::newResult(r, pic, !extract && withAlpha);
         ASSERT_NE(p, nullptr);
         int mismatches = 0, matched = 0;
         for (int y = 0; y < src.height; ++y)
@@ -88,8 +87,8 @@ TEST_P(ReplaceOnHost, AgainstReference) {
     EXPECT_EQ(pic.as<Picture>()->toImage().rgba, src.rgba) << "the source changed";
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, ReplaceOnHost, testing::ValuesIn(colourtest::everyHost()),
-                         colourtest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, ReplaceOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 class ReplaceDirect : public colourtest::Direct {};
 

@@ -62,14 +62,14 @@ const int32_t kDeltas[] = {0,       1,       -1,     2,         -2,         3,  
                            -H,      H + 1,   -H - 1, 3 * H + 2, -3 * H - 2, 65536,       -65536,
                            INT_MAX, INT_MIN, W,      -W,        W + 3,      -(2 * W) - 1};
 
-class ScrollOnHost : public testing::TestWithParam<optest::HostAndAlpha> {
+class ScrollOnHost : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
-        host = qrxtest::loadHost(std::get<0>(GetParam()).config);
-        pic = host->pictureFromImage(qrxtest::patternImage(W, H, std::get<1>(GetParam()), 3));
+        host = qrxtest::loadHost(GetParam().config);
+        pic = host->pictureFromImage(qrxtest::patternImage(W, H, GetParam().alpha, 3));
         // Writing in place needs the picture's own rows; a plain desktop picture that refuses its
         // bitmap cannot be edited.
-        editable = !(std::get<0>(GetParam()).config.bitmapLockFails && !std::get<1>(GetParam()));
+        editable = !(GetParam().config.bitmapLockFails && !GetParam().alpha);
     }
     std::unique_ptr<qrx::Host> host;
     Ref pic;
@@ -126,7 +126,7 @@ TEST_P(ScrollOnHost, MaskScrollsWithThePictureWhenAsked) {
     EXPECT_EQ(call(*host, pic, "ScrollQRX", {2, -1, true, false}), editable);
     EXPECT_EQ(wordsOf(p->mask), maskBefore) << "mask moved without scrollmask";
     const Words picMid = wordsOf(pic);
-    const bool maskEditable = !std::get<0>(GetParam()).config.bitmapLockFails;
+    const bool maskEditable = !GetParam().config.bitmapLockFails;
     EXPECT_EQ(call(*host, pic, "ScrollQRX", {-3, 4, true, true}), editable && maskEditable);
     EXPECT_EQ(wordsOf(p->mask), maskEditable ? rotated(maskBefore, W, H, -3, 4) : maskBefore);
     if (maskEditable)
@@ -163,8 +163,8 @@ TEST(ScrollMask, FailingMaskStopsOnlyTheVerticalScroll) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllHosts, ScrollOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(AllHosts, ScrollOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // On a host that keeps pictures as offscreen worlds, the scroll without wrap moves the content
 // and the uncovered band becomes white.

@@ -43,14 +43,21 @@ std::vector<HostCase> alphaHostCases() {
         HostConfig c;
         c.alphaLayout = layout;
         c.rowPadding = layout == 2 ? 8 : 0;
-        cases.push_back({"desktop_alpha_layout" + std::to_string(layout), c});
+        cases.push_back({"desktop_alpha_layout" + std::to_string(layout), c, true});
     }
     HostConfig console;
     console.kind = HostKind::Console;
-    cases.push_back({"console", console});
+    cases.push_back({"console_alpha", console, true});
     HostConfig web;
     web.kind = HostKind::Web;
-    cases.push_back({"web", web});
+    cases.push_back({"web_alpha", web, true});
+    return cases;
+}
+
+std::vector<HostCase> everyHost() {
+    std::vector<HostCase> cases = plainHostCases();
+    for (HostCase& c : alphaHostCases())
+        cases.push_back(std::move(c));
     return cases;
 }
 
@@ -150,6 +157,24 @@ void expectQuiet(const qrx::Host& host) {
 
 std::string caseName(const testing::TestParamInfo<HostCase>& info) {
     return info.param.name;
+}
+
+const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha) {
+    EXPECT_FALSE(r.exception);
+    const qrx::Ref* ref = std::get_if<qrx::Ref>(&r.result);
+    if (!ref || !*ref) {
+        ADD_FAILURE() << "nil result";
+        return nullptr;
+    }
+    const auto* out = ref->as<qrx::Picture>();
+    const auto* src = source.as<qrx::Picture>();
+    EXPECT_NE(out, src) << "the result must be a new picture";
+    EXPECT_EQ(out->width(), src->width());
+    EXPECT_EQ(out->height(), src->height());
+    EXPECT_EQ(out->hasAlpha(), hasAlpha);
+    if (out == src || out->width() != src->width() || out->height() != src->height())
+        return nullptr;
+    return out;
 }
 
 } // namespace qrxtest

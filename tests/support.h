@@ -11,10 +11,11 @@
 
 namespace qrxtest {
 
-// A named host configuration that tests run over.
+// A named host configuration that tests run over, and whether its pictures have an alpha channel.
 struct HostCase {
     std::string name;
     qrx::HostConfig config;
+    bool alpha = false;
 };
 
 // Desktop in every plain layout, with padded rows, with a refused bitmap lock (copy path), an
@@ -22,6 +23,8 @@ struct HostCase {
 std::vector<HostCase> plainHostCases();
 // Configurations for pictures with an alpha channel (desktop alpha layouts 1 and 2, console, web).
 std::vector<HostCase> alphaHostCases();
+// Both lists: every host kind and every pixel layout.
+std::vector<HostCase> everyHost();
 
 // A host with its own fresh copy of the plugin loaded.
 std::unique_ptr<qrx::Host> loadHost(const qrx::HostConfig& config = {});
@@ -40,5 +43,11 @@ qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
 void expectQuiet(const qrx::Host& host);
 
 std::string caseName(const testing::TestParamInfo<HostCase>& info);
+
+// The picture a call returned, checked to be a new picture of the source's size with an alpha
+// channel exactly when `hasAlpha`; null (with a failure) otherwise. The result holds the picture,
+// so it must outlive the pointer: a temporary result is refused.
+const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha);
+const qrx::Picture* newResult(qrx::CallResult&&, const qrx::Ref&, bool) = delete;
 
 } // namespace qrxtest

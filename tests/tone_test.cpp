@@ -104,11 +104,11 @@ qrx::CallResult callTone(qrx::Host& host, const Ref& pic, const LiteralCase& c) 
     return qrxtest::auditedGlobal(host, c.method, std::move(args));
 }
 
-class ToneOnHost : public testing::TestWithParam<optest::HostAndAlpha> {};
+class ToneOnHost : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(ToneOnHost, HandWorkedValues) {
-    auto [hostCase, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(hostCase.config);
+    const auto& [name, config, withAlpha] = GetParam();
+    auto host = qrxtest::loadHost(config);
     for (const LiteralCase& c : literalCases()) {
         SCOPED_TRACE(c.label);
         std::vector<RGB> row;
@@ -118,7 +118,7 @@ TEST_P(ToneOnHost, HandWorkedValues) {
         ASSERT_TRUE(pic);
         const qrx::Image before = pic.as<Picture>()->toImage();
         const qrx::CallResult r = callTone(*host, pic, c);
-        const Picture* out = optest::newResult(r, pic, withAlpha);
+        const Picture* out = qrxtest::newResult(r, pic, withAlpha);
         ASSERT_NE(out, nullptr);
         for (int y = 0; y < out->height(); ++y)
             for (int x = 0; x < out->width(); ++x) {
@@ -131,8 +131,8 @@ TEST_P(ToneOnHost, HandWorkedValues) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tone, ToneOnHost, testing::ValuesIn(optest::everyHost()),
-                         optest::hostName);
+INSTANTIATE_TEST_SUITE_P(Tone, ToneOnHost, testing::ValuesIn(qrxtest::everyHost()),
+                         qrxtest::caseName);
 
 // A nil source gives nil, without an exception and without a leak.
 TEST(Tone, TintOfNilIsNil) {
