@@ -46,35 +46,6 @@ bool samePixels(const qrx::Image& a, const qrx::Image& b) {
     return a.width == b.width && a.height == b.height && a.rgba == b.rgba;
 }
 
-// Arguments by declared type; strings hold a picture's binary form when the plugin can make one.
-Value argumentFor(Host& host, const qrx::Type& t, const std::string& pictureString) {
-    switch (t.kind) {
-    case TypeKind::Integer:
-        return int32_t{3};
-    case TypeKind::UInt32:
-        return uint32_t{1};
-    case TypeKind::Double:
-        return 1.25;
-    case TypeKind::Boolean:
-        return true; // wrap on: the scroll paths that allocate
-    case TypeKind::Color:
-        return qrx::Color{0x102030};
-    case TypeKind::String:
-        return host.newString(pictureString, kREALTextEncodingRaw);
-    case TypeKind::Picture:
-        return host.pictureFromImage(pattern(false));
-    case TypeKind::MemoryBlock: {
-        std::vector<uint8_t> bytes(1024);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = uint8_t(i * 29 + 5);
-        return host.newMemoryBlock(bytes);
-    }
-    case TypeKind::Object:
-        return qrx::Nil{};
-    }
-    return qrx::Nil{};
-}
-
 TEST(AllocationHook, OnlyTheTestModuleExportsIt) {
     HookedHost hooked;
     ASSERT_NE(hooked.failAllocation, nullptr);
@@ -94,12 +65,12 @@ TEST_P(EveryAllocation, FailsCleanly) {
     ASSERT_TRUE(h.failAllocation);
 
     // A picture's binary form, for methods that read one.
-    std::string pictureString = "qrx";
+    qrxtest::Samples samples{"qrx", kREALTextEncodingRaw, kWidth, kHeight};
     for (const MethodInfo* m : host.globalOverloads("PicturetoBinaryStringQRX")) {
         Ref pic = host.pictureFromImage(pattern(alpha));
         qrx::CallResult r = host.invoke(*m, Ref(), {pic});
         if (auto* ref = std::get_if<Ref>(&r.result); ref && ref->as<qrx::String>())
-            pictureString = ref->as<qrx::String>()->text();
+            samples.stringBytes = ref->as<qrx::String>()->text();
     }
 
     std::vector<std::pair<const MethodInfo*, bool>> methods; // method, called on a picture
@@ -116,7 +87,7 @@ TEST_P(EveryAllocation, FailsCleanly) {
             Ref self = onPicture ? host.pictureFromImage(pattern(alpha)) : Ref();
             std::vector<Value> args;
             for (const auto& p : m->decl.params)
-                args.push_back(argumentFor(host, p.type, pictureString));
+                args.push_back(qrxtest::sample(host, p.type, samples));
             h.failAllocation(n);
             qrx::CallResult r = host.invoke(*m, self, std::move(args));
             const long long asked = h.allocationsAsked();

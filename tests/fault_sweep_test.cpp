@@ -31,7 +31,6 @@ using qrx::Value;
 
 constexpr int kWidth = 8;
 constexpr int kHeight = 6;
-constexpr size_t kBlockBytes = 1024;
 
 // One thing the sweep runs: a method (with or without its defaulted parameters given), the setter
 // of an assignable method, or reading and writing back a property.
@@ -107,45 +106,8 @@ std::vector<Entry> surface(const Host& host) {
     return out;
 }
 
-// Arguments a user would plausibly pass, by declared type. Strings are bytes some method of the
-// plugin produced on a host with every service (so a string reader gets something it can parse),
-// or a short text when no method returns a string.
-struct Samples {
-    std::string stringBytes = "qrx";
-    uint32_t stringEncoding = kREALTextEncodingUTF8;
-    unsigned seed = 1;
-};
-
-Value sample(Host& host, const qrx::Type& type, Samples& s) {
-    switch (type.kind) {
-    case TypeKind::Integer:
-        return int32_t{2};
-    case TypeKind::UInt32:
-        return uint32_t{1};
-    case TypeKind::Double:
-        return 1.5;
-    case TypeKind::Boolean:
-        return false;
-    case TypeKind::Color:
-        return qrx::Color{0x3366CC};
-    case TypeKind::String:
-        return host.newString(s.stringBytes, s.stringEncoding);
-    case TypeKind::Picture:
-        return host.pictureFromImage(qrxtest::patternImage(kWidth, kHeight, false, ++s.seed));
-    case TypeKind::MemoryBlock: {
-        std::vector<uint8_t> bytes(kBlockBytes);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = uint8_t(i * 37 + s.seed);
-        return host.newMemoryBlock(bytes);
-    }
-    case TypeKind::Object: {
-        const qrx::ClassInfo* cls = host.findClass(type.name);
-        if (cls && !cls->builtIn) return host.newInstance(cls->name);
-        return qrx::Nil{};
-    }
-    }
-    return qrx::Nil{};
-}
+using qrxtest::sample;
+using qrxtest::Samples;
 
 // An instance of a plugin class with a fresh picture in each picture property, so that its methods
 // get past their first checks.
@@ -310,6 +272,8 @@ class FaultSweep : public testing::TestWithParam<qrxtest::HostCase> {};
 
 TEST_P(FaultSweep, EveryMethodSurvivesTheLossOfEveryServiceItAsksFor) {
     std::vector<std::string> problems;
+    // Strings are bytes some method produced on a host with every service (so that a string
+    // reader gets something it can parse), or a short text when no method returns a string.
     Samples samples;
 
     // With every service: the surface, the names asked for, and string samples.

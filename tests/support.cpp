@@ -159,6 +159,37 @@ std::string caseName(const testing::TestParamInfo<HostCase>& info) {
     return info.param.name;
 }
 
+qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s) {
+    switch (type.kind) {
+    case qrx::TypeKind::Integer:
+        return int32_t{3};
+    case qrx::TypeKind::UInt32:
+        return uint32_t{1};
+    case qrx::TypeKind::Double:
+        return 1.25;
+    case qrx::TypeKind::Boolean:
+        return true;
+    case qrx::TypeKind::Color:
+        return qrx::Color{0x102030};
+    case qrx::TypeKind::String:
+        return host.newString(s.stringBytes, s.stringEncoding);
+    case qrx::TypeKind::Picture:
+        return host.pictureFromImage(patternImage(s.width, s.height, false, ++s.seed));
+    case qrx::TypeKind::MemoryBlock: {
+        std::vector<uint8_t> bytes(1024);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = uint8_t(i * 37 + s.seed);
+        return host.newMemoryBlock(bytes);
+    }
+    case qrx::TypeKind::Object: {
+        const qrx::ClassInfo* cls = host.findClass(type.name);
+        if (cls && !cls->builtIn) return host.newInstance(cls->name);
+        return qrx::Nil{};
+    }
+    }
+    return qrx::Nil{};
+}
+
 const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha) {
     EXPECT_FALSE(r.exception);
     const qrx::Ref* ref = std::get_if<qrx::Ref>(&r.result);

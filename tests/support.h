@@ -44,6 +44,18 @@ void expectQuiet(const qrx::Host& host);
 
 std::string caseName(const testing::TestParamInfo<HostCase>& info);
 
+// Arguments a caller would plausibly pass, by declared type: small numbers, a flag set (so that
+// the scroll methods take their wrapping paths), a colour, strings of the given bytes, a fresh
+// pattern picture of the given size, a patterned memory block, and an instance of a plugin class
+// for an object parameter (nil for the host's own classes).
+struct Samples {
+    std::string stringBytes = "qrx";
+    uint32_t stringEncoding = kREALTextEncodingUTF8;
+    int width = 8, height = 6;
+    unsigned seed = 1;
+};
+qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s);
+
 // The picture a call returned, checked to be a new picture of the source's size with an alpha
 // channel exactly when `hasAlpha`; null (with a failure) otherwise. The result holds the picture,
 // so it must outlive the pointer: a temporary result is refused.
