@@ -21,27 +21,10 @@ using qrx::cli::lutIndex;
 using qrx::cli::lutTable;
 using qrx::cli::parseCube;
 
-using Rgb = std::array<double, 3>;
+using qrxclitest::cubeText;
+using qrxclitest::num;
+using qrxclitest::Rgb;
 using Fn3 = std::function<Rgb(double, double, double)>;
-
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
-// The text of a 3D cube of n points per axis whose point (r, g, b) holds f at the fractions
-// r / (n - 1), g / (n - 1), b / (n - 1), red changing fastest.
-std::string cubeText(int n, const Fn3& f, const std::string& header = "") {
-    std::string s = header + "LUT_3D_SIZE " + std::to_string(n) + "\n";
-    for (int b = 0; b < n; ++b)
-        for (int g = 0; g < n; ++g)
-            for (int r = 0; r < n; ++r) {
-                Rgb v = f(double(r) / (n - 1), double(g) / (n - 1), double(b) / (n - 1));
-                s += num(v[0]) + " " + num(v[1]) + " " + num(v[2]) + "\n";
-            }
-    return s;
-}
 
 Rgb identity(double r, double g, double b) {
     return {r, g, b};

@@ -26,23 +26,10 @@ using qrxclitest::contains;
 using qrxclitest::kSample;
 using qrxclitest::kSampleAlpha;
 
-using Rgb = std::array<double, 3>;
-
-std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
+using qrxclitest::Rgb;
 
 std::string cubeText(int n, const std::function<Rgb(double, double, double)>& f) {
-    std::string s = "# generated\nTITLE \"test grade\"\nLUT_3D_SIZE " + std::to_string(n) + "\n";
-    for (int b = 0; b < n; ++b)
-        for (int g = 0; g < n; ++g)
-            for (int r = 0; r < n; ++r) {
-                Rgb v = f(double(r) / (n - 1), double(g) / (n - 1), double(b) / (n - 1));
-                s += num(v[0]) + " " + num(v[1]) + " " + num(v[2]) + "\n";
-            }
-    return s;
+    return qrxclitest::cubeText(n, f, "# generated\nTITLE \"test grade\"\n");
 }
 
 // A grade that mixes the channels, curves them and leaves 0 to 1 in places.

@@ -26,6 +26,7 @@ using qrx::Image;
 using qrxclitest::readFile;
 using qrxclitest::runQrx;
 using qrxclitest::RunResult;
+using qrxclitest::runShell;
 using qrxclitest::ScratchDir;
 using qrxclitest::shellQuote;
 using qrxclitest::writeFile;
@@ -378,23 +379,6 @@ TEST(ImageFormats, ByExtensionNameAndFirstBytes) {
 }
 
 // ---- Standard input and output through the built qrx ----
-
-// Runs a shell pipeline; {qrx} stands for the built qrx with the test plugin.
-RunResult runShell(const std::string& pipeline) {
-    ScratchDir dir;
-    const std::string qrx = shellQuote(QRX_TEST_CLI) + " --plugin " + shellQuote(QRX_TEST_PLUGIN);
-    std::string cmd = pipeline;
-    for (size_t p; (p = cmd.find("{qrx}")) != std::string::npos;)
-        cmd.replace(p, 5, qrx);
-    cmd = "(" + cmd + ") >" + shellQuote((dir / "out").string()) + " 2>" +
-          shellQuote((dir / "err").string());
-    int status = std::system(cmd.c_str());
-    RunResult r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(dir / "out");
-    r.err = readFile(dir / "err");
-    return r;
-}
 
 struct PipeCase {
     std::string name;

@@ -1,4 +1,5 @@
-// Helpers for the command-line tests: a scratch directory and running the built qrx.
+// Helpers for the command-line tests: a scratch directory, the input files they write, and
+// running the built qrx.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,8 +7,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -65,6 +69,29 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+// A number as a .cube file holds it, with every digit of the double.
+inline std::string num(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+using Rgb = std::array<double, 3>;
+
+// The text of a 3D cube of n points per axis whose point (r, g, b) holds f at the fractions
+// r / (n - 1), g / (n - 1), b / (n - 1), red changing fastest; header lines go before the size.
+inline std::string cubeText(int n, const std::function<Rgb(double, double, double)>& f,
+                            const std::string& header = "") {
+    std::string s = header + "LUT_3D_SIZE " + std::to_string(n) + "\n";
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int r = 0; r < n; ++r) {
+                Rgb v = f(double(r) / (n - 1), double(g) / (n - 1), double(b) / (n - 1));
+                s += num(v[0]) + " " + num(v[1]) + " " + num(v[2]) + "\n";
+            }
+    return s;
+}
+
 inline std::string shellQuote(const std::string& s) {
     std::string out = "'";
     for (char c : s)
@@ -78,22 +105,32 @@ struct RunResult {
     std::string err;
 };
 
-// Runs the built qrx with the given arguments (each passed as one word), by default with
-// --plugin naming the test plugin; env is put before the command (for example "QRX_PLUGIN=x").
-inline RunResult runQrx(const std::vector<std::string>& args, bool withPlugin = true,
-                        const std::string& env = "") {
+// Runs a shell command line, its output and errors caught; {qrx} stands for the built qrx with
+// --plugin naming the test plugin.
+inline RunResult runShell(std::string cmd) {
+    const std::string qrx = shellQuote(QRX_TEST_CLI) + " --plugin " + shellQuote(QRX_TEST_PLUGIN);
+    for (size_t p; (p = cmd.find("{qrx}")) != std::string::npos;)
+        cmd.replace(p, 5, qrx);
     ScratchDir dir;
-    std::string cmd = env + (env.empty() ? "" : " ") + shellQuote(QRX_TEST_CLI);
-    if (withPlugin) cmd += " --plugin " + shellQuote(QRX_TEST_PLUGIN);
-    for (const std::string& a : args)
-        cmd += " " + shellQuote(a);
-    cmd += " >" + shellQuote((dir / "out").string()) + " 2>" + shellQuote((dir / "err").string());
+    cmd = "(" + cmd + ") >" + shellQuote((dir / "out").string()) + " 2>" +
+          shellQuote((dir / "err").string());
     int status = std::system(cmd.c_str());
     RunResult r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = readFile(dir / "out");
     r.err = readFile(dir / "err");
     return r;
+}
+
+// Runs the built qrx with the given arguments (each passed as one word), by default with
+// --plugin naming the test plugin; env is put before the command (for example "QRX_PLUGIN=x").
+inline RunResult runQrx(const std::vector<std::string>& args, bool withPlugin = true,
+                        const std::string& env = "") {
+    std::string cmd =
+        env + (env.empty() ? "" : " ") + (withPlugin ? "{qrx}" : shellQuote(QRX_TEST_CLI));
+    for (const std::string& a : args)
+        cmd += " " + shellQuote(a);
+    return runShell(cmd);
 }
 
 } // namespace qrxclitest
