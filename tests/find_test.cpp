@@ -2,15 +2,18 @@
 // brute-force search of the stored pictures, near misses, needles larger than the haystack, alpha
 // ignored (a needle of the other alpha form is found), byref results set to 0 on every failure, a
 // clean audit after every call, and qrx end to end.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "cli_util_test.h"
+#include "host_impl.h"
 #include "image_io.h"
 #include "op_test_util.h"
 #include "qrx/host.h"
@@ -164,6 +167,42 @@ TEST_P(FindOnHost, FailuresLeaveZeros) {
     while (occurs(absent))
         ++absent;
     expectFound(find(*host, hay, host->pictureFromImage(solid(1, 1, absent, 3, absent))), none);
+}
+
+// Random needles cut from the haystack, some with their last pixel changed, over a band of few
+// colours where the key matches often; needles with and without alpha. Each search runs with the
+// scalar and with the vector key scan (the same where the processor has no vector loops).
+TEST_P(FindOnHost, RandomNeedlesWithBothKeyScans) {
+    auto host = std::make_unique<qrx::Host>(GetParam().config, QRX_TEST_PLUGIN_TESTABLE);
+    auto useFastPaths =
+        reinterpret_cast<void (*)(int)>(dlsym(host->impl().library, "QRXUseFastPaths"));
+    ASSERT_NE(useFastPaths, nullptr);
+    Image hay = qrxtest::patternImage(71, 47, GetParam().alpha, 9);
+    for (int y = 30; y < 47; ++y)
+        for (int x = 0; x < 71; ++x) {
+            uint8_t* p = hay.pixel(x, y);
+            p[0] = p[1] = uint8_t(((x / 3 + y) % 2) * 200);
+            p[2] = 9;
+        }
+    Ref hayPic = host->pictureFromImage(hay);
+    std::mt19937 rng(17);
+    for (int level : {1, 2}) {
+        useFastPaths(level);
+        for (int i = 0; i < 40; ++i) {
+            const int w = 1 + int(rng() % 6), h = 1 + int(rng() % 5);
+            const int x0 = int(rng() % (71 - w + 1)), y0 = int(rng() % (47 - h + 1));
+            Image needle = crop(hay, x0, y0, w, h);
+            needle.hasAlpha = i % 2 == 0;
+            for (size_t k = 3; k < needle.rgba.size(); k += 4)
+                needle.rgba[k] = needle.hasAlpha ? 77 : 255;
+            if (i % 3 == 1) needle.rgba[needle.rgba.size() - 2] ^= 1; // last pixel differs
+            SCOPED_TRACE(testing::Message() << "level " << level << ", needle " << w << "x" << h
+                                            << " from " << x0 << "," << y0);
+            expectFound(find(*host, hayPic, host->pictureFromImage(needle)),
+                        bruteForce(hay, needle));
+        }
+    }
+    useFastPaths(2);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllHosts, FindOnHost, testing::ValuesIn(qrxtest::everyHost()),

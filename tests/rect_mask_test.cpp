@@ -1,8 +1,10 @@
 // The rectangle mask of coloured areas: hand-drawn pictures against hand-drawn masks (diagonal
 // neighbours, gaps, L shapes, absorption, the rectangle argument), a plain reference of the growth
-// rules on random sparse pictures, every host configuration, clean audits.
+// rules on pictures from a few sparse pixels to thousands of areas, every host configuration, clean
+// audits.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <random>
 #include <string>
@@ -189,20 +191,53 @@ Rows referenceMask(const Image& img) {
     return rows;
 }
 
-TEST_P(RectMaskOnHost, RandomSparsePicturesAgainstReference) {
-    const auto& [name, config, withAlpha] = GetParam();
-    auto host = qrxtest::loadHost(config);
-    std::mt19937 rng(41);
-    for (int round = 0; round < 6; ++round) {
-        const int W = 12 + int(rng() % 20), H = 6 + int(rng() % 14);
-        Rows rows(H, std::string(W, '.'));
-        const int n = 3 + int(rng() % (W * H / 8));
-        for (int i = 0; i < n; ++i)
-            rows[rng() % H][rng() % W] = 'c';
-        Ref pic = host->pictureFromImage(drawn(rows, withAlpha));
-        const Rows want = referenceMask(pic.as<Picture>()->toImage());
-        SCOPED_TRACE(testing::PrintToString(rows));
-        EXPECT_EQ(callMask(*host, pic, std::nullopt), want);
+// A gray picture strewn with small coloured shapes: single pixels, diagonal pairs, L shapes and
+// bars, some touching or overlapping, so areas merge, absorb and grow across earlier ones.
+Image manyAreas(int W, int H, int shapes, bool hasAlpha, unsigned seed) {
+    std::mt19937 rng(seed);
+    Image img = colourtest::filledImage(W, H, {0, 0, 0, 255}, hasAlpha);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint8_t* p = img.pixel(x, y);
+            p[0] = p[1] = p[2] = uint8_t(rng());
+            p[3] = hasAlpha ? uint8_t(rng()) : 255;
+        }
+    auto colour = [&](int x, int y) {
+        if (x >= 0 && y >= 0 && x < W && y < H)
+            img.pixel(x, y)[rng() % 3] ^= uint8_t(1 + rng() % 255);
+    };
+    for (int i = 0; i < shapes; ++i) {
+        const int x = int(rng() % W), y = int(rng() % H);
+        switch (rng() % 4) {
+        case 0:
+            colour(x, y);
+            break;
+        case 1:
+            colour(x, y);
+            colour(x + 1, y + 1);
+            break;
+        case 2:
+            for (int k = 0; k < 4; ++k)
+                colour(x, y + k), colour(x + k, y + 3);
+            break;
+        default:
+            for (int k = 0, length = 1 + int(rng() % 9); k < length; ++k)
+                colour(x + k, y);
+        }
+    }
+    return img;
+}
+
+// From a few sparse pixels to thousands of areas, and single rows and columns.
+TEST_P(RectMaskOnHost, ManyAreasAgainstReference) {
+    auto host = qrxtest::loadHost(GetParam().config);
+    for (auto [w, h, shapes] :
+         {std::array{25, 13, 12}, std::array{157, 93, 2500}, std::array{64, 301, 1200},
+          std::array{200, 1, 60}, std::array{1, 120, 40}}) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " " << shapes);
+        Ref pic =
+            host->pictureFromImage(manyAreas(w, h, shapes, GetParam().alpha, unsigned(w * h)));
+        EXPECT_EQ(callMask(*host, pic, std::nullopt), referenceMask(pic.as<Picture>()->toImage()));
     }
 }
 
