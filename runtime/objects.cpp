@@ -247,18 +247,33 @@ MemoryBlock::MemoryBlock(Host& host, size_t size)
 
 // The buffer holds one byte before the text and a zero after it; word 1 of the record points at
 // the buffer and word 3 holds the text's length, as older plugins read them directly.
+// Large strings (binary pictures) are kept on pixel storage: a string of a size seen before
+// reuses pages that are already mapped instead of faulting in fresh ones. Decision: the process
+// heap itself is left as glibc sets it up; keeping every freed block in it made these strings
+// cheaper still but raised the peak memory of a one-shot call by 16 MiB. Small ones stay off the
+// pool, which would otherwise keep a buffer of every small size it was given.
 String::String(Host& host, std::span<const uint8_t> bytes, uint32_t enc)
     : Object(host, host.impl().stringClass), encoding(enc) {
-    buffer_.assign(bytes.size() + 2, 0);
-    if (!bytes.empty()) std::memcpy(buffer_.data() + 1, bytes.data(), bytes.size());
+    constexpr size_t kPooledSize = size_t(1) << 20;
+    char* buffer;
+    if (bytes.size() >= kPooledSize) {
+        large_ = PixelBuffer(bytes.size() + 2);
+        buffer = reinterpret_cast<char*>(large_.data());
+    } else {
+        small_.resize(bytes.size() + 2);
+        buffer = small_.data();
+    }
+    buffer[0] = 0;
+    if (!bytes.empty()) std::memcpy(buffer + 1, bytes.data(), bytes.size());
+    buffer[bytes.size() + 1] = 0;
     record_.word0 = 1;
-    record_.buffer = buffer_.data();
+    record_.buffer = buffer;
     record_.word2 = 0;
     record_.length = uint32_t(bytes.size());
 }
 
 std::span<const uint8_t> String::bytes() const {
-    return {reinterpret_cast<const uint8_t*>(buffer_.data()) + 1, record_.length};
+    return {reinterpret_cast<const uint8_t*>(record_.buffer) + 1, record_.length};
 }
 
 void Instance::Free::operator()(void* p) const {

@@ -23,15 +23,35 @@ constexpr size_t kAlignment = 64;
 // The rounding to 2 MiB costs at most one partly used huge page per buffer.
 constexpr size_t kHugePage = size_t(2) << 20;
 
+// Large buffers are mapped on their own, 2 MiB-aligned, and unmapped when freed; small ones come
+// from the heap.
 void* allocateAligned(size_t bytes) {
-    const size_t align = bytes >= kHugePage ? kHugePage : kAlignment;
-    const size_t rounded = (bytes + align - 1) / align * align;
-    void* p = std::aligned_alloc(align, rounded);
-    if (!p) throw std::bad_alloc();
+    if (bytes < kHugePage) {
+        const size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
+        void* p = std::aligned_alloc(kAlignment, rounded);
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* mapped = ::mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    // The part before the first 2 MiB boundary and the part after the buffer are unmapped.
+    auto* base = static_cast<uint8_t*>(mapped);
+    const size_t head = (kHugePage - reinterpret_cast<uintptr_t>(base) % kHugePage) % kHugePage;
+    if (head) ::munmap(base, head);
+    if (kHugePage - head) ::munmap(base + head + rounded, kHugePage - head);
 #ifdef MADV_HUGEPAGE
-    if (align == kHugePage) ::madvise(p, rounded, MADV_HUGEPAGE);
+    ::madvise(base + head, rounded, MADV_HUGEPAGE);
 #endif
-    return p;
+    return base + head;
+}
+
+void freeAligned(void* p, size_t bytes) {
+    if (bytes < kHugePage)
+        std::free(p);
+    else
+        ::munmap(p, (bytes + kHugePage - 1) / kHugePage * kHugePage);
 }
 
 class Pool {
@@ -66,14 +86,14 @@ class Pool {
                 }
             }
         }
-        std::free(p);
+        freeAligned(p, bytes);
     }
 
     void drain() {
         std::lock_guard lock(mutex_);
         for (auto& [size, list] : free_)
             for (void* p : list)
-                std::free(p);
+                freeAligned(p, size);
         free_.clear();
         bytes_ = 0;
         buffers_ = 0;
@@ -130,7 +150,7 @@ PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
 void PixelBuffer::release() noexcept {
     if (!data_) return;
     if (Pool::gone)
-        std::free(data_);
+        freeAligned(data_, size_);
     else
         pool().give(data_, size_);
     data_ = nullptr;

@@ -141,7 +141,9 @@ class String : public Object {
 
   private:
     REALstringRecord record_{}; // head read directly on older hosts
-    std::vector<char> buffer_;  // one byte, the text, a terminating zero
+    // One byte, the text, a terminating zero: in large_ from 1 MiB of text on, else in small_.
+    std::vector<char> small_;
+    PixelBuffer large_;
 };
 
 // An instance of a plugin class or of a built-in class without pixels (exceptions, applications).
