@@ -1,5 +1,7 @@
-// The filter classes PictureLut3DQRX and PictureSepiaQRX through the host runtime: colours against
-// reference computations written here, the rectangle rules, the table accessors, the weights and
+// The filter classes PictureLut3DQRX and PictureSepiaQRX: the lookup table's row loops for every
+// pair of layouts against the formula written out plainly here (every cell position and tie,
+// truncation edges, infinities and NaN); through the host runtime, colours against that reference
+// and a sepia reference, the rectangle rules, the table accessors, the weights and
 // offsets, what happens to DestinationPicture on success and failure, and the references and locks
 // that creating, configuring, running, closing and destroying objects leave behind.
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -44,81 +47,284 @@ qrx::HostConfig withFills(qrx::HostConfig config) {
 
 // ---- references --------------------------------------------------------------------------------
 
-// A lookup table as user code fills it.
-struct Lut {
-    std::vector<double> entries = std::vector<double>(kNodes * kNodes * kNodes * 3, 0.0);
-    double& at(int r, int g, int b, int x) {
-        return entries[((r * kNodes + g) * kNodes + b) * 3 + x];
-    }
-    double at(int r, int g, int b, int x) const {
-        return entries[((r * kNodes + g) * kNodes + b) * 3 + x];
-    }
+// ---- stored words, written here independently of the plugin ----------------------------------
+
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb&) const = default;
 };
 
-Lut identityLut() {
-    Lut lut;
-    for (int r = 0; r < kNodes; ++r)
-        for (int g = 0; g < kNodes; ++g)
-            for (int b = 0; b < kNodes; ++b) {
-                lut.at(r, g, b, 0) = 17.0 * r;
-                lut.at(r, g, b, 1) = 17.0 * g;
-                lut.at(r, g, b, 2) = 17.0 * b;
+bool knownType(int type) {
+    return (type >= 1 && type <= 6) || type == 8;
+}
+
+// Where red, green and blue sit in a stored word of a layout: 1, 3 and 5 keep alpha in the top
+// byte and red in the lowest, 2, 4 and 6 alpha in the lowest byte, 8 red in the third byte and no
+// alpha.
+std::array<int, 3> shifts(int type) {
+    if (type == 8) return {16, 8, 0};
+    return type % 2 ? std::array<int, 3>{0, 8, 16} : std::array<int, 3>{8, 16, 24};
+}
+
+Rgb decodeWord(int type, uint32_t w) {
+    const auto s = shifts(type);
+    return {int((w >> s[0]) & 0xFF), int((w >> s[1]) & 0xFF), int((w >> s[2]) & 0xFF)};
+}
+
+uint32_t opaqueWord(int type, Rgb c) {
+    const auto s = shifts(type);
+    const uint32_t w = uint32_t(c.r) << s[0] | uint32_t(c.g) << s[1] | uint32_t(c.b) << s[2];
+    return type == 8 ? w : w | (type % 2 ? 0xFF000000u : 0xFFu);
+}
+
+// ---- 3D lookup table ---------------------------------------------------------------------------
+
+using LutData = std::unique_ptr<Lut3DClassData>;
+
+template <class Data> auto& entry(Data& d, int r, int g, int b, int x) {
+    return d.table[((r * 18 + g) * 18 + b) * 3 + x];
+}
+
+// Node i of every axis holds 17 i: the table that should give every colour back.
+LutData identityTable() {
+    LutData d(new Lut3DClassData{});
+    for (int r = 0; r < 16; ++r)
+        for (int g = 0; g < 16; ++g)
+            for (int b = 0; b < 16; ++b) {
+                entry(*d, r, g, b, 0) = 17.0 * r;
+                entry(*d, r, g, b, 1) = 17.0 * g;
+                entry(*d, r, g, b, 2) = 17.0 * b;
             }
-    return lut;
+    return d;
 }
 
-Lut randomLut(unsigned seed) {
-    Lut lut;
-    std::mt19937 rng(seed);
-    // Some values outside 0 to 255, so that clamping is exercised.
-    std::uniform_real_distribution<double> value(-40.0, 300.0);
-    for (double& e : lut.entries)
-        e = value(rng);
-    return lut;
-}
-
-// Tetrahedral interpolation written the plain way: walk from the cell's low corner to its high
-// corner one axis at a time, largest fraction first; each corner weighs the drop in fraction.
-std::array<int, 3> referenceLut(const Lut& lut, int R, int G, int B) {
-    const int v[3] = {R, G, B};
-    int lo[3], hi[3];
+// The interpolation written out plainly: cells, the six tetrahedra in the order of their tests,
+// the four terms summed left to right, clamped and truncated.
+Rgb referenceLut(const Lut3DClassData& d, Rgb c) {
+    const int v[3] = {c.r, c.g, c.b};
+    int i0[3], i1[3];
     double f[3];
     for (int a = 0; a < 3; ++a) {
-        lo[a] = v[a] / 17;
-        hi[a] = std::min(lo[a] + 1, 15);
-        f[a] = (v[a] % 17) / 17.0;
+        i0[a] = v[a] / 17;
+        i1[a] = std::min(i0[a] + 1, 15);
+        f[a] = (v[a] - 17 * i0[a]) / 17.0;
     }
-    int order[3] = {0, 1, 2};
-    std::stable_sort(order, order + 3, [&](int a, int b) { return f[a] > f[b]; });
-    std::array<int, 3> out{};
+    const double fr = f[0], fg = f[1], fb = f[2];
+    int out[3];
     for (int x = 0; x < 3; ++x) {
-        int node[3] = {lo[0], lo[1], lo[2]};
-        double sum = (1 - f[order[0]]) * lut.at(node[0], node[1], node[2], x);
-        for (int step = 0; step < 3; ++step) {
-            node[order[step]] = hi[order[step]];
-            double weight = step < 2 ? f[order[step]] - f[order[step + 1]] : f[order[2]];
-            sum = sum + weight * lut.at(node[0], node[1], node[2], x);
-        }
-        out[x] = std::isnan(sum) || sum < 0 ? 0 : sum > 255 ? 255 : int(sum);
+        auto P = [&](int cr, int cg, int cb) {
+            return d.table[(((cr ? i1[0] : i0[0]) * 18 + (cg ? i1[1] : i0[1])) * 18 +
+                            (cb ? i1[2] : i0[2])) *
+                               3 +
+                           x];
+        };
+        double s;
+        if (fr > fg && fg > fb)
+            s = (1 - fr) * P(0, 0, 0) + (fr - fg) * P(1, 0, 0) + (fg - fb) * P(1, 1, 0) +
+                fb * P(1, 1, 1);
+        else if (fr > fg && fr > fb)
+            s = (1 - fr) * P(0, 0, 0) + (fr - fb) * P(1, 0, 0) + (fb - fg) * P(1, 0, 1) +
+                fg * P(1, 1, 1);
+        else if (fr > fg)
+            s = (1 - fb) * P(0, 0, 0) + (fb - fr) * P(0, 0, 1) + (fr - fg) * P(1, 0, 1) +
+                fg * P(1, 1, 1);
+        else if (fb > fg)
+            s = (1 - fb) * P(0, 0, 0) + (fb - fg) * P(0, 0, 1) + (fg - fr) * P(0, 1, 1) +
+                fr * P(1, 1, 1);
+        else if (fb > fr)
+            s = (1 - fg) * P(0, 0, 0) + (fg - fb) * P(0, 1, 0) + (fb - fr) * P(0, 1, 1) +
+                fr * P(1, 1, 1);
+        else
+            s = (1 - fg) * P(0, 0, 0) + (fg - fr) * P(0, 1, 0) + (fr - fb) * P(1, 1, 0) +
+                fb * P(1, 1, 1);
+        out[x] = std::isnan(s) || s < 0 ? 0 : s > 255 ? 255 : int(std::trunc(s));
     }
-    return out;
+    return {out[0], out[1], out[2]};
 }
+
+enum class TableKind { Random, Integers, Specials };
+
+// Random values around the byte range; whole numbers (where truncation flips on the smallest
+// rounding difference); or random values with infinities, NaN and huge values at some nodes,
+// including nodes 16 and 17, which no pixel reaches.
+LutData makeTable(TableKind kind, unsigned seed) {
+    LutData d(new Lut3DClassData{});
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> value(-40.0, 300.0);
+    for (int r = 0; r < 18; ++r)
+        for (int g = 0; g < 18; ++g)
+            for (int b = 0; b < 18; ++b)
+                for (int x = 0; x < 3; ++x) {
+                    double& e = entry(*d, r, g, b, x);
+                    if (kind == TableKind::Integers)
+                        e = double(int(rng() % 256));
+                    else
+                        e = value(rng);
+                }
+    if (kind == TableKind::Specials) {
+        const double specials[] = {std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(),
+                                   std::numeric_limits<double>::quiet_NaN(), 1e300, -0.0};
+        for (int i = 0; i < 300; ++i)
+            entry(*d, int(rng() % 18), int(rng() % 18), int(rng() % 18), int(rng() % 3)) =
+                specials[rng() % 5];
+        for (int a = 0; a < 18; ++a)
+            for (int x = 0; x < 3; ++x) {
+                entry(*d, 16, a % 16, a, x) = std::numeric_limits<double>::quiet_NaN();
+                entry(*d, 17, 17, a, x) = std::numeric_limits<double>::infinity();
+            }
+    }
+    return d;
+}
+
+// Every combination of positions in the cell (so every tetrahedron and every tie between
+// fractions) in a random cell, the top end 255, and random colours, some repeated in runs.
+std::vector<Rgb> lutColours(unsigned seed) {
+    std::mt19937 rng(seed);
+    auto inCell = [&](int p) {
+        const int cells = p == 0 ? 16 : 15;
+        return 17 * int(rng() % cells) + p;
+    };
+    std::vector<Rgb> colours;
+    for (int pr = 0; pr < 17; ++pr)
+        for (int pg = 0; pg < 17; ++pg)
+            for (int pb = 0; pb < 17; ++pb)
+                colours.push_back({inCell(pr), inCell(pg), inCell(pb)});
+    for (int v : {0, 17, 238, 254, 255})
+        colours.insert(colours.end(), {{255, v, v}, {v, 255, v}, {v, v, 255}, {255, 255, 255}});
+    for (int i = 0; i < 1500; ++i) {
+        const Rgb c{int(rng() % 256), int(rng() % 256), int(rng() % 256)};
+        colours.insert(colours.end(), 1 + rng() % 3, c);
+    }
+    return colours;
+}
+
+// Source words of the colours in a layout; runs of one colour get different alpha bytes, which
+// must not change the result.
+std::vector<uint32_t> sourceWords(int type, const std::vector<Rgb>& colours, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> words;
+    for (const Rgb& c : colours) {
+        uint32_t w = opaqueWord(type, c);
+        const uint32_t alpha = rng() & 0xFF;
+        if (type == 8)
+            w |= (alpha & 0x7F) << 24;
+        else if (type % 2 == 1)
+            w = (w & 0x00FFFFFFu) | (alpha << 24);
+        else
+            w = (w & 0xFFFFFF00u) | alpha;
+        words.push_back(w);
+    }
+    return words;
+}
+
+struct LutCase {
+    TableKind kind;
+    unsigned seed;
+};
+
+class Lut3DRows : public testing::TestWithParam<LutCase> {};
+
+TEST_P(Lut3DRows, EveryLayoutPairGivesTheFormulasBytes) {
+    const LutCase& p = GetParam();
+    const LutData data = makeTable(p.kind, p.seed);
+    const std::vector<Rgb> colours = lutColours(p.seed + 7);
+    std::vector<Rgb> want;
+    for (const Rgb& c : colours)
+        want.push_back(referenceLut(*data, c));
+
+    const int types[] = {1, 2, 3, 4, 5, 6, 8};
+    for (int st : types) {
+        const std::vector<uint32_t> src = sourceWords(st, colours, p.seed);
+        for (int dt : types) {
+            SCOPED_TRACE(testing::Message() << "source type " << st << ", destination " << dt);
+            std::vector<uint32_t> dst(src.size(), 0x5A5A5A5Au);
+            lut3d::MapRow(data.get(), RBPixelType(st), src.data(), RBPixelType(dt), dst.data(),
+                          int32_t(src.size()));
+            int wrong = 0;
+            for (size_t i = 0; i < colours.size() && wrong < 5; ++i)
+                if (dst[i] != opaqueWord(dt, want[i])) {
+                    ++wrong;
+                    ADD_FAILURE() << "colour " << colours[i].r << "," << colours[i].g << ","
+                                  << colours[i].b << ": word " << std::hex << dst[i]
+                                  << ", expected " << opaqueWord(dt, want[i]);
+                }
+        }
+    }
+}
+
+// An unknown layout on either side keeps the general walk, whose pointers stay on a pixel of an
+// unknown layout: the loops and the general path agree word for word, including what is left
+// unwritten.
+TEST_P(Lut3DRows, UnknownLayoutsWalkAsTheGeneralPathDoes) {
+    const LutCase& p = GetParam();
+    const LutData data = makeTable(p.kind, p.seed);
+    const std::vector<Rgb> colours = lutColours(p.seed + 11);
+    for (int st : {0, 3, 7, 8}) {
+        for (int dt : {0, 2, 7, 8}) {
+            if (knownType(st) && knownType(dt)) continue;
+            SCOPED_TRACE(testing::Message() << "source type " << st << ", destination " << dt);
+            const std::vector<uint32_t> src = sourceWords(knownType(st) ? st : 1, colours, 3);
+            std::vector<uint32_t> fast(src.size(), 0x12345678u), general = fast;
+            lut3d::MapRow(data.get(), RBPixelType(st), src.data(), RBPixelType(dt), fast.data(),
+                          int32_t(src.size()));
+            lut3d::MapRowGeneral(data.get(), RBPixelType(st), src.data(), RBPixelType(dt),
+                                 general.data(), int32_t(src.size()));
+            EXPECT_EQ(fast, general);
+            if (!knownType(dt)) {
+                EXPECT_EQ(fast[0], 0x12345678u); // nothing stored
+            }
+        }
+    }
+}
+
+std::string lutCaseName(const testing::TestParamInfo<LutCase>& info) {
+    const char* names[] = {"Random", "Integers", "Specials"};
+    return std::string(names[int(info.param.kind)]) + std::to_string(info.param.seed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, Lut3DRows,
+                         testing::Values(LutCase{TableKind::Random, 1},
+                                         LutCase{TableKind::Random, 2},
+                                         LutCase{TableKind::Integers, 3},
+                                         LutCase{TableKind::Specials, 4}),
+                         lutCaseName);
+
+// The identity table loses one exactly where truncation does: the products and sums must be
+// formed as the formula forms them, or these flips move.
+TEST(Lut3DRowsIdentity, TruncationFlipsStayWhereTheFormulaPutsThem) {
+    const LutData d = identityTable();
+    std::vector<uint32_t> src, dst(256 * 256);
+    for (int v = 0; v < 256; ++v)
+        for (int u = 0; u < 256; ++u)
+            src.push_back(opaqueWord(3, {v, u, (v * 7 + u) % 256}));
+    lut3d::MapRow(d.get(), kRBPixelAlphaLast, src.data(), kRBPixelAlphaLast, dst.data(),
+                  int32_t(src.size()));
+    int lower = 0;
+    for (size_t i = 0; i < src.size(); ++i) {
+        const Rgb c = decodeWord(3, src[i]);
+        const Rgb got = decodeWord(3, dst[i]);
+        ASSERT_EQ(got, referenceLut(*d, c)) << c.r << "," << c.g << "," << c.b;
+        lower += (got.r < c.r) + (got.g < c.g) + (got.b < c.b);
+    }
+    EXPECT_GT(lower, 0); // the table really has flips to keep
+}
+
+// ---- sepia reference ----------------------------------------------------------------------------
 
 struct SepiaSettings {
     double weights[3] = {0.299, 0.587, 0.114};
     int32_t offsets[3] = {0, 0, 0};
 };
 
-std::array<int, 3> referenceSepia(const SepiaSettings& s, int r, int g, int b) {
+Rgb referenceSepia(const SepiaSettings& s, int r, int g, int b) {
     long long sum = 0;
     const int c[3] = {r, g, b};
     for (int i = 0; i < 3; ++i)
         sum += c[i] * (long long)std::trunc(s.weights[i] * 1024);
     long long gray = sum / 1024;
-    std::array<int, 3> out{};
-    for (int i = 0; i < 3; ++i)
-        out[i] = int(std::clamp<long long>(gray + s.offsets[i], 0, 255));
-    return out;
+    auto channel = [&](int i) { return int(std::clamp<long long>(gray + s.offsets[i], 0, 255)); };
+    return {channel(0), channel(1), channel(2)};
 }
 
 // ---- driving objects ---------------------------------------------------------------------------
@@ -136,13 +342,13 @@ double readTable(Host& host, const Ref& obj, uint32_t r, uint32_t g, uint32_t b,
 }
 
 // Fills the nodes 0 to last of every axis (the others keep what they hold).
-void loadTable(Host& host, const Ref& obj, const Lut& lut, int last = kNodes - 1) {
+void loadTable(Host& host, const Ref& obj, const Lut3DClassData& lut, int last = kNodes - 1) {
     for (int r = 0; r <= last; ++r)
         for (int g = 0; g <= last; ++g)
             for (int b = 0; b <= last; ++b)
                 for (int x = 0; x < 3; ++x)
                     assignTable(host, obj, uint32_t(r), uint32_t(g), uint32_t(b), uint32_t(x),
-                                lut.at(r, g, b, x));
+                                entry(lut, r, g, b, x));
 }
 
 void applySepia(Host& host, const Ref& obj, const SepiaSettings& s) {
@@ -262,7 +468,7 @@ TEST_P(FilterOnHost, ColoursAndRectangles) {
     const Image src = pic.as<Picture>()->toImage();
 
     Ref obj = host->newInstance(className(kind));
-    const Lut lut = randomLut(5);
+    const LutData lut = makeTable(TableKind::Random, 5);
     SepiaSettings sepia;
     sepia.weights[0] = 0.41;
     sepia.weights[1] = -0.2;
@@ -271,7 +477,7 @@ TEST_P(FilterOnHost, ColoursAndRectangles) {
     sepia.offsets[1] = -15;
     sepia.offsets[2] = 60;
     if (kind == FilterKind::Lut3D)
-        loadTable(*host, obj, lut, 15);
+        loadTable(*host, obj, *lut, 15);
     else
         applySepia(*host, obj, sepia);
     host->setProperty(obj, "SourcePicture", pic);
@@ -297,10 +503,10 @@ TEST_P(FilterOnHost, ColoursAndRectangles) {
                 uint8_t want[4], got[4];
                 if (c.written.contains(x, y)) {
                     const uint8_t* s = src.pixel(x, y);
-                    auto rgb = kind == FilterKind::Lut3D ? referenceLut(lut, s[0], s[1], s[2])
-                                                         : referenceSepia(sepia, s[0], s[1], s[2]);
-                    for (int i = 0; i < 3; ++i)
-                        want[i] = uint8_t(rgb[i]);
+                    const Rgb rgb = kind == FilterKind::Lut3D
+                                        ? referenceLut(*lut, {s[0], s[1], s[2]})
+                                        : referenceSepia(sepia, s[0], s[1], s[2]);
+                    want[0] = uint8_t(rgb.r), want[1] = uint8_t(rgb.g), want[2] = uint8_t(rgb.b);
                     want[3] = 255;
                 } else {
                     std::memcpy(want, fill, 4);
@@ -376,7 +582,7 @@ TEST_F(Lut3D, NewObjectTurnsEveryPixelBlack) {
 }
 
 TEST_F(Lut3D, IdentityTableLosesOneOnlyWhereTruncationDoes) {
-    loadTable(*host, obj, identityLut());
+    loadTable(*host, obj, *identityTable());
     std::vector<std::array<uint8_t, 3>> reds;
     for (int v = 0; v < 256; ++v)
         reds.push_back({uint8_t(v), 0, 0});
@@ -396,7 +602,7 @@ TEST_F(Lut3D, IdentityTableLosesOneOnlyWhereTruncationDoes) {
 }
 
 TEST_F(Lut3D, Component255UsesNode15Alone) {
-    loadTable(*host, obj, identityLut());
+    loadTable(*host, obj, *identityTable());
     const std::vector<std::array<uint8_t, 3>> colours = {
         {255, 255, 255}, {255, 3, 200}, {250, 255, 17}, {120, 64, 255}, {254, 254, 254}};
     Ref before = runOn(colours);
@@ -523,9 +729,8 @@ TEST_F(Sepia, UnusualWeightsActThroughTheFormulaAndTheClamp) {
         Ref out = runOn(colours);
         for (size_t i = 0; i < colours.size(); ++i) {
             auto want = referenceSepia(s, colours[i][0], colours[i][1], colours[i][2]);
-            EXPECT_EQ(
-                pixelOf(out, int(i)),
-                (std::array<uint8_t, 3>{uint8_t(want[0]), uint8_t(want[1]), uint8_t(want[2])}))
+            EXPECT_EQ(pixelOf(out, int(i)),
+                      (std::array<uint8_t, 3>{uint8_t(want.r), uint8_t(want.g), uint8_t(want.b)}))
                 << s.weights[0] << "," << s.weights[1] << "," << s.weights[2] << " colour " << i;
         }
     }
