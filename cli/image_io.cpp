@@ -276,6 +276,12 @@ bool writePngFrom(PngWriteState& s) {
 
 std::string encodePng(const Image& img, const std::string& name) {
     std::string out;
+    // Room for the whole file up front, as much as the pixels take uncompressed and then some:
+    // pages of it that are never written are never made resident, and the file is never copied
+    // into a larger block as it grows (which held the old and the new block at once).
+    const int channels = img.hasAlpha ? 4 : 3;
+    const size_t raw = (size_t(img.width) * size_t(channels) + 1) * size_t(img.height);
+    out.reserve(raw + raw / 64 + 4096);
     std::vector<png_byte> row;
     PngWriteState s;
     s.out = &out;
