@@ -56,11 +56,6 @@ Image stored(const Ref& pic) {
     return pic.as<Picture>()->toImage();
 }
 
-Picture* pictureResult(const qrx::CallResult& r) {
-    const Ref* ref = std::get_if<Ref>(&r.result);
-    return ref ? ref->as<Picture>() : nullptr;
-}
-
 // Compares every pixel of out with want(x, y): red, green and blue, and an opaque alpha.
 void expectColours(const Picture& out, int width, int height,
                    const std::function<std::array<uint8_t, 3>(int, int)>& want) {
@@ -118,8 +113,7 @@ TEST_P(ChannelsOnHost, ReplaceTakesOneComponentFromTheChannelPicture) {
                 SCOPED_TRACE(std::string(m.name) + " channel " + std::to_string(cw) + "x" +
                              std::to_string(ch) + (channelAlpha ? " alpha" : " plain"));
                 auto r = qrxtest::auditedCall(*host, src, m.name, {channel});
-                EXPECT_FALSE(r.exception);
-                Picture* out = pictureResult(r);
+                const Picture* out = qrxtest::newResult(r, src, false);
                 ASSERT_NE(out, nullptr);
                 expectColours(*out, W, H, [&](int x, int y) {
                     auto c = rgbOf(srcImg, x, y);
@@ -166,8 +160,7 @@ TEST_P(ChannelsOnHost, CombineFeedsEachComponentFromItsNamedParameter) {
     Ref green = picture(W, H, alpha, 43);
     const Image r = stored(red), g = stored(green), b = stored(blue);
     auto res = qrxtest::auditedGlobal(*host, "CombinePicturesQRX", {red, blue, green});
-    EXPECT_FALSE(res.exception);
-    Picture* out = pictureResult(res);
+    const Picture* out = qrxtest::newResult(res, red, false);
     ASSERT_NE(out, nullptr);
     expectColours(*out, W, H, [&](int x, int y) {
         return std::array<uint8_t, 3>{r.pixel(x, y)[0], g.pixel(x, y)[1], b.pixel(x, y)[2]};
@@ -178,8 +171,9 @@ TEST_P(ChannelsOnHost, CombineFeedsEachComponentFromItsNamedParameter) {
 
     // One picture in all three places: an opaque copy of it.
     auto same = qrxtest::auditedGlobal(*host, "CombinePicturesQRX", {red, red, red});
-    ASSERT_NE(pictureResult(same), nullptr);
-    expectColours(*pictureResult(same), W, H, [&](int x, int y) { return rgbOf(r, x, y); });
+    ASSERT_NE(qrxtest::newResult(same, red, false), nullptr);
+    expectColours(*qrxtest::newResult(same, red, false), W, H,
+                  [&](int x, int y) { return rgbOf(r, x, y); });
 }
 
 TEST_P(ChannelsOnHost, MergeKeepsTheLargerOfEachComponent) {
@@ -187,8 +181,7 @@ TEST_P(ChannelsOnHost, MergeKeepsTheLargerOfEachComponent) {
     Ref second = picture(W, H, !alpha, 52);
     const Image a = stored(first), b = stored(second);
     auto res = qrxtest::auditedGlobal(*host, "MergePictureQRX", {first, second});
-    EXPECT_FALSE(res.exception);
-    Picture* out = pictureResult(res);
+    const Picture* out = qrxtest::newResult(res, first, false);
     ASSERT_NE(out, nullptr);
     expectColours(*out, W, H, [&](int x, int y) {
         std::array<uint8_t, 3> c;
@@ -204,12 +197,13 @@ TEST_P(ChannelsOnHost, MergeKeepsTheLargerOfEachComponent) {
     Ref white = host->pictureFromImage(solid(W, H, {255, 255, 255}));
     for (const Ref& other : {first, black}) {
         auto copy = qrxtest::auditedGlobal(*host, "MergePictureQRX", {first, other});
-        ASSERT_NE(pictureResult(copy), nullptr);
-        expectColours(*pictureResult(copy), W, H, [&](int x, int y) { return rgbOf(a, x, y); });
+        ASSERT_NE(qrxtest::newResult(copy, first, false), nullptr);
+        expectColours(*qrxtest::newResult(copy, first, false), W, H,
+                      [&](int x, int y) { return rgbOf(a, x, y); });
     }
     auto w = qrxtest::auditedGlobal(*host, "MergePictureQRX", {white, first});
-    ASSERT_NE(pictureResult(w), nullptr);
-    expectColours(*pictureResult(w), W, H, [](int, int) {
+    ASSERT_NE(qrxtest::newResult(w, first, false), nullptr);
+    expectColours(*qrxtest::newResult(w, first, false), W, H, [](int, int) {
         return std::array<uint8_t, 3>{255, 255, 255};
     });
 }
@@ -253,8 +247,9 @@ TEST(ChannelExamples, OwnChannelGivesAnOpaqueCopy) {
         const Image img = stored(pic);
         for (const ChannelMethod& m : kChannelMethods) {
             auto r = qrxtest::auditedCall(*host, pic, m.name, {pic});
-            ASSERT_NE(pictureResult(r), nullptr) << m.name;
-            expectColours(*pictureResult(r), 5, 4, [&](int x, int y) { return rgbOf(img, x, y); });
+            ASSERT_NE(qrxtest::newResult(r, pic, false), nullptr) << m.name;
+            expectColours(*qrxtest::newResult(r, pic, false), 5, 4,
+                          [&](int x, int y) { return rgbOf(img, x, y); });
         }
     }
 }

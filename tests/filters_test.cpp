@@ -898,30 +898,6 @@ INSTANTIATE_TEST_SUITE_P(BothClasses, FilterLifecycle,
                                                                                 : "Sepia");
                          });
 
-// Many objects of both classes sharing one source, some with results, are destroyed with a clean
-// audit.
-TEST(FilterLifecycleMany, ManyObjectsLeaveACleanAudit) {
-    auto host = qrxtest::loadHost();
-    const qrx::Audit base = host->audit();
-    {
-        Ref pic = host->pictureFromImage(qrxtest::patternImage(5, 5, false));
-        std::vector<Ref> objects;
-        for (int i = 0; i < 20; ++i) {
-            objects.push_back(
-                host->newInstance(className(i % 2 ? FilterKind::Lut3D : FilterKind::Sepia)));
-            host->setProperty(objects.back(), "SourcePicture", pic);
-            if (i % 3 == 0) {
-                EXPECT_TRUE(runAudited(*host, objects.back()));
-            }
-        }
-        EXPECT_EQ(pic->refCount(), 21);
-    }
-    const qrx::Audit end = host->audit();
-    EXPECT_EQ(end.liveObjects, base.liveObjects);
-    EXPECT_EQ(end.references, base.references);
-    qrxtest::expectQuiet(*host);
-}
-
 TEST(FilterTables, AdaptationIsUndoneByRestore) {
     ResetPluginState();
     ASSERT_EQ(registeredClasses.size(), 2u);
