@@ -69,6 +69,11 @@ class Maker {
         width_ = in(0, 4) == 0 ? in(250, 530) : in(1, 40);
         height_ = in(1, 24);
     }
+    // A picture of 65536 pixels or more, which the histograms count through component pairs.
+    void chooseLargeSize() {
+        width_ = in(256, 400);
+        height_ = in(256, 300);
+    }
     int width() const { return width_; }
     int height() const { return height_; }
 
@@ -242,6 +247,7 @@ Ref sourceFor(const Row& row, Maker& m) {
             {Fill::Pattern, Fill::Black, Fill::White, Fill::NearGray, Fill::Black, Fill::White});
         return m.picture(fill, m.in(0, 3) == 0);
     }
+    if (name == "CountColorsQRX" && m.in(0, 1)) m.chooseLargeSize();
     return m.picture();
 }
 

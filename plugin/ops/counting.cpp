@@ -1,11 +1,53 @@
 #include "ops/counting.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <memory>
+#include <new>
 
 #include "host/helpers.h"
 #include "host/services.h"
 #include "ops/layout_walk.h"
 #include "pixels/editor.h"
+
+#if QRX_HAS_VECTOR_LOOPS
+#include "ops/scan_vectors.h"
+#endif
+
+namespace {
+
+#if QRX_HAS_VECTOR_LOOPS
+
+// The words of an H-row picture whose colour bits are want's, 16 at a time. Lane counts are
+// summed at the end; no lane holds more than a picture's pixels, which fit 32 bits.
+QRX_AVX512 uint32_t CountWordsVector(PictureReader& reader, int32_t W, int32_t H,
+                                     uint32_t colourBits, uint32_t want) {
+    const __m512i bits = _mm512_set1_epi32(static_cast<int>(colourBits));
+    const __m512i wanted = _mm512_set1_epi32(static_cast<int>(want));
+    const __m512i minusOne = _mm512_set1_epi32(-1);
+    __m512i lanes = _mm512_setzero_si512();
+    for (int32_t y = 0; y < H; ++y) {
+        const uint32_t* row = reader.rowPointer;
+        int32_t x = 0;
+        for (; x + 16 <= W; x += 16) {
+            const __m512i colour = _mm512_and_si512(_mm512_loadu_si512(row + x), bits);
+            lanes = _mm512_mask_sub_epi32(lanes, _mm512_cmpeq_epi32_mask(colour, wanted), lanes,
+                                          minusOne);
+        }
+        if (x < W) {
+            const __mmask16 rest = TailLanes(W - x);
+            const __m512i colour = _mm512_and_si512(_mm512_maskz_loadu_epi32(rest, row + x), bits);
+            lanes = _mm512_mask_sub_epi32(lanes, _mm512_mask_cmpeq_epi32_mask(rest, colour, wanted),
+                                          lanes, minusOne);
+        }
+        reader.AddPixelRow();
+    }
+    return static_cast<uint32_t>(_mm512_reduce_add_epi32(lanes));
+}
+
+#endif
+
+} // namespace
 
 int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     PictureReader reader;
@@ -18,28 +60,38 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     const RBPixelType type = reader.pixelType;
     uint32_t found = 0;
     WithLayoutGroup(type, [&](auto group) {
-        for (int32_t y = 0; y < H; ++y) {
-            const uint32_t* row = reader.rowPointer;
-            constexpr LayoutGroup G = decltype(group)::value;
-            if constexpr (G == LayoutGroup::Other) {
+        constexpr LayoutGroup G = decltype(group)::value;
+        if constexpr (G == LayoutGroup::Other) {
+            for (int32_t y = 0; y < H; ++y) {
+                const uint32_t* row = reader.rowPointer;
                 for (int32_t x = 0; x < W; ++x) {
                     int r, g, b;
                     Components<G>(type, row[x], r, g, b);
                     if (r == wantRed && g == wantGreen && b == wantBlue) ++found;
                 }
-            } else {
-                // The colour bits of each word compared with the wanted colour's, without a
-                // branch per pixel.
-                const uint32_t want =
-                    Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
-                            static_cast<uint32_t>(wantBlue)) &
-                    ColourBits<G>();
+                reader.AddPixelRow();
+            }
+        } else {
+            // The colour bits of each word compared with the wanted colour's, without a branch
+            // per pixel.
+            const uint32_t want =
+                Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
+                        static_cast<uint32_t>(wantBlue)) &
+                ColourBits<G>();
+#if QRX_HAS_VECTOR_LOOPS
+            if (ActiveVectorLevel() == VectorLevel::Avx512) {
+                found = CountWordsVector(reader, W, H, ColourBits<G>(), want);
+                return;
+            }
+#endif
+            for (int32_t y = 0; y < H; ++y) {
+                const uint32_t* row = reader.rowPointer;
                 uint32_t inRow = 0;
                 for (int32_t x = 0; x < W; ++x)
                     inRow += (row[x] & ColourBits<G>()) == want;
                 found += inRow;
+                reader.AddPixelRow();
             }
-            reader.AddPixelRow();
         }
     });
     reader.clear();
@@ -89,6 +141,61 @@ void CountIntoHistograms(PictureReader& reader, int32_t W, int32_t H, uint32_t* 
         }
 }
 
+// Pictures from this many pixels on are counted through a table of component pairs.
+constexpr int64_t kPairCountingFrom = 1 << 16;
+
+// Counts with two increments per pixel instead of three: the lowest two colour bytes of a word
+// (red and green, or blue and green in type 8) together index one of 65536 pair counters, the
+// highest colour byte one of 256 counters (two sets, for neighbouring pixels). Afterwards each
+// pair counter is added to the counter of its low component and to that of its green, so every
+// histogram counter receives exactly the pixels whose component has its value: the same sums,
+// wrapping in 32 bits as the block counters do. The pair table is one allocation per call;
+// false when it cannot be made, and nothing is counted then.
+template <LayoutGroup G>
+bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* first,
+                       uint32_t* second, uint32_t* third) {
+    std::unique_ptr<uint32_t[]> pairs(new (std::nothrow) uint32_t[65536]());
+    if (!pairs) return false;
+    uint32_t lone[2][256] = {};
+    using B = GroupBits<G>;
+    constexpr unsigned low = std::min(B::red, B::blue);
+    constexpr unsigned high = std::max(B::red, B::blue);
+    static_assert(B::green == low + 8 && high == low + 16, "green is the middle colour byte");
+    uint32_t* pairCounts = pairs.get();
+    for (int32_t y = 0; y < H; ++y) {
+        const uint32_t* row = reader.rowPointer;
+        int32_t x = 0;
+        for (; x + 2 <= W; x += 2) {
+            const uint32_t a = row[x];
+            const uint32_t b = row[x + 1];
+            ++pairCounts[(a >> low) & 0xFFFFu];
+            ++lone[0][(a >> high) & 0xFFu];
+            ++pairCounts[(b >> low) & 0xFFFFu];
+            ++lone[1][(b >> high) & 0xFFu];
+        }
+        if (x < W) {
+            ++pairCounts[(row[x] >> low) & 0xFFFFu];
+            ++lone[0][(row[x] >> high) & 0xFFu];
+        }
+        reader.AddPixelRow();
+    }
+    // Red goes to the first block and blue to the third, whichever of them is the low byte.
+    uint32_t* lowCounts = B::red == low ? first : third;
+    uint32_t* highCounts = B::red == low ? third : first;
+    for (int g = 0; g < 256; ++g) {
+        const uint32_t* line = pairCounts + 256 * g;
+        uint32_t withGreen = 0;
+        for (int v = 0; v < 256; ++v) {
+            lowCounts[v] += line[v];
+            withGreen += line[v];
+        }
+        second[g] += withGreen;
+    }
+    for (int v = 0; v < 256; ++v)
+        highCounts[v] += lone[0][v] + lone[1][v];
+    return true;
+}
+
 } // namespace
 
 void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue,
@@ -135,7 +242,9 @@ void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue
                 reader.AddPixelRow();
             }
         } else {
-            CountIntoHistograms<G>(reader, W, H, first, second, third);
+            if (static_cast<int64_t>(W) * H < kPairCountingFrom ||
+                !CountThroughPairs<G>(reader, W, H, first, second, third))
+                CountIntoHistograms<G>(reader, W, H, first, second, third);
         }
     });
     count = static_cast<int32_t>(static_cast<uint32_t>(W) * static_cast<uint32_t>(H));
