@@ -10,6 +10,7 @@
 #include "filter_run.h"
 #include "host_pictures.h"
 #include "image_io.h"
+#include "qrx/pixel_buffer.h"
 #include "value_out.h"
 
 namespace qrx::cli {
@@ -262,9 +263,12 @@ int runCall(Context& ctx, const CallOptions& opts) {
             if (pictureResult) {
                 const Picture* pic = obj ? obj->as<Picture>() : nullptr;
                 if (!pic) throw UsageError(qualified + " returned something other than a picture");
-                // The source picture is not needed any more: its pixels go before the result's
-                // are encoded, which keeps the peak memory of a large picture down.
+                // The source picture is not needed any more: its pixels go back to the system
+                // (not to the runtime's pool of storage, which no later picture of this command
+                // would take) before the result's are encoded, which keeps the peak memory of a
+                // large picture down.
                 if (obj->get() != self.get()) self.reset();
+                drainPixelPool();
                 savePicture(*host, *opts.output, *obj, pictureWriteOptions(ctx));
                 written = *opts.output;
             } else if (stringResult) {
