@@ -101,42 +101,23 @@ void expectSamePixels(const Image& got, const Image& want, const std::string& wh
 
 class FormatRoundTrip : public testing::TestWithParam<FormatCase> {};
 
-// Read into a host picture and written straight back, a file keeps every pixel (alpha too).
+// Read into a host picture and written straight back, on a desktop and on a console host (whose
+// pictures are records of another layout), a file keeps every pixel (alpha too). What the plugin
+// does to such pictures is the operation tests' part, on every host configuration.
 TEST_P(FormatRoundTrip, HostPictureWrittenBackKeepsEveryPixel) {
     ScratchDir dir;
     const FormatCase& fc = GetParam();
     const auto in = dir / ("in" + fc.ext);
     const auto out = dir / ("out" + fc.ext);
     Image want = fc.make(in);
-    auto host = qrxtest::loadHost();
-    qrx::Ref pic = qrx::cli::loadPicture(*host, in);
-    qrx::cli::savePicture(*host, out, pic);
-    expectSamePixels(qrx::cli::loadPicture(*host, out).as<qrx::Picture>()->toImage(), want,
-                     fc.name);
-}
-
-// Inverted twice by the plugin on a desktop and on a console host, the colours come back.
-TEST_P(FormatRoundTrip, InvertedTwiceGivesTheColoursBack) {
-    ScratchDir dir;
-    const FormatCase& fc = GetParam();
-    const auto in = dir / ("in" + fc.ext);
-    Image want = fc.make(in);
-    want.hasAlpha = false; // InvertQRX makes every pixel it writes opaque
     for (qrx::HostKind kind : {qrx::HostKind::Desktop, qrx::HostKind::Console}) {
         qrx::HostConfig config;
         config.kind = kind;
         auto host = qrxtest::loadHost(config);
-        qrx::Ref pic = qrx::cli::loadPicture(*host, in);
-        for (int i = 0; i < 2; ++i) {
-            qrx::CallResult r = host->call(pic, "InvertQRX", {});
-            ASSERT_FALSE(r.exception);
-            ASSERT_TRUE(std::holds_alternative<qrx::Ref>(r.result));
-            pic = std::get<qrx::Ref>(r.result);
-        }
-        const auto out = dir / ("twice" + fc.ext);
-        qrx::cli::savePicture(*host, out, pic);
+        qrx::cli::savePicture(*host, out, qrx::cli::loadPicture(*host, in));
         Image got = qrx::cli::loadPicture(*host, out).as<qrx::Picture>()->toImage();
-        got.hasAlpha = false;
+        // A console keeps 7 bits of alpha: there the colours are compared.
+        if (kind == qrx::HostKind::Console) got.hasAlpha = want.hasAlpha = false;
         expectSamePixels(got, want, fc.name + " on " + std::string(qrx::hostKindName(kind)));
     }
 }
