@@ -91,8 +91,7 @@ void PrintTo(const HostArgs& c, std::ostream* os) {
 }
 
 HostConfig configOf(HostKind kind, uint32_t plainLayout = 3) {
-    HostConfig c;
-    c.kind = kind;
+    HostConfig c = qrxtest::ofKind(kind);
     c.plainLayout = plainLayout;
     return c;
 }

@@ -111,8 +111,7 @@ TEST_P(FormatRoundTrip, HostPictureWrittenBackKeepsEveryPixel) {
     const auto out = dir / ("out" + fc.ext);
     Image want = fc.make(in);
     for (qrx::HostKind kind : {qrx::HostKind::Desktop, qrx::HostKind::Console}) {
-        qrx::HostConfig config;
-        config.kind = kind;
+        qrx::HostConfig config = qrxtest::ofKind(kind);
         auto host = qrxtest::loadHost(config);
         qrx::cli::savePicture(*host, out, qrx::cli::loadPicture(*host, in));
         Image got = qrx::cli::loadPicture(*host, out).as<qrx::Picture>()->toImage();

@@ -361,8 +361,7 @@ std::vector<qrxtest::HostCase> sweepHosts() {
     older.version = 2011.0;
     older.bitmapLockFails = true;
     cases.push_back({"desktop_2011_copy_path", older});
-    qrx::HostConfig console;
-    console.kind = qrx::HostKind::Console;
+    qrx::HostConfig console = qrxtest::ofKind(qrx::HostKind::Console);
     cases.push_back({"console", console});
     return cases;
 }

@@ -240,8 +240,7 @@ TEST(Masks, NoResultForAnEmptyPicture) {
 
 TEST(Masks, HasMaskReportsOnlyTheSeparateMask) {
     for (qrx::HostKind kind : {qrx::HostKind::Desktop, qrx::HostKind::Console}) {
-        qrx::HostConfig config;
-        config.kind = kind;
+        qrx::HostConfig config = qrxtest::ofKind(kind);
         auto host = qrxtest::loadHost(config);
         Ref pic = host->pictureFromImage(qrxtest::patternImage(5, 5, true, 2));
         auto hasMask = [&] {

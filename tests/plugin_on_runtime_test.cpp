@@ -283,8 +283,7 @@ class Acquire : public OnRuntime, public testing::WithParamInterface<AcquireCase
 
 TEST_P(Acquire, ReaderSeesThePixelsOfEveryForm) {
     const AcquireCase& c = GetParam();
-    HostConfig config;
-    config.kind = c.kind;
+    HostConfig config = qrxtest::ofKind(c.kind);
     start(config);
     qrx::Image img = qrxtest::patternImage(13, 5, c.alpha, 11);
     Ref pic = host->pictureFromImage(img);
@@ -367,8 +366,7 @@ TEST_F(OnRuntime, WriterIntoAGivenPictureWhenLargeEnough) {
 // Copies
 
 TEST_F(OnRuntime, OwnCopyOnlyForWholeRecordsOfEqualSize) {
-    HostConfig config;
-    config.kind = qrx::HostKind::Console;
+    HostConfig config = qrxtest::ofKind(qrx::HostKind::Console);
     start(config);
     Ref src = host->pictureFromImage(qrxtest::patternImage(6, 4, false, 5));
     Ref same = host->newPicture(6, 4, false), other = host->newPicture(5, 4, false);
@@ -387,8 +385,7 @@ TEST_F(OnRuntime, OwnCopyOnlyForWholeRecordsOfEqualSize) {
 
 TEST_F(OnRuntime, CloneDrawsThroughTheHostOrCopiesRecords) {
     for (bool withDrawPicture : {true, false}) {
-        HostConfig config;
-        config.kind = qrx::HostKind::Console;
+        HostConfig config = qrxtest::ofKind(qrx::HostKind::Console);
         if (!withDrawPicture) config.withheld = {"REALLoadObjectMethod"};
         start(config);
         Ref src = host->pictureFromImage(qrxtest::patternImage(7, 3, false, 9));

@@ -9,6 +9,7 @@
 
 #include "qrx/host.h"
 #include "sdk/services.h"
+#include "support.h"
 
 namespace {
 
@@ -20,9 +21,7 @@ using qrx::Picture;
 using qrx::Ref;
 using qrx::Value;
 
-template <class F> F service(const char* name) {
-    return reinterpret_cast<F>(Host::resolver()(name));
-}
+using qrxtest::service;
 
 // Instance data of the test class "Counter".
 struct CounterData {

@@ -9,6 +9,7 @@
 #include "bitmap_context.h"
 #include "qrx/host.h"
 #include "sdk/services.h"
+#include "support.h"
 
 namespace {
 
@@ -20,15 +21,8 @@ using qrx::Picture;
 using qrx::PictureForm;
 using qrx::Ref;
 
-HostConfig ofKind(HostKind kind) {
-    HostConfig c;
-    c.kind = kind;
-    return c;
-}
-
-template <class F> F service(const char* name) {
-    return reinterpret_cast<F>(Host::resolver()(name));
-}
+using qrxtest::ofKind;
+using qrxtest::service;
 
 // How a picture is kept: host kind, layout for the bitmap, alpha channel, row padding.
 struct Form {

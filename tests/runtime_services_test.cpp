@@ -8,6 +8,7 @@
 #include "bitmap_context.h"
 #include "qrx/host.h"
 #include "sdk/services.h"
+#include "support.h"
 
 namespace {
 
@@ -17,15 +18,8 @@ using qrx::HostKind;
 using qrx::Picture;
 using qrx::Ref;
 
-HostConfig ofKind(HostKind kind) {
-    HostConfig c;
-    c.kind = kind;
-    return c;
-}
-
-template <class F> F service(const char* name) {
-    return reinterpret_cast<F>(Host::resolver()(name));
-}
+using qrxtest::ofKind;
+using qrxtest::service;
 
 template <class H> H handle(const Ref& r) {
     return reinterpret_cast<H>(r->handle());
@@ -164,8 +158,7 @@ class DescriptionLocks : public testing::TestWithParam<LockCase> {};
 
 TEST_P(DescriptionLocks, ThreeArgumentLock) {
     const LockCase& c = GetParam();
-    HostConfig config;
-    config.kind = c.kind;
+    HostConfig config = qrxtest::ofKind(c.kind);
     config.version = c.version;
     config.bitmapLockFails = c.refuseBitmap;
     Host host(config);
@@ -217,8 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DescriptionLocks, OldHostFailedLockWithoutUnlockShowsInAudit) {
-    HostConfig config;
-    config.kind = HostKind::Console;
+    HostConfig config = qrxtest::ofKind(HostKind::Console);
     config.version = 2011.0;
     Host host(config);
     host.makeCurrent();
@@ -366,8 +358,7 @@ TEST(References, PictureProperties) {
 
 TEST(References, NewPictureServiceAndConstructor) {
     for (HostKind kind : {HostKind::Desktop, HostKind::Web}) {
-        HostConfig config;
-        config.kind = kind;
+        HostConfig config = qrxtest::ofKind(kind);
         config.alphaLayout = 2;
         config.bitmapLockFails = true; // applies to the host's own pictures, not to these
         Host host(config);

@@ -139,8 +139,7 @@ TEST_P(ScrollOnHost, MaskScrollsWithThePictureWhenAsked) {
 // horizontal one; a picture without a mask scrolls as without scrollmask.
 TEST(ScrollMask, FailingMaskStopsOnlyTheVerticalScroll) {
     for (qrx::HostKind kind : {qrx::HostKind::Desktop, qrx::HostKind::Console}) {
-        qrx::HostConfig config;
-        config.kind = kind;
+        qrx::HostConfig config = qrxtest::ofKind(kind);
         auto host = qrxtest::loadHost(config);
         Ref pic = host->pictureFromImage(qrxtest::patternImage(W, H, false, 12));
         const Words before = wordsOf(pic);

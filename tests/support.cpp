@@ -61,6 +61,12 @@ std::vector<HostCase> everyHost() {
     return cases;
 }
 
+HostConfig ofKind(HostKind kind) {
+    HostConfig c;
+    c.kind = kind;
+    return c;
+}
+
 std::unique_ptr<qrx::Host> loadHost(const HostConfig& config) {
     return std::make_unique<qrx::Host>(config, QRX_TEST_PLUGIN);
 }

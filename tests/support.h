@@ -26,6 +26,14 @@ std::vector<HostCase> alphaHostCases();
 // Both lists: every host kind and every pixel layout.
 std::vector<HostCase> everyHost();
 
+// The default host configuration but for its kind.
+qrx::HostConfig ofKind(qrx::HostKind kind);
+
+// The current host's answer for a service name, cast as the plugin casts it.
+template <class F> F service(const char* name) {
+    return reinterpret_cast<F>(qrx::Host::resolver()(name));
+}
+
 // A host with its own fresh copy of the plugin loaded.
 std::unique_ptr<qrx::Host> loadHost(const qrx::HostConfig& config = {});
 
