@@ -116,8 +116,8 @@ Host::~Host() {
     for (const Object* obj : remaining)
         delete obj;
     gObjectsBeingFreed = nullptr;
-    for (auto* data : impl.stringData)
-        std::free(const_cast<void*>(data));
+    for (auto& [data, storage] : impl.stringData)
+        if (storage.empty()) std::free(const_cast<void*>(data));
     impl.stringData.clear();
     if (impl.library) dlclose(impl.library);
     if (gCurrent == this) gCurrent = nullptr;

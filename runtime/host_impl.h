@@ -16,6 +16,7 @@
 
 #include "qrx/host.h"
 #include "qrx/objects.h"
+#include "qrx/pixel_buffer.h"
 
 namespace qrx {
 
@@ -57,8 +58,9 @@ struct Host::Impl {
     // Exception raised by the plugin during the current call.
     Ref pendingException;
 
-    // Data blocks of string-data records handed out and not yet disposed.
-    std::unordered_set<const void*> stringData;
+    // Data blocks of string-data records handed out and not yet disposed: a large block's pooled
+    // storage, or an empty buffer for a block from malloc.
+    std::unordered_map<const void*, PixelBuffer> stringData;
 
     // Description locks that were still held when their picture was destroyed.
     int orphanLocks = 0;

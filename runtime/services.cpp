@@ -386,24 +386,35 @@ void unlockString(REALstring s) {
 // The bytes in the requested encoding (0xFFFF: as stored), in a block of their own followed by
 // four zero bytes; the block lives until PluginDisposeStringData. A host that does not offer
 // "PluginDisposeStringData" hands the block over: it is the caller's to free().
+// String-data blocks from this size on live on pooled storage.
+constexpr size_t kPooledStringDataBytes = size_t(1) << 20;
+
 bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
     return guarded("PluginGetStringData", false, [&] {
         String* str = lookup<String>("PluginGetStringData", s);
         if (!str || !out) return false;
-        std::string bytes;
-        if (encoding == kREALTextEncodingRaw || encoding == str->encoding) {
-            bytes.assign(str->bytes().begin(), str->bytes().end());
-        } else {
+        // The string's own bytes are copied straight into the block; a converted text first.
+        std::span<const uint8_t> bytes = str->bytes();
+        std::string converted;
+        if (encoding != kREALTextEncodingRaw && encoding != str->encoding) {
             auto text = convertText(str->bytes(), str->encoding, encoding);
             if (!text) return false;
-            bytes = std::move(*text);
+            converted = std::move(*text);
+            bytes = {reinterpret_cast<const uint8_t*>(converted.data()), converted.size()};
         }
-        auto* block = static_cast<char*>(std::malloc(bytes.size() + 4));
+        // A block the plugin gives back through PluginDisposeStringData may be pooled storage,
+        // whose pages a large block of the same size reuses; without that service the plugin
+        // frees the block itself, so it comes from malloc.
+        const bool disposed = !Host::current()->config().withheld.count("PluginDisposeStringData");
+        PixelBuffer storage;
+        if (disposed && bytes.size() >= kPooledStringDataBytes)
+            storage = PixelBuffer(bytes.size() + 4);
+        auto* block = storage.empty() ? static_cast<char*>(std::malloc(bytes.size() + 4))
+                                      : reinterpret_cast<char*>(storage.data());
         if (!block) return false;
         std::memcpy(block, bytes.data(), bytes.size());
         std::memset(block + bytes.size(), 0, 4);
-        if (!Host::current()->config().withheld.count("PluginDisposeStringData"))
-            impl().stringData.insert(block);
+        if (disposed) impl().stringData.emplace(block, std::move(storage));
         *out = {block, uint32_t(bytes.size()), encoding, {0, 0}};
         return true;
     });
@@ -419,8 +430,8 @@ void disposeStringData(REALstringData* data) {
                 "PluginDisposeStringData: record not handed out or already disposed");
             return;
         }
+        if (it->second.empty()) std::free(const_cast<void*>(data->data));
         outstanding.erase(it);
-        std::free(const_cast<void*>(data->data));
         data->data = nullptr;
         data->length = 0;
     });
