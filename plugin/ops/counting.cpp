@@ -1,6 +1,7 @@
 #include "ops/counting.h"
 
 #include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -8,6 +9,7 @@
 #include "host/helpers.h"
 #include "host/services.h"
 #include "ops/layout_walk.h"
+#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 
 #if QRX_HAS_VECTOR_LOOPS
@@ -259,6 +261,21 @@ void MapRows(PictureReader& reader, PictureWriter& writer, int32_t W, int32_t H,
              const unsigned char* blueTable) {
     const RBPixelType sourceType = reader.pixelType;
     const RBPixelType destType = writer.pixelType;
+    if constexpr (S != LayoutGroup::Other && D != LayoutGroup::Other) {
+        if (ActiveVectorLevel() == VectorLevel::Avx512) {
+            ComponentTables tables;
+            std::memcpy(tables.red, redTable, kTableSize);
+            std::memcpy(tables.green, greenTable, kTableSize);
+            std::memcpy(tables.blue, blueTable, kTableSize);
+            for (int32_t y = 0; y < H; ++y) {
+                MapRowThroughTablesVector(reader.rowPointer, writer.rowPointer, W, tables,
+                                          PlacesOf<S>(), PlacesOf<D>());
+                reader.AddPixelRow();
+                writer.AddPixelRow();
+            }
+            return;
+        }
+    }
     for (int32_t y = 0; y < H; ++y) {
         const uint32_t* src = reader.rowPointer;
         uint32_t* dst = writer.rowPointer;
