@@ -108,14 +108,16 @@ QRX_AVX512 int32_t WordsToBytesVector(const uint32_t* src, int32_t W, unsigned c
 QRX_AVX512 int32_t BytesToWordsVector(const unsigned char* in, int32_t W, uint32_t* dst,
                                       WordPlaces places) {
     const __m512i index = WordsOfBytesIndex(places);
-    const __mmask64 bytes48 = (__mmask64{1} << 48) - 1;
     const uint32_t colour =
         (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
     const __m512i keep = _mm512_set1_epi32(static_cast<int>(colour));
     const __m512i opaque = _mm512_set1_epi32(static_cast<int>(places.opaque));
     int32_t x = 0;
     for (; x + 16 <= W; x += 16, in += 48) {
-        const __m512i bytes = _mm512_maskz_loadu_epi8(bytes48, in);
+        // The 48 bytes as a 32-byte and a 16-byte load: a masked load is much slower here.
+        const __m512i bytes = _mm512_inserti64x4(
+            _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in))),
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32))), 1);
         const __m512i words = _mm512_permutexvar_epi8(index, bytes);
         _mm512_storeu_si512(dst + x, _mm512_or_si512(_mm512_and_si512(words, keep), opaque));
     }
