@@ -20,6 +20,7 @@ using qrx::cli::kLutNodes;
 using qrx::cli::lutIndex;
 using qrx::cli::lutTable;
 using qrx::cli::parseCube;
+using qrxclitest::operator<<;
 
 using qrxclitest::cubeText;
 using qrxclitest::num;
@@ -223,10 +224,6 @@ struct Malformed {
     int line;
     std::string fault;
 };
-
-void PrintTo(const Malformed& m, std::ostream* os) {
-    *os << m.name;
-}
 
 std::string dataLines(int count) {
     std::string s;

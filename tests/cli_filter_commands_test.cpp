@@ -18,6 +18,7 @@ using qrx::HostKind;
 using qrx::Image;
 using qrx::Ref;
 using qrx::Value;
+using qrxclitest::operator<<;
 using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
 using qrxclitest::writeFile;
@@ -85,10 +86,6 @@ struct HostArgs {
     HostConfig config;
     std::string ext;
 };
-
-void PrintTo(const HostArgs& c, std::ostream* os) {
-    *os << c.name;
-}
 
 HostConfig configOf(HostKind kind, uint32_t plainLayout = 3) {
     HostConfig c = qrxtest::ofKind(kind);
@@ -214,10 +211,6 @@ struct SepiaCase {
     std::string input;
 };
 
-void PrintTo(const SepiaCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 // The command against the filter class run directly with the weights, offsets and rectangle
 // the options stand for.
 class SepiaCommand : public testing::TestWithParam<std::tuple<SepiaCase, HostArgs>> {};
@@ -288,10 +281,6 @@ struct BadRun {
     std::vector<std::string> args; // "@" stands for the scratch directory
     std::string message;
 };
-
-void PrintTo(const BadRun& b, std::ostream* os) {
-    *os << b.name;
-}
 
 class BadFilterRun : public testing::TestWithParam<BadRun> {};
 

@@ -23,6 +23,7 @@ namespace {
 
 using nlohmann::json;
 using qrx::Image;
+using qrxclitest::operator<<;
 using qrxclitest::readFile;
 using qrxclitest::runQrx;
 using qrxclitest::RunResult;
@@ -73,10 +74,6 @@ struct FormatCase {
         return img;
     }
 };
-
-void PrintTo(const FormatCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 std::vector<FormatCase> formatCases() {
     return {{"png_rgb", ".png", false}, {"png_rgba", ".png", true}, {"pam_rgb", ".pam", false},
@@ -253,10 +250,6 @@ struct JpegColourCase {
     std::array<int, 3> expected; // the RGB they decode to
 };
 
-void PrintTo(const JpegColourCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class JpegColourSpaces : public testing::TestWithParam<JpegColourCase> {};
 
 TEST_P(JpegColourSpaces, DecodeToRgb) {
@@ -294,10 +287,6 @@ struct BadJpeg {
     std::string bytes;
     std::string inMessage;
 };
-
-void PrintTo(const BadJpeg& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class JpegReadError : public testing::TestWithParam<BadJpeg> {};
 
@@ -367,10 +356,6 @@ struct PipeCase {
     std::string signature; // what the output starts with
     bool exact = true;     // false for JPEG: closeness only
 };
-
-void PrintTo(const PipeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class QrxPipe : public testing::TestWithParam<PipeCase> {};
 
@@ -442,10 +427,6 @@ struct StreamFault {
     std::string pipeline;
     std::string inMessage;
 };
-
-void PrintTo(const StreamFault& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class QrxStreamFault : public testing::TestWithParam<StreamFault> {};
 

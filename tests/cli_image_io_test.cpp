@@ -16,6 +16,7 @@ using qrx::Image;
 using qrx::ImageFileError;
 using qrx::readImage;
 using qrx::writeImage;
+using qrxclitest::operator<<;
 using qrxclitest::readFile;
 using qrxclitest::ScratchDir;
 using qrxclitest::writeFile;
@@ -218,10 +219,6 @@ std::vector<PngCase> pngCases() {
 }
 
 class PngRead : public testing::TestWithParam<PngCase> {};
-void PrintTo(const PngCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 TEST_P(PngRead, DecodesToRgba) {
     const PngCase& c = GetParam();
     ScratchDir dir;
@@ -365,10 +362,6 @@ struct BadFile {
 };
 
 class ImageReadError : public testing::TestWithParam<BadFile> {};
-void PrintTo(const BadFile& c, std::ostream* os) {
-    *os << c.name;
-}
-
 TEST_P(ImageReadError, NamesTheFileAndTheFault) {
     const BadFile& c = GetParam();
     ScratchDir dir;

@@ -10,6 +10,7 @@ namespace {
 
 using nlohmann::json;
 using qrx::Image;
+using qrxclitest::operator<<;
 using qrxclitest::readFile;
 using qrxclitest::runQrx;
 using qrxclitest::ScratchDir;
@@ -50,10 +51,6 @@ struct HostArgs {
 };
 
 class InvertRectangle : public testing::TestWithParam<HostArgs> {};
-void PrintTo(const HostArgs& c, std::ostream* os) {
-    *os << c.name;
-}
-
 TEST_P(InvertRectangle, WritesExactlyTheInvertedRectangle) {
     ScratchDir dir;
     std::string out = (dir / ("out" + GetParam().ext)).string();
@@ -148,10 +145,6 @@ struct UsageCase {
 };
 
 class QrxUsage : public testing::TestWithParam<UsageCase> {};
-void PrintTo(const UsageCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 TEST_P(QrxUsage, ExitsWithTwoAndSaysWhy) {
     ScratchDir dir;
     std::vector<std::string> args;

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,12 @@ namespace qrxclitest {
 // The bundled sample pictures.
 inline const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
 inline const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
+
+// A table row prints as its name, so that a failing case reads as the case it is (used by the
+// files' own `using qrxclitest::operator<<`).
+template <class Row> auto operator<<(std::ostream& os, const Row& row) -> decltype(os << row.name) {
+    return os << row.name;
+}
 
 inline bool contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;

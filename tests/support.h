@@ -17,6 +17,9 @@ struct HostCase {
     qrx::HostConfig config;
     bool alpha = false;
 };
+inline void PrintTo(const HostCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // Desktop in every plain layout, with padded rows, with a refused bitmap lock (copy path), an
 // older desktop host, console and web.
