@@ -1,6 +1,8 @@
 #include "qrx/pixel_buffer.h"
 
 #include <cstdlib>
+#include <iterator>
+#include <list>
 #include <mutex>
 #include <new>
 #include <sys/mman.h>
@@ -54,6 +56,9 @@ void freeAligned(void* p, size_t bytes) {
         ::munmap(p, (bytes + kHugePage - 1) / kHugePage * kHugePage);
 }
 
+// Released buffers by size, and all of them in the order they were released: when a release
+// takes the pool past its bound, the buffers released longest ago are freed until it fits, so
+// the pool keeps the sizes in use now rather than the first sizes it saw.
 class Pool {
   public:
     ~Pool() {
@@ -65,38 +70,55 @@ class Pool {
         std::lock_guard lock(mutex_);
         auto it = free_.find(bytes);
         if (it == free_.end() || it->second.empty()) return nullptr;
-        void* p = it->second.back();
+        const auto kept = it->second.back();
         it->second.pop_back();
+        void* p = kept->second;
+        order_.erase(kept);
         bytes_ -= bytes;
-        --buffers_;
         return p;
     }
 
     void give(void* p, size_t bytes) {
+        std::vector<std::pair<size_t, void*>> evicted;
         {
             std::lock_guard lock(mutex_);
-            if (bytes_ + bytes <= kPixelPoolBound) {
+            if (bytes <= kPixelPoolBound) {
                 try {
-                    free_[bytes].push_back(p);
+                    order_.emplace_back(bytes, p);
+                    try {
+                        free_[bytes].push_back(std::prev(order_.end()));
+                    } catch (const std::bad_alloc&) {
+                        order_.pop_back();
+                        throw;
+                    }
                     bytes_ += bytes;
-                    ++buffers_;
-                    return;
+                    p = nullptr;
+                    while (bytes_ > kPixelPoolBound) {
+                        const auto [size, oldest] = order_.front();
+                        // The oldest of a size is the first in its list.
+                        auto& list = free_[size];
+                        list.erase(list.begin());
+                        order_.pop_front();
+                        bytes_ -= size;
+                        evicted.emplace_back(size, oldest);
+                    }
                 } catch (const std::bad_alloc&) {
                     // No room to note the buffer: it is freed instead.
                 }
             }
         }
-        freeAligned(p, bytes);
+        for (auto [size, q] : evicted)
+            freeAligned(q, size);
+        if (p) freeAligned(p, bytes);
     }
 
     void drain() {
         std::lock_guard lock(mutex_);
-        for (auto& [size, list] : free_)
-            for (void* p : list)
-                freeAligned(p, size);
+        for (auto [size, p] : order_)
+            freeAligned(p, size);
+        order_.clear();
         free_.clear();
         bytes_ = 0;
-        buffers_ = 0;
     }
 
     size_t bytes() {
@@ -105,17 +127,18 @@ class Pool {
     }
     size_t buffers() {
         std::lock_guard lock(mutex_);
-        return buffers_;
+        return order_.size();
     }
 
     // Set once the pool is destroyed at exit: later releases free their storage directly.
     static inline bool gone = false;
 
   private:
+    using Order = std::list<std::pair<size_t, void*>>;
     std::mutex mutex_;
-    std::unordered_map<size_t, std::vector<void*>> free_;
+    Order order_; // oldest release first
+    std::unordered_map<size_t, std::vector<Order::iterator>> free_;
     size_t bytes_ = 0;
-    size_t buffers_ = 0;
 };
 
 Pool& pool() {

@@ -460,11 +460,22 @@ TEST(PixelPool, KeepsReleasedStorageForTheSameSizeUpToItsBound) {
     EXPECT_EQ(qrx::pixelPoolBytes(), 4096u + 4100u);
     {
         // Larger than the bound: freed at once, never kept.
-        qrx::PixelBuffer huge(qrx::kPixelPoolBound);
+        qrx::PixelBuffer huge(qrx::kPixelPoolBound + 1);
         huge.data()[0] = 1;
     }
-    EXPECT_LE(qrx::pixelPoolBytes(), qrx::kPixelPoolBound);
+    EXPECT_EQ(qrx::pixelPoolBytes(), 4096u + 4100u);
     EXPECT_EQ(qrx::pixelPoolBuffers(), 2u);
+    // A release past the bound frees the buffer released longest ago (the 4096 bytes, released
+    // before the 4100) until the pool fits again.
+    { qrx::PixelBuffer big(qrx::kPixelPoolBound - 4100); }
+    EXPECT_EQ(qrx::pixelPoolBytes(), qrx::kPixelPoolBound);
+    EXPECT_EQ(qrx::pixelPoolBuffers(), 2u);
+    {
+        qrx::PixelBuffer kept(4100);
+        EXPECT_EQ(qrx::pixelPoolBytes(), qrx::kPixelPoolBound - 4100);
+        qrx::PixelBuffer evicted(4096);
+        EXPECT_EQ(qrx::pixelPoolBuffers(), 1u);
+    }
     qrx::PixelBuffer empty(0);
     EXPECT_EQ(empty.data(), nullptr);
     qrx::drainPixelPool();

@@ -10,8 +10,9 @@
 
 namespace qrx {
 
-// Bytes of released storage the pool keeps at most: four 4096 x 4096 pictures. A released buffer
-// that would take the pool past this is freed at once; the pool never evicts.
+// Bytes of released storage the pool keeps at most: four 4096 x 4096 pictures. A release that
+// would take the pool past this frees the buffers released longest ago until it fits; a buffer
+// larger than the bound is freed at once.
 inline constexpr size_t kPixelPoolBound = size_t(256) << 20;
 
 class PixelBuffer {
