@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "qrx/process.h"
 
 namespace qrxbench {
 #ifdef QRX_BENCH_OPENCV
@@ -22,6 +23,8 @@ void registerOpenCvBenchmarks();
 } // namespace qrxbench
 
 int main(int argc, char** argv) {
+    // The heap qrx runs with (see qrx/process.h).
+    qrx::askForHugePages(argv);
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
@@ -29,6 +32,13 @@ int main(int argc, char** argv) {
         else
             args.push_back(argv[i]);
     }
+    // Every benchmark runs warm: a first call pays for mapping memory its storage pools then keep,
+    // and a benchmark whose first call outlasts its minimum time would time that call alone.
+    static char warmUp[] = "--benchmark_min_warmup_time=0.05";
+    bool warmUpGiven = false;
+    for (char* a : args)
+        warmUpGiven = warmUpGiven || std::strncmp(a, "--benchmark_min_warmup_time", 27) == 0;
+    if (!warmUpGiven) args.insert(args.begin() + 1, warmUp);
     int count = int(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
