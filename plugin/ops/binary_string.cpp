@@ -8,11 +8,7 @@
 #include "pixels/editor.h"
 
 #if QRX_HAS_VECTOR_LOOPS
-// GCC 12's AVX-512 intrinsics start some results from deliberately undefined registers, which
-// -Wuninitialized and -Wmaybe-uninitialized misreport once they are inlined.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
+#include "pixels/vector_intrinsics.h"
 #endif
 
 namespace {
