@@ -220,6 +220,22 @@ TEST_P(PpicOnHost, MalformedStringsGiveNil) {
     EXPECT_FALSE(r.exception);
 }
 
+// A picture with no rows or no columns gives the bare header carrying its W and H, wherever it is
+// readable; where the bitmap lock is refused it is read through a copy, and no copy of an empty
+// picture can be made, so there it gives nil.
+TEST_P(PpicOnHost, PicturesWithNoPixelsGiveTheBareHeader) {
+    for (auto [w, h] : {std::pair{0, 0}, {0, 3}, {3, 0}, {0, 2}}) {
+        Ref pic = picture(w, h, 1);
+        qrx::CallResult r = qrxtest::auditedGlobal(*host, "PicturetoBinaryStringQRX", {pic});
+        if (GetParam().config.bitmapLockFails && !alphaCase()) {
+            EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result)) << w << "x" << h;
+            continue;
+        }
+        const Bytes s = stringBytes(r.result);
+        EXPECT_EQ(s, makeString(w, h, {})) << w << "x" << h;
+    }
+}
+
 TEST_P(PpicOnHost, NilPictureGivesNil) {
     qrx::CallResult r =
         qrxtest::auditedGlobal(*host, "PicturetoBinaryStringQRX", {Value(qrx::Nil{})});

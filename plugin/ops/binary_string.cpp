@@ -137,9 +137,10 @@ REALstring PicturetoBinaryString(REALpicture p) {
     const int32_t W = reader.width;
     const int32_t H = reader.height;
     // The length is formed in 64 bits: a picture whose string would not fit the signed 32-bit
-    // length (up to 2147483647 bytes) is refused rather than written with a wrapped length.
+    // length (up to 2147483647 bytes) is refused rather than written with a wrapped length. A
+    // picture with no rows or no columns gives the bare 40-byte header with its W and H.
     const int64_t L = static_cast<int64_t>(W) * H * 3 + kHeaderSize;
-    if (W < 1 || H < 1 || L > kMaxLength) return nullptr;
+    if (W < 0 || H < 0 || L > kMaxLength) return nullptr;
     auto* buffer = static_cast<unsigned char*>(AllocateClearMemory(L));
     if (!buffer) return nullptr;
 
