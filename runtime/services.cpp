@@ -523,6 +523,13 @@ void* serviceFunction(std::string_view name) {
     return it == table().end() ? nullptr : it->second;
 }
 
+std::vector<std::string_view> serviceNames() {
+    std::vector<std::string_view> names;
+    for (const auto& entry : table())
+        names.push_back(entry.first);
+    return names;
+}
+
 // ---- built-in methods ----
 
 void builtInPictureConstructor(REALobject pic, int32_t width, int32_t height) {

@@ -1,16 +1,15 @@
-// Every registered method survives the loss of any single host service. The surface is read from
-// the host at run time (Picture methods, global methods, the methods, assignable setters and
-// properties of the plugin's classes), so a method registered later is swept without being named
-// here. For every service name the plugin asks for, a fresh host withholds that one name and runs
-// the whole surface; each run must end without a crash, with every reference the plugin took
-// dropped again, no description lock held, no string data outstanding and no violation.
-//
-// A withheld name is never cached by the plugin (a null answer is asked again), so the resolver's
-// count for that name tells exactly which methods asked for it: those are the method x service
-// pairs, and the test requires that each method of the surface is part of at least one of them.
+// One sweep over the registered surface, read from the host at run time (Picture methods on a
+// plain and an alpha picture, global methods, the methods, setters and properties of the plugin's
+// classes), so a method registered later is swept without being named here. Two kinds of fault:
+//  - a host that withholds one service name the plugin asks for (a host of its own per name);
+//  - the test copy of the module refusing the n-th allocation, for each allocation an entry makes.
+// Every run must end without a crash, in the method's failure value (nil for a picture or string
+// when an allocation is refused), with every reference dropped again, no description lock held,
+// no string data outstanding and no violation.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host_impl.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -29,41 +29,42 @@ using qrx::Ref;
 using qrx::TypeKind;
 using qrx::Value;
 
-constexpr int kWidth = 8;
-constexpr int kHeight = 6;
+// A host running the test copy of the module, with its allocation switch.
+struct HookedHost {
+    std::unique_ptr<Host> host;
+    void (*failAllocation)(long long) = nullptr;
+    long long (*allocationsAsked)() = nullptr;
 
-// One thing the sweep runs: a method (with or without its defaulted parameters given), the setter
-// of an assignable method, or reading and writing back a property.
+    explicit HookedHost(const qrx::HostConfig& config)
+        : host(std::make_unique<Host>(config, QRX_TEST_PLUGIN_TESTABLE)) {
+        void* lib = host->impl().library;
+        failAllocation = reinterpret_cast<void (*)(long long)>(dlsym(lib, "QRXFailAllocation"));
+        allocationsAsked = reinterpret_cast<long long (*)()>(dlsym(lib, "QRXAllocationsAsked"));
+    }
+};
+
+qrx::Image pattern(bool alpha) {
+    return qrxtest::patternImage(9, 7, alpha, 3);
+}
+
+// One thing the sweep runs: a method (with only its required arguments, or with every argument),
+// the setter of an assignable method, or reading and writing back a property.
 struct Entry {
-    enum class Kind { PictureMethod, Global, ClassMethod, Setter, Property };
-    Kind kind;
-    std::string className; // the Picture class, the plugin class, or empty for a global
+    enum Kind { PictureMethod, Global, ClassMethod, Setter, Property } kind;
+    std::string className;
     const MethodInfo* method = nullptr;
-    std::string property;
-    bool allGiven = false; // defaulted parameters given explicitly (objects made, others default)
+    const qrx::PropertyInfo* property = nullptr;
+    bool allGiven = false;
     bool alphaSelf = false;
 
     std::string key() const {
-        std::string k;
-        switch (kind) {
-        case Kind::PictureMethod:
-            k = alphaSelf ? "Picture(alpha)." : "Picture.";
-            break;
-        case Kind::Global:
-            k = "";
-            break;
-        case Kind::ClassMethod:
-            k = className + ".";
-            break;
-        case Kind::Setter:
-            k = className + ".assign ";
-            break;
-        case Kind::Property:
-            return className + ".property " + property;
-        }
-        k += method->decl.text;
-        if (allGiven) k += " [all arguments given]";
-        return k;
+        if (kind == Property) return className + ".property " + property->name;
+        std::string k = kind == Global        ? ""
+                        : kind == Setter      ? className + ".assign "
+                        : kind == ClassMethod ? className + "."
+                        : alphaSelf           ? "Picture(alpha)."
+                                              : "Picture.";
+        return k + method->decl.text + (allGiven ? " [all arguments given]" : "");
     }
 };
 
@@ -72,191 +73,138 @@ bool isObject(TypeKind k) {
            k == TypeKind::Object;
 }
 
-// The registered surface of a host, in registration order.
 std::vector<Entry> surface(const Host& host) {
     std::vector<Entry> out;
-    auto addMethod = [&](Entry::Kind kind, const std::string& cls, const MethodInfo& m) {
+    auto add = [&](Entry::Kind kind, const std::string& cls, const MethodInfo& m) {
         // A defaulted object parameter (dest as picture = nil) is also given a real object.
-        bool hasDefaults = false;
+        bool objectDefault = false;
         for (size_t i = m.decl.requiredCount(); i < m.decl.params.size(); ++i)
-            hasDefaults = hasDefaults || isObject(m.decl.params[i].type.kind);
-        for (bool alpha : {false, true}) {
-            if (alpha && kind != Entry::Kind::PictureMethod) continue;
-            for (bool all : {false, true}) {
-                if (all && !hasDefaults) continue;
-                out.push_back(Entry{kind, cls, &m, {}, all, alpha});
-            }
-        }
+            objectDefault = objectDefault || isObject(m.decl.params[i].type.kind);
+        for (bool alpha : {false, true})
+            for (bool all : {false, true})
+                if ((!alpha || kind == Entry::PictureMethod) && (!all || objectDefault))
+                    out.push_back({kind, cls, &m, nullptr, all, alpha});
     };
     for (const auto& cls : host.classes()) {
-        // The built-in classes' own methods belong to the host, not to the plugin: only what the
-        // plugin added to them (its extensions) is swept.
+        // The built-in classes' own methods are the host's: only the plugin's extensions count.
         for (const MethodInfo& m : cls->extensions)
-            addMethod(Entry::Kind::PictureMethod, cls->name, m);
+            add(Entry::PictureMethod, cls->name, m);
         if (cls->builtIn) continue;
         for (const MethodInfo& m : cls->methods) {
-            addMethod(Entry::Kind::ClassMethod, cls->name, m);
-            if (m.setter) out.push_back(Entry{Entry::Kind::Setter, cls->name, &m, {}, true, false});
+            add(Entry::ClassMethod, cls->name, m);
+            if (m.setter) out.push_back({Entry::Setter, cls->name, &m, nullptr, true, false});
         }
         for (const auto& p : cls->properties)
-            out.push_back(Entry{Entry::Kind::Property, cls->name, nullptr, p.name, false, false});
+            out.push_back({Entry::Property, cls->name, nullptr, &p, false, false});
     }
     for (const MethodInfo& m : host.globalMethods())
-        addMethod(Entry::Kind::Global, {}, m);
+        add(Entry::Global, {}, m);
     return out;
 }
 
-using qrxtest::sample;
-using qrxtest::Samples;
-
-// An instance of a plugin class with a fresh picture in each picture property, so that its methods
-// get past their first checks.
-Ref configuredInstance(Host& host, const std::string& className, Samples& s) {
-    Ref obj = host.newInstance(className);
-    if (!obj) return obj;
-    for (const auto& p : host.findClass(className)->properties)
-        if (p.type.kind == TypeKind::Picture)
-            host.setProperty(obj, p.name, sample(host, p.type, s));
-    return obj;
-}
-
-// Runs one entry. Everything made for it, and whatever it returned, is dropped before this returns.
-void runEntry(Host& host, const Entry& e, Samples& s) {
-    std::vector<Value> args;
+// Runs one entry (defaulted arguments given are their defaults but for objects), calling arm()
+// just before the plugin is entered; everything made for it is dropped before this returns but
+// the result.
+qrx::CallResult runEntry(
+    Host& host, const Entry& e, qrxtest::Samples& s, const std::function<void()>& arm = [] {}) {
     Ref self;
-    switch (e.kind) {
-    case Entry::Kind::PictureMethod:
-        self = host.pictureFromImage(qrxtest::patternImage(kWidth, kHeight, e.alphaSelf, 7));
-        break;
-    case Entry::Kind::ClassMethod:
-    case Entry::Kind::Setter:
-    case Entry::Kind::Property:
-        self = configuredInstance(host, e.className, s);
-        break;
-    case Entry::Kind::Global:
-        break;
-    }
-    if (e.kind == Entry::Kind::Property) {
-        const qrx::PropertyInfo* prop = nullptr;
+    if (e.kind == Entry::PictureMethod) {
+        self = host.pictureFromImage(pattern(e.alphaSelf));
+    } else if (e.kind != Entry::Global) {
+        // An instance with a fresh picture in each picture property, so that its methods get past
+        // their first checks.
+        self = host.newInstance(e.className);
         for (const auto& p : host.findClass(e.className)->properties)
-            if (p.name == e.property) prop = &p;
-        Value v = host.getProperty(self, e.property);
-        if (prop->type.kind == TypeKind::Picture) v = sample(host, prop->type, s);
-        host.setProperty(self, e.property, v);
-        return;
+            if (p.type.kind == TypeKind::Picture)
+                host.setProperty(self, p.name, qrxtest::sample(host, p.type, s));
     }
+    if (e.kind == Entry::Property) {
+        Value v = host.getProperty(self, e.property->name);
+        if (e.property->type.kind == TypeKind::Picture)
+            v = qrxtest::sample(host, e.property->type, s);
+        arm();
+        host.setProperty(self, e.property->name, v);
+        return {};
+    }
+    std::vector<Value> args;
     const auto& params = e.method->decl.params;
-    const size_t given = e.allGiven ? params.size() : e.method->decl.requiredCount();
-    for (size_t i = 0; i < given; ++i) {
-        const bool defaulted = i >= e.method->decl.requiredCount();
-        if (defaulted && !isObject(params[i].type.kind))
-            args.push_back(*params[i].defaultValue);
-        else
-            args.push_back(sample(host, params[i].type, s));
+    for (size_t i = 0; i < (e.allGiven ? params.size() : e.method->decl.requiredCount()); ++i)
+        args.push_back(i < e.method->decl.requiredCount() || isObject(params[i].type.kind)
+                           ? qrxtest::sample(host, params[i].type, s)
+                           : *params[i].defaultValue);
+    if (e.kind == Entry::Setter) {
+        Value value = qrxtest::sample(host, *e.method->decl.result, s);
+        arm();
+        return host.assign(self, e.method->decl.name, std::move(args), std::move(value));
     }
-    if (e.kind == Entry::Kind::Setter) {
-        Value value = sample(host, *e.method->decl.result, s);
-        host.assign(self, e.method->decl.name, std::move(args), std::move(value));
-        return;
-    }
-    qrx::CallResult r = host.invoke(*e.method, self, std::move(args));
-    (void)r;
+    arm();
+    return host.invoke(*e.method, self, std::move(args));
 }
 
-// "RegisterPluginVersion" is the one name every host must offer: the entry point calls its answer
-// without a check, so a host without it is not a host.
-const std::set<std::string> kNeverWithheld = {"RegisterPluginVersion"};
+// Strings are bytes a method of the surface produced on a host with every service (so that a
+// string reader gets something it can parse).
+qrxtest::Samples samplesFor(Host& host) {
+    qrxtest::Samples samples{"qrx", kREALTextEncodingRaw, 9, 7};
+    for (const Entry& e : surface(host)) {
+        if (e.kind == Entry::Setter || !e.method || !e.method->decl.result ||
+            e.method->decl.result->kind != TypeKind::String)
+            continue;
+        qrxtest::Samples plain;
+        qrx::CallResult r = runEntry(host, e, plain);
+        if (auto* ref = std::get_if<Ref>(&r.result); ref && ref->as<qrx::String>()) {
+            samples.stringBytes = ref->as<qrx::String>()->text();
+            samples.stringEncoding = ref->as<qrx::String>()->encoding;
+            break;
+        }
+    }
+    return samples;
+}
 
-// Names withheld only together with a partner: the plugin pairs each reference it takes through
-// the first with a drop through the second, and each string-data record it gets with a disposal,
-// choosing between the host's service and its own fallback for each name alone. With only the
-// first missing, its drop or disposal would hit what it never took (the host refuses those, but
-// by then the plugin has let go of a reference it still uses). A host offers both or neither.
-// Without the second alone the plugin keeps references (counted below), and string-data blocks
-// are handed over to be freed by the plugin.
-const std::map<std::string, std::string> kWithheldTogether = {
-    {"REALLockObject", "REALUnlockObject"},
-    {"REALLockString", "REALUnlockString"},
-    {"PluginGetStringData", "PluginDisposeStringData"},
-};
-
-// What the plugin cannot give back when the service that gives it back is missing: without
-// "REALUnlockObject" or "REALUnlockString" the references it took stay, without
-// "unlockPictureDescription" the locks stay, and without "REALGetClassData" a filter object's
-// destructor cannot reach the pictures the host put in its fields.
-// Those runs must still not crash or break a rule of the host; the one resource the missing
-// service would have released is not counted against them.
+// What a run may keep when the service that gives it back is missing: without "REALUnlockObject"
+// or "REALUnlockString" the references it took stay (and without "REALLockObject" or
+// "REALLockString" the plugin keeps them rather than dropping what it never took), without
+// "unlockPictureDescription" the locks stay, and without "REALGetClassData" a filter's destructor
+// cannot reach the pictures in its fields.
 enum Kept { kKeepsNothing = 0, kKeepsReferences = 1, kKeepsLocks = 2 };
 
-// A host older than 2012.0 is sent an unlock after a failed description lock; without the lock
-// service that unlock finds no lock, which such a host accepts.
-bool unlockWithoutLockAccepted(const Host& host, const std::string& withheld) {
-    return withheld == "REALLockPictureDescription" && host.config().version &&
-           *host.config().version < 2012.0;
-}
-
-// Without "REALLockObject" the plugin cannot take the further reference it hands back with a
-// picture it was given; the host notices and takes its own.
-bool handedBackWithoutLockAccepted(const std::string& withheld, const std::string& violation) {
-    return withheld == "REALLockObject" &&
-           violation.find("without a reference of its own") != std::string::npos;
-}
-
 int keptWithout(const std::string& name) {
-    if (name == "REALUnlockObject" || name == "REALUnlockString" || name == "REALGetClassData" ||
-        name == "REALLockObject" || name == "REALLockString")
-        return kKeepsReferences;
-    if (name == "unlockPictureDescription") return kKeepsLocks;
-    return kKeepsNothing;
+    static const std::set<std::string> references = {"REALUnlockObject", "REALUnlockString",
+                                                     "REALGetClassData", "REALLockObject",
+                                                     "REALLockString"};
+    return references.count(name)               ? kKeepsReferences
+           : name == "unlockPictureDescription" ? kKeepsLocks
+                                                : kKeepsNothing;
 }
 
-struct Baseline {
-    size_t liveObjects;
-    long references;
-    size_t violations;
-};
-
-Baseline baselineOf(const Host& host) {
-    qrx::Audit a = host.audit();
-    return {a.liveObjects, a.references, a.violations.size()};
+// Violations a host accepts when `withheld` is missing: an older host (before 2012.0) is sent an
+// unlock after a failed description lock, which then finds no lock; without "REALLockObject" the
+// plugin cannot take the reference it hands back with a picture it was given, and the host takes
+// its own.
+bool accepted(const Host& host, const std::string& withheld, int kept, const std::string& v) {
+    return ((kept & kKeepsLocks) && v.find("description lock") != std::string::npos) ||
+           (withheld == "REALLockPictureDescription" && host.config().version &&
+            *host.config().version < 2012.0 &&
+            v.find("no description lock held") != std::string::npos) ||
+           (withheld == "REALLockObject" &&
+            v.find("without a reference of its own") != std::string::npos);
 }
 
-// Runs every entry of the host's surface; faults are added to problems, prefixed with what was
-// withheld. asked receives the keys of the entries during which `name` was asked for.
-void sweep(Host& host, const std::string& withheld, Samples& s, std::vector<std::string>& problems,
-           std::set<std::string>* asked) {
-    Baseline base = baselineOf(host);
-    for (const Entry& e : surface(host)) {
-        const size_t before = withheld.empty() ? 0 : host.resolveCount(withheld);
-        std::string where = e.key() + (withheld.empty() ? "" : " without " + withheld) + ": ";
-        try {
-            runEntry(host, e, s);
-        } catch (const std::exception& ex) {
-            problems.push_back(where + "the call could not be made: " + ex.what());
-        }
-        if (asked && host.resolveCount(withheld) > before) asked->insert(e.key());
-        qrx::Audit a = host.audit();
-        std::ostringstream fault;
-        const int kept = keptWithout(withheld);
-        if (!(kept & kKeepsReferences)) {
-            if (a.liveObjects != base.liveObjects)
-                fault << " objects " << base.liveObjects << " -> " << a.liveObjects << ";";
-            if (a.references != base.references)
-                fault << " references " << base.references << " -> " << a.references << ";";
-        }
-        if (a.descriptionLocks && !(kept & kKeepsLocks))
-            fault << " " << a.descriptionLocks << " description locks held;";
-        if (a.stringData) fault << " " << a.stringData << " string data not disposed;";
-        for (size_t i = base.violations; i < a.violations.size(); ++i)
-            if (!((kept & kKeepsLocks) &&
-                  a.violations[i].find("description lock") != std::string::npos) &&
-                !(unlockWithoutLockAccepted(host, withheld) &&
-                  a.violations[i].find("no description lock held") != std::string::npos) &&
-                !handedBackWithoutLockAccepted(withheld, a.violations[i]))
-                fault << " violation: " << a.violations[i] << ";";
-        if (!fault.str().empty()) problems.push_back(where + fault.str());
-        base = baselineOf(host); // one fault is reported once, not by every later entry
-    }
+// The audit since `before`, as a list of faults ("" when clean).
+std::string faults(const Host& host, const qrx::Audit& before, const std::string& withheld = "") {
+    const qrx::Audit a = host.audit();
+    const int kept = keptWithout(withheld);
+    std::ostringstream out;
+    if (!(kept & kKeepsReferences) && a.liveObjects != before.liveObjects)
+        out << " objects " << before.liveObjects << " -> " << a.liveObjects << ";";
+    if (!(kept & kKeepsReferences) && a.references != before.references)
+        out << " references " << before.references << " -> " << a.references << ";";
+    if (a.descriptionLocks && !(kept & kKeepsLocks))
+        out << " " << a.descriptionLocks << " description locks held;";
+    if (a.stringData) out << " " << a.stringData << " string data not disposed;";
+    for (size_t i = before.violations.size(); i < a.violations.size(); ++i)
+        if (!accepted(host, withheld, kept, a.violations[i]))
+            out << " violation: " << a.violations[i] << ";";
+    return out.str();
 }
 
 std::string listed(const std::vector<std::string>& items, size_t limit = 40) {
@@ -268,104 +216,181 @@ std::string listed(const std::vector<std::string>& items, size_t limit = 40) {
     return out;
 }
 
+// The desktop host of today, an older desktop host (strings read through their records, the copy
+// path of readers) and a console host (pictures as true-colour records).
+std::vector<qrxtest::HostCase> sweepHosts() {
+    qrx::HostConfig older;
+    older.version = 2011.0;
+    older.bitmapLockFails = true;
+    return {{"desktop", {}},
+            {"desktop_2011_copy_path", older},
+            {"console", qrxtest::ofKind(qrx::HostKind::Console)}};
+}
+
 class FaultSweep : public testing::TestWithParam<qrxtest::HostCase> {};
 
-TEST_P(FaultSweep, EveryMethodSurvivesTheLossOfEveryServiceItAsksFor) {
-    std::vector<std::string> problems;
-    // Strings are bytes some method produced on a host with every service (so that a string
-    // reader gets something it can parse), or a short text when no method returns a string.
-    Samples samples;
+// "RegisterPluginVersion" is never withheld: the entry point calls its answer unchecked, so a host
+// without it is not a host. The plugin pairs each reference it takes with a drop and each
+// string-data record with a disposal, choosing between the host's service and its own fallback for
+// each name alone; a host offers both of a pair or neither.
+TEST_P(FaultSweep, EveryEntrySurvivesTheLossOfEveryServiceItAsksFor) {
+    const std::map<std::string, std::string> together = {
+        {"REALLockObject", "REALUnlockObject"},
+        {"REALLockString", "REALUnlockString"},
+        {"PluginGetStringData", "PluginDisposeStringData"},
+    };
+    HookedHost full(GetParam().config);
+    ASSERT_TRUE(full.host->registrationErrors().empty()) << listed(full.host->registrationErrors());
+    qrxtest::Samples samples = samplesFor(*full.host);
+    std::set<std::string> keys;
+    for (const Entry& e : surface(*full.host))
+        keys.insert(e.key());
 
-    // With every service: the surface, the names asked for, and string samples.
-    auto full = qrxtest::loadHost(GetParam().config);
-    ASSERT_TRUE(full->registrationErrors().empty()) << listed(full->registrationErrors());
-    std::set<std::string> surfaceKeys;
-    for (const Entry& e : surface(*full))
-        surfaceKeys.insert(e.key());
-    for (const Entry& e : surface(*full)) {
-        const MethodInfo* m = e.method;
-        if (e.kind == Entry::Kind::Setter || !m || !m->decl.result ||
-            m->decl.result->kind != TypeKind::String)
-            continue;
-        Samples plain;
-        Ref self;
-        if (e.kind == Entry::Kind::PictureMethod)
-            self = full->pictureFromImage(qrxtest::patternImage(kWidth, kHeight, e.alphaSelf, 7));
-        else if (e.kind == Entry::Kind::ClassMethod)
-            self = configuredInstance(*full, e.className, plain);
-        std::vector<Value> args;
-        for (size_t i = 0; i < m->decl.requiredCount(); ++i)
-            args.push_back(sample(*full, m->decl.params[i].type, plain));
-        qrx::CallResult r = full->invoke(*m, self, std::move(args));
-        if (auto* ref = std::get_if<Ref>(&r.result); ref && *ref) {
-            if (auto* str = ref->as<qrx::String>()) {
-                samples.stringBytes = str->text();
-                samples.stringEncoding = str->encoding;
-                break;
-            }
-        }
-    }
-    ASSERT_FALSE(surfaceKeys.empty());
-    sweep(*full, "", samples, problems, nullptr);
-
-    // Each name is withheld on a host of its own (the plugin keeps what it resolved). A name
-    // first asked for only because another was missing joins the sweep too.
-    std::vector<std::string> pending = full->resolvedNames();
-    std::set<std::string> seen(pending.begin(), pending.end());
-    std::map<std::string, std::set<std::string>> pairs; // name -> entries that asked for it
-    std::set<std::string> askedAtLoad;
+    // Each name on a host of its own (the plugin keeps what it resolved). A name first asked for
+    // only because another was missing joins the sweep too.
+    std::vector<std::string> problems, pending = full.host->resolvedNames();
+    std::set<std::string> seen(pending.begin(), pending.end()), covered;
+    size_t pairs = 0;
     while (!pending.empty()) {
         const std::string name = pending.back();
         pending.pop_back();
-        if (kNeverWithheld.count(name)) continue;
+        if (name == "RegisterPluginVersion") continue;
         qrx::HostConfig config = GetParam().config;
         config.withheld.insert(name);
-        if (auto partner = kWithheldTogether.find(name); partner != kWithheldTogether.end())
+        if (auto partner = together.find(name); partner != together.end())
             config.withheld.insert(partner->second);
-        std::unique_ptr<Host> host;
+        std::unique_ptr<HookedHost> h;
         try {
-            host = qrxtest::loadHost(config);
+            h = std::make_unique<HookedHost>(config);
         } catch (const std::exception& ex) {
             problems.push_back("loading without " + name + ": " + ex.what());
             continue;
         }
-        if (host->resolveCount(name)) askedAtLoad.insert(name);
-        sweep(*host, name, samples, problems, &pairs[name]);
-        for (const std::string& n : host->resolvedNames())
+        Host& host = *h->host;
+        for (const Entry& e : surface(host)) {
+            // A withheld name is asked again each time, so its count tells which entries ask.
+            const size_t asked = host.resolveCount(name);
+            const qrx::Audit before = host.audit();
+            std::string fault;
+            try {
+                runEntry(host, e, samples);
+            } catch (const std::exception& ex) {
+                fault = std::string(" the call could not be made: ") + ex.what();
+            }
+            if (host.resolveCount(name) > asked && covered.insert(e.key() + " " + name).second) {
+                ++pairs;
+                covered.insert(e.key());
+            }
+            fault += faults(host, before, name);
+            if (!fault.empty()) problems.push_back(e.key() + " without " + name + ":" + fault);
+        }
+        for (const std::string& n : host.resolvedNames())
             if (seen.insert(n).second) pending.push_back(n);
     }
-
-    std::set<std::string> covered;
-    size_t pairCount = 0;
-    for (const auto& [name, entries] : pairs) {
-        pairCount += entries.size();
-        covered.insert(entries.begin(), entries.end());
-    }
-    std::vector<std::string> uncovered;
-    for (const std::string& k : surfaceKeys)
-        if (!covered.count(k)) uncovered.push_back(k);
+    // Every name the plugin asks for is one the host declares.
+    std::vector<std::string> unknown, uncovered;
+    for (const std::string& n : seen)
+        if (!qrx::serviceFunction(n)) unknown.push_back(n);
+    EXPECT_TRUE(unknown.empty()) << "names no host answers:" << listed(unknown);
     // Every entry goes through the host for its picture, instance or arguments.
+    for (const std::string& k : keys)
+        if (!covered.count(k)) uncovered.push_back(k);
     EXPECT_TRUE(uncovered.empty()) << "never asked for any service:" << listed(uncovered);
-    EXPECT_GT(pairCount, surfaceKeys.size());
+    EXPECT_GT(pairs, keys.size());
     EXPECT_TRUE(problems.empty()) << problems.size() << " faults" << listed(problems);
-    RecordProperty("services", std::to_string(seen.size()));
-    RecordProperty("pairs", std::to_string(pairCount));
 }
 
-// The desktop host of today, an older desktop host (strings read through their records, the
-// copy path of readers) and a console host (pictures as true-colour records).
-std::vector<qrxtest::HostCase> sweepHosts() {
-    std::vector<qrxtest::HostCase> cases;
-    cases.push_back({"desktop", {}});
-    qrx::HostConfig older;
-    older.version = 2011.0;
-    older.bitmapLockFails = true;
-    cases.push_back({"desktop_2011_copy_path", older});
-    qrx::HostConfig console = qrxtest::ofKind(qrx::HostKind::Console);
-    cases.push_back({"console", console});
-    return cases;
+TEST_P(FaultSweep, EveryEntryFailsCleanlyWhenAnyAllocationIsRefused) {
+    HookedHost h(GetParam().config);
+    Host& host = *h.host;
+    ASSERT_TRUE(h.failAllocation && h.allocationsAsked);
+    qrxtest::Samples samples = samplesFor(host);
+    std::vector<std::string> problems;
+    size_t refusals = 0;
+    for (const Entry& e : surface(host)) {
+        const TypeKind result = e.method && e.method->decl.result && e.kind != Entry::Setter
+                                    ? e.method->decl.result->kind
+                                    : TypeKind::Integer;
+        for (long long n = 0, asked = 1; n <= asked; ++n) {
+            const qrx::Audit before = host.audit();
+            std::string fault;
+            {
+                qrx::CallResult r = runEntry(host, e, samples, [&] { h.failAllocation(n); });
+                if (n == 0) asked = h.allocationsAsked();
+                h.failAllocation(0);
+                if (n && (result == TypeKind::Picture || result == TypeKind::String) &&
+                    !std::holds_alternative<qrx::Nil>(r.result))
+                    fault = " gave " + qrx::describe(r.result) + ";";
+            }
+            fault += faults(host, before);
+            refusals += n > 0;
+            if (!fault.empty())
+                problems.push_back(e.key() + " with allocation " + std::to_string(n) +
+                                   " refused:" + fault);
+        }
+    }
+    // The surface allocates somewhere (scrolling, masks, rendering, binary strings).
+    EXPECT_GT(refusals, 0u);
+    RecordProperty("refusals", std::to_string(refusals));
+    EXPECT_TRUE(problems.empty()) << problems.size() << " faults" << listed(problems);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, FaultSweep, testing::ValuesIn(sweepHosts()), qrxtest::caseName);
+
+// The wrapping scrolls when the n-th allocation fails: the picture is left as it was, or with the
+// other direction's shift alone.
+struct ScrollCase {
+    const char* name;
+    const char* method;
+    std::vector<Value> args;
+    long long refused;
+    bool result;
+    const char* sameAs; // the picture equals this call's result on a fresh picture; "": unchanged
+    std::vector<Value> sameAsArgs;
+};
+
+TEST(ScrollAllocation, KeepsItsPromise) {
+    const Value t = true, f = false;
+    const ScrollCase cases[] = {
+        {"vertical", "ScrollVerticalQRX", {int32_t{2}, t, f}, 1, false, "", {}},
+        {"horizontal", "ScrollHorizontalQRX", {int32_t{3}, t, f}, 1, true, "", {}},
+        // Horizontal first: its buffer refused, the vertical shift alone happens.
+        {"both_horizontal_refused",
+         "ScrollQRX",
+         {int32_t{3}, int32_t{2}, t, f},
+         1,
+         true,
+         "ScrollVerticalQRX",
+         {int32_t{2}, t, f}},
+        // The vertical buffer refused: the horizontal shift stays, the vertical outcome is false.
+        {"both_vertical_refused",
+         "ScrollQRX",
+         {int32_t{3}, int32_t{2}, t, f},
+         2,
+         false,
+         "ScrollHorizontalQRX",
+         {int32_t{3}, t, f}},
+    };
+    HookedHost h({});
+    Host& host = *h.host;
+    for (const ScrollCase& c : cases)
+        for (bool alpha : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (alpha ? " alpha" : " plain"));
+            Ref pic = host.pictureFromImage(pattern(alpha));
+            h.failAllocation(c.refused);
+            qrx::CallResult r = qrxtest::auditedCall(host, pic, c.method, c.args);
+            const long long asked = h.allocationsAsked();
+            h.failAllocation(0);
+            ASSERT_GE(asked, c.refused) << "the call made fewer allocations than the case assumes";
+            EXPECT_EQ(r.result, Value(c.result));
+            Ref expected = host.pictureFromImage(pattern(alpha));
+            if (*c.sameAs) {
+                ASSERT_EQ(host.call(expected, c.sameAs, c.sameAsArgs).result, Value(true));
+                ASSERT_NE(expected.as<qrx::Picture>()->toImage().rgba, pattern(alpha).rgba);
+            }
+            EXPECT_EQ(pic.as<qrx::Picture>()->toImage().rgba,
+                      expected.as<qrx::Picture>()->toImage().rgba);
+        }
+}
 
 } // namespace

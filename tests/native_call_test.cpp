@@ -1,5 +1,6 @@
-// Calls through callNative to local functions of many shapes: results, argument order and
-// side effects through pointers.
+// Calls through callNative to local functions of many shapes, one row each: results of every type,
+// argument order (positional weights catch swapped arguments), arguments beyond the registers of
+// either class, and writes through byref pointers.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,261 +12,171 @@
 namespace qrx {
 namespace {
 
-using NT = NativeType;
+int32_t gX = 0, gY = 0;
+int gCalls = 0;
+double gRead = -0.125;
 
-NativeValue i32(int32_t v) {
-    NativeValue n{};
-    n.i32 = v;
-    return n;
-}
-NativeValue u32(uint32_t v) {
-    NativeValue n{};
-    n.u32 = v;
-    return n;
-}
-NativeValue f64(double v) {
-    NativeValue n{};
-    n.f64 = v;
-    return n;
-}
-NativeValue u8(uint8_t v) {
-    NativeValue n{};
-    n.u8 = v;
-    return n;
-}
-NativeValue ptr(void* v) {
-    NativeValue n{};
-    n.ptr = v;
-    return n;
-}
+// The functions called, each of its own shape.
+struct F {
+    static NativeValue i32(int32_t v) { return NativeValue{.i32 = v}; }
+    static NativeValue u32(uint32_t v) { return NativeValue{.u32 = v}; }
+    static NativeValue f64(double v) { return NativeValue{.f64 = v}; }
+    static NativeValue u8(uint8_t v) { return NativeValue{.u8 = v}; }
+    static NativeValue ptr(void* v) { return NativeValue{.ptr = v}; }
 
-template <class F> void* fnAddress(F* f) {
+    static void noArgs() { ++gCalls; }
+    static int32_t negate(int32_t a) { return -a; }
+    static uint32_t halfUnsigned(uint32_t a) { return a / 2; }
+    static uint8_t isOdd(int32_t a) { return uint8_t(a & 1); }
+    static bool boolAnd(bool a, bool b) { return a && b; }
+    static bool isNegative(double d) { return d < 0; }
+    static uint8_t maxByte() { return 255; }
+    static int32_t weighted3(int32_t a, int32_t b, int32_t c) { return a * 100 + b * 10 + c; }
+    static double mixed(int32_t a, double b, uint32_t c, uint8_t flag, double d) {
+        return flag ? a + b * 10 + c * 100.0 + d * 1000 : -1;
+    }
+    static double manyDoubles(int32_t n, double a, double b, double c, double d, double e, double f,
+                              double g, double h, double i, double j) {
+        return n * (a + 2 * b + 3 * c + 4 * d + 5 * e + 6 * f + 7 * g + 8 * h + 9 * i + 10 * j);
+    }
+    static double manyInts(void* self, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e,
+                           uint32_t c1, uint32_t c2, uint32_t c3, int32_t bits, uint8_t flag) {
+        return (self ? 1e12 : 0) + a + 2. * b + 3. * c + 4. * d + 5. * e + 6. * c1 + 7. * c2 +
+               8. * c3 + 9. * bits + 10. * flag;
+    }
+    static uint8_t findAt(void* pic, int32_t* x, int32_t* y) {
+        return pic ? (*x = 17, *y = -3, 1) : 0;
+    }
+    static double readDouble(const double* p) { return *p; }
+    static void* second(void* a, void* b) { return a ? b : nullptr; }
+};
+using enum NativeType;
+
+struct NativeCase {
+    const char* name;
+    void* fn;
+    NativeType result;
+    std::vector<NativeType> params;
+    std::vector<NativeValue> args;
+    double expected; // the result as a number (Pointer: compared to args[1].ptr when not 0)
+};
+
+template <class Fn> void* fn(Fn* f) {
     return reinterpret_cast<void*>(f);
 }
 
-NativeValue call(void* fn, NT result, std::vector<NT> params, std::vector<NativeValue> args) {
-    return callNative(fn, result, params, args);
-}
-
-int noArgsCalls = 0;
-void noArgs() {
-    ++noArgsCalls;
-}
-int32_t answer() {
-    return -42;
-}
-int32_t negate(int32_t a) {
-    return -a;
-}
-uint32_t halfUnsigned(uint32_t a) {
-    return a / 2;
-}
-uint8_t isOdd(int32_t a) {
-    return static_cast<uint8_t>(a & 1);
-}
-bool boolAnd(bool a, bool b) {
-    return a && b;
-}
-bool isNegative(double d) {
-    return d < 0;
-}
-uint8_t maxByte() {
-    return 255;
-}
-double scale(int32_t a, double b) {
-    return a * b;
-}
-// Positional weights catch swapped arguments.
-int32_t weighted3(int32_t a, int32_t b, int32_t c) {
-    return a * 100 + b * 10 + c;
-}
-double mixed(int32_t a, double b, uint32_t c, uint8_t flag, double d) {
-    return flag ? a + b * 10 + c * 100.0 + d * 1000 : -1;
-}
-// Doubles after integers and integers after doubles, beyond the registers of either class.
-double manyDoubles(int32_t n, double a, double b, double c, double d, double e, double f, double g,
-                   double h, double i, double j) {
-    return n * (a + 2 * b + 3 * c + 4 * d + 5 * e + 6 * f + 7 * g + 8 * h + 9 * i + 10 * j);
-}
-int64_t manyIntsSum = 0;
-void* manyInts(void* self, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, uint32_t col1,
-               uint32_t col2, uint32_t col3, int32_t bits, uint8_t autoScale) {
-    manyIntsSum = a + 2LL * b + 3LL * c + 4LL * d + 5LL * e + 6LL * col1 + 7LL * col2 + 8LL * col3 +
-                  9LL * bits + 10LL * autoScale;
-    return self;
-}
-// Writes through byref pointers: the shape of a method with byref integer results.
-uint8_t findAt(void* pic, int32_t* x, int32_t* y) {
-    if (pic == nullptr) return 0;
-    *x = 17;
-    *y = -3;
-    return 1;
-}
-void swapPointers(void** a, void** b) {
-    void* t = *a;
-    *a = *b;
-    *b = t;
-}
-double readDouble(const double* p) {
-    return *p;
-}
-
-TEST(NativeCall, VoidAndNoArguments) {
-    noArgsCalls = 0;
-    NativeValue r = call(fnAddress(noArgs), NT::Void, {}, {});
-    EXPECT_EQ(noArgsCalls, 1);
-    EXPECT_EQ(r.ptr, nullptr);
-    EXPECT_EQ(call(fnAddress(answer), NT::Int32, {}, {}).i32, -42);
-}
-
-struct IntCase {
-    void* fn;
-    NT result;
-    NT param;
-    NativeValue arg;
-    uint32_t expectedBits; // the result's bits as 32-bit unsigned
-};
-
-TEST(NativeCall, SingleArgumentResults) {
-    const IntCase cases[] = {
-        {fnAddress(negate), NT::Int32, NT::Int32, i32(5), static_cast<uint32_t>(-5)},
-        {fnAddress(negate), NT::Int32, NT::Int32, i32(-2147483647), 2147483647u},
-        {fnAddress(halfUnsigned), NT::UInt32, NT::UInt32, u32(0xFFFFFFFEu), 0x7FFFFFFFu},
-        {fnAddress(isOdd), NT::UInt8, NT::Int32, i32(-7), 1},
-        {fnAddress(isOdd), NT::UInt8, NT::Int32, i32(8), 0},
-        {fnAddress(isNegative), NT::UInt8, NT::Double, f64(-0.5), 1},
-        {fnAddress(isNegative), NT::UInt8, NT::Double, f64(0.5), 0},
+TEST(NativeCall, EveryShape) {
+    static int self = 0;
+    const std::vector<NativeType> elevenDoubles = {Int32,  Double, Double, Double, Double, Double,
+                                                   Double, Double, Double, Double, Double};
+    const NativeCase cases[] = {
+        {"void", fn(F::noArgs), Void, {}, {}, 0},
+        {"negate", fn(F::negate), Int32, {Int32}, {F::i32(5)}, -5},
+        {"negate_max", fn(F::negate), Int32, {Int32}, {F::i32(-2147483647)}, 2147483647},
+        {"unsigned", fn(F::halfUnsigned), UInt32, {UInt32}, {F::u32(0xFFFFFFFEu)}, 0x7FFFFFFF},
+        {"byte_odd", fn(F::isOdd), UInt8, {Int32}, {F::i32(-7)}, 1},
+        {"byte_even", fn(F::isOdd), UInt8, {Int32}, {F::i32(8)}, 0},
+        {"bool_of_double", fn(F::isNegative), UInt8, {Double}, {F::f64(-0.5)}, 1},
+        {"bool_of_double_false", fn(F::isNegative), UInt8, {Double}, {F::f64(0.5)}, 0},
+        {"bools_01", fn(F::boolAnd), UInt8, {UInt8, UInt8}, {F::u8(0), F::u8(1)}, 0},
+        {"bools_10", fn(F::boolAnd), UInt8, {UInt8, UInt8}, {F::u8(1), F::u8(0)}, 0},
+        {"bools_11", fn(F::boolAnd), UInt8, {UInt8, UInt8}, {F::u8(1), F::u8(1)}, 1},
+        {"max_byte", fn(F::maxByte), UInt8, {}, {}, 255},
+        {"order",
+         fn(F::weighted3),
+         Int32,
+         {Int32, Int32, Int32},
+         {F::i32(1), F::i32(2), F::i32(3)},
+         123},
+        {"order_negative",
+         fn(F::weighted3),
+         Int32,
+         {Int32, Int32, Int32},
+         {F::i32(-1), F::i32(0), F::i32(-9)},
+         -109},
+        {"mixed_classes",
+         fn(F::mixed),
+         Double,
+         {Int32, Double, UInt32, UInt8, Double},
+         {F::i32(-1), F::f64(0.5), F::u32(3), F::u8(1), F::f64(2.0)},
+         -1 + 5 + 300 + 2000},
+        {"mixed_flag_off",
+         fn(F::mixed),
+         Double,
+         {Int32, Double, UInt32, UInt8, Double},
+         {F::i32(-1), F::f64(0.5), F::u32(3), F::u8(0), F::f64(2.0)},
+         -1},
+        {"eleven_doubles",
+         fn(F::manyDoubles),
+         Double,
+         elevenDoubles,
+         {F::i32(-2), F::f64(.5), F::f64(1), F::f64(1.5), F::f64(2), F::f64(2.5), F::f64(3),
+          F::f64(3.5), F::f64(4), F::f64(4.5), F::f64(5)},
+         -2 * 192.5},
+        {"eleven_integers",
+         fn(F::manyInts),
+         Double,
+         {Pointer, Int32, Int32, Int32, Int32, Int32, UInt32, UInt32, UInt32, Int32, UInt8},
+         {F::ptr(&self), F::i32(1), F::i32(-2), F::i32(3), F::i32(-4), F::i32(5), F::u32(0x88B5C4),
+          F::u32(0x274C5A), F::u32(0xFFFFFFFFu), F::i32(8), F::u8(1)},
+         1e12 + 15 + 6. * 0x88B5C4 + 7. * 0x274C5A + 8. * 0xFFFFFFFF + 72 + 10},
+        {"byref_found",
+         fn(F::findAt),
+         UInt8,
+         {Pointer, Pointer, Pointer},
+         {F::ptr(&self), F::ptr(&gX), F::ptr(&gY)},
+         1},
+        {"read_through_pointer", fn(F::readDouble), Double, {Pointer}, {F::ptr(&gRead)}, -0.125},
+        {"pointer_result",
+         fn(F::second),
+         Pointer,
+         {Pointer, Pointer},
+         {F::ptr(&self), F::ptr(&gRead)},
+         1},
     };
-    for (const IntCase& c : cases) {
-        NativeValue r = callNative(c.fn, c.result, std::span(&c.param, 1), std::span(&c.arg, 1));
-        uint32_t bits = c.result == NT::UInt8   ? r.u8
-                        : c.result == NT::Int32 ? static_cast<uint32_t>(r.i32)
-                                                : r.u32;
-        EXPECT_EQ(bits, c.expectedBits);
+    for (const NativeCase& c : cases) {
+        gCalls = 0, gX = 0, gY = 0;
+        const NativeValue r = callNative(c.fn, c.result, c.params, c.args);
+        const double got = c.result == Int32     ? r.i32
+                           : c.result == UInt32  ? r.u32
+                           : c.result == UInt8   ? r.u8
+                           : c.result == Double  ? r.f64
+                           : c.result == Pointer ? (r.ptr == c.args[1].ptr ? 1 : 0)
+                                                 : (r.ptr == nullptr ? 0 : 1);
+        EXPECT_EQ(got, c.expected) << c.name;
+        EXPECT_EQ(gCalls, c.fn == fn(F::noArgs) ? 1 : 0) << c.name;
+        EXPECT_EQ(std::pair(gX, gY), c.fn == fn(F::findAt) ? std::pair(17, -3) : std::pair(0, 0));
     }
-    EXPECT_EQ(call(fnAddress(maxByte), NT::UInt8, {}, {}).u8, 255);
-}
-
-TEST(NativeCall, BooleanArgumentsAndResult) {
-    const std::pair<uint8_t, uint8_t> inputs[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
-    for (auto [a, b] : inputs) {
-        NativeValue r = call(fnAddress(boolAnd), NT::UInt8, {NT::UInt8, NT::UInt8}, {u8(a), u8(b)});
-        EXPECT_EQ(r.u8, (a && b) ? 1 : 0) << int(a) << "," << int(b);
-    }
-}
-
-TEST(NativeCall, ArgumentOrderAndMixedClasses) {
-    EXPECT_EQ(call(fnAddress(weighted3), NT::Int32, {NT::Int32, NT::Int32, NT::Int32},
-                   {i32(1), i32(2), i32(3)})
-                  .i32,
-              123);
-    EXPECT_EQ(call(fnAddress(weighted3), NT::Int32, {NT::Int32, NT::Int32, NT::Int32},
-                   {i32(-1), i32(0), i32(-9)})
-                  .i32,
-              -109);
-    EXPECT_DOUBLE_EQ(
-        call(fnAddress(scale), NT::Double, {NT::Int32, NT::Double}, {i32(-3), f64(1.5)}).f64, -4.5);
-    EXPECT_DOUBLE_EQ(call(fnAddress(mixed), NT::Double,
-                          {NT::Int32, NT::Double, NT::UInt32, NT::UInt8, NT::Double},
-                          {i32(-1), f64(0.5), u32(3), u8(1), f64(2.0)})
-                         .f64,
-                     -1 + 5 + 300 + 2000);
-    EXPECT_DOUBLE_EQ(call(fnAddress(mixed), NT::Double,
-                          {NT::Int32, NT::Double, NT::UInt32, NT::UInt8, NT::Double},
-                          {i32(-1), f64(0.5), u32(3), u8(0), f64(2.0)})
-                         .f64,
-                     -1.0);
-}
-
-TEST(NativeCall, ElevenArguments) {
-    std::vector<NT> types(11, NT::Double);
-    types[0] = NT::Int32;
-    std::vector<NativeValue> args{i32(-2)};
-    for (int k = 1; k <= 10; ++k)
-        args.push_back(f64(k * 0.5));
-    double expected = 0;
-    for (int k = 1; k <= 10; ++k)
-        expected += k * (k * 0.5);
-    EXPECT_DOUBLE_EQ(call(fnAddress(manyDoubles), NT::Double, types, args).f64, -2 * expected);
-
-    int self = 0;
-    manyIntsSum = 0;
-    NativeValue r = call(fnAddress(manyInts), NT::Pointer,
-                         {NT::Pointer, NT::Int32, NT::Int32, NT::Int32, NT::Int32, NT::Int32,
-                          NT::UInt32, NT::UInt32, NT::UInt32, NT::Int32, NT::UInt8},
-                         {ptr(&self), i32(1), i32(-2), i32(3), i32(-4), i32(5), u32(0x88B5C4),
-                          u32(0x274C5A), u32(0xFFFFFFFFu), i32(8), u8(1)});
-    EXPECT_EQ(r.ptr, &self);
-    EXPECT_EQ(manyIntsSum,
-              1 - 4 + 9 - 16 + 25 + 6LL * 0x88B5C4 + 7LL * 0x274C5A + 8LL * 0xFFFFFFFFLL + 72 + 10);
-}
-
-TEST(NativeCall, ByRefPointers) {
-    int32_t x = 0, y = 0;
-    int pic = 0;
-    NativeValue found = call(fnAddress(findAt), NT::UInt8, {NT::Pointer, NT::Pointer, NT::Pointer},
-                             {ptr(&pic), ptr(&x), ptr(&y)});
-    EXPECT_EQ(found.u8, 1);
-    EXPECT_EQ(x, 17);
-    EXPECT_EQ(y, -3);
-
-    x = 5;
-    y = 6;
-    NativeValue missing =
-        call(fnAddress(findAt), NT::UInt8, {NT::Pointer, NT::Pointer, NT::Pointer},
-             {ptr(nullptr), ptr(&x), ptr(&y)});
-    EXPECT_EQ(missing.u8, 0);
-    EXPECT_EQ(x, 5);
-    EXPECT_EQ(y, 6);
-
-    int a = 1, b = 2;
-    void* pa = &a;
-    void* pb = &b;
-    call(fnAddress(swapPointers), NT::Void, {NT::Pointer, NT::Pointer}, {ptr(&pa), ptr(&pb)});
-    EXPECT_EQ(pa, &b);
-    EXPECT_EQ(pb, &a);
-
-    double d = -0.125;
-    EXPECT_EQ(call(fnAddress(readDouble), NT::Double, {NT::Pointer}, {ptr(&d)}).f64, -0.125);
 }
 
 TEST(NativeCall, RefusesBadCalls) {
-    EXPECT_THROW(call(nullptr, NT::Void, {}, {}), std::invalid_argument);
-    EXPECT_THROW(call(fnAddress(negate), NT::Int32, {NT::Int32}, {}), std::invalid_argument);
-    EXPECT_THROW(call(fnAddress(negate), NT::Int32, {NT::Void}, {i32(1)}), std::invalid_argument);
+    const NativeType one[] = {Int32}, none[] = {Void};
+    const NativeValue arg[] = {F::i32(1)};
+    EXPECT_THROW(callNative(nullptr, Void, {}, {}), std::invalid_argument);
+    EXPECT_THROW(callNative(fn(F::negate), Int32, one, {}), std::invalid_argument);
+    EXPECT_THROW(callNative(fn(F::negate), Int32, none, arg), std::invalid_argument);
 }
 
-TEST(NativeTypeOf, MapsDeclaredTypes) {
-    struct Case {
-        TypeKind kind;
-        bool byRef;
-        NT expected;
-    };
-    const Case cases[] = {
-        {TypeKind::Integer, false, NT::Int32},      {TypeKind::UInt32, false, NT::UInt32},
-        {TypeKind::Color, false, NT::UInt32},       {TypeKind::Double, false, NT::Double},
-        {TypeKind::Boolean, false, NT::UInt8},      {TypeKind::String, false, NT::Pointer},
-        {TypeKind::Picture, false, NT::Pointer},    {TypeKind::MemoryBlock, false, NT::Pointer},
-        {TypeKind::Object, false, NT::Pointer},     {TypeKind::Integer, true, NT::Pointer},
-        {TypeKind::Double, true, NT::Pointer},      {TypeKind::Boolean, true, NT::Pointer},
-        {TypeKind::MemoryBlock, true, NT::Pointer},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(nativeTypeOf(Type{c.kind, "t"}, c.byRef), c.expected)
-            << static_cast<int>(c.kind) << " byref " << c.byRef;
-    }
-}
-
-// A parsed declaration drives the call: the path the runtime takes for a registered method.
+// A parsed declaration drives the call, as the runtime calls a registered method: every declared
+// type as its C type, byref ones as pointers.
 TEST(NativeCall, FromParsedDeclaration) {
-    Declaration d = parseDeclaration("Table(r as UInt32, g as UInt32, b as UInt32) as double");
-    std::vector<NT> types;
+    const Declaration d = parseDeclaration(
+        "T(a as integer, b as UInt32, c as color, d as double, e as boolean, f as string, g as "
+        "picture, h as memoryblock, i as Graphics, byref j as double) as double");
+    std::vector<NativeType> types;
     for (const Param& p : d.params)
         types.push_back(nativeTypeOf(p.type, p.byRef));
-    auto table = +[](uint32_t r, uint32_t g, uint32_t b) -> double { return r * 0.5 + g - b; };
-    NativeValue v =
-        call(fnAddress(table), nativeTypeOf(*d.result), types, {u32(7), u32(100), u32(1)});
-    EXPECT_DOUBLE_EQ(v.f64, 102.5);
+    EXPECT_EQ(types, (std::vector<NativeType>{Int32, UInt32, UInt32, Double, UInt8, Pointer,
+                                              Pointer, Pointer, Pointer, Pointer}));
+    auto table = +[](int32_t a, uint32_t b, uint32_t c, double d, uint8_t e, void*, void*, void*,
+                     void*, double* j) -> double { return a + b * 2.0 + c * 4.0 + d + e + *j; };
+    double j = 0.25;
+    const NativeValue v =
+        callNative(fn(table), nativeTypeOf(*d.result), types,
+                   std::vector<NativeValue>{F::i32(-1), F::u32(3), F::u32(5), F::f64(0.5), F::u8(1),
+                                            F::ptr(nullptr), F::ptr(nullptr), F::ptr(nullptr),
+                                            F::ptr(nullptr), F::ptr(&j)});
+    EXPECT_EQ(v.f64, -1 + 6 + 20 + 0.5 + 1 + 0.25);
 }
 
 } // namespace

@@ -125,15 +125,6 @@ TEST_F(OnRuntime, LongUtf32TextTakesTheHeapPathWithTheSameResult) {
     EXPECT_EQ(textOf(str), std::string(999, 'x') + "\xC3\xA9");
 }
 
-TEST_F(OnRuntime, NoStringWhenTheHostCannotBuildOne) {
-    HostConfig config;
-    config.withheld = {"REALBuildString"};
-    start(config);
-    std::vector<uint8_t> bytes = utf32(U"AB");
-    for (uint32_t enc : {kREALTextEncodingUTF32, kREALTextEncodingUTF16, kREALTextEncodingRaw})
-        EXPECT_EQ(REALBuildUnicodeString(bytes.data(), 8, enc), nullptr) << enc;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Exceptions: a plugin global raising through the helper, called the way the host calls it.
 
@@ -170,17 +161,6 @@ TEST_F(OnRuntime, ExceptionsCarryClassAndMessage) {
         EXPECT_EQ(r.exception->className, c.cls) << c.method;
         EXPECT_EQ(r.exception->message, c.message) << c.method;
     }
-}
-
-TEST_F(OnRuntime, RaisingWithoutInstancesIsSilent) {
-    HostConfig config;
-    config.withheld = {"PluginNewInstance"};
-    start(config);
-    static REALmethodDefinition method = {reinterpret_cast<void*>(RaiseNil), nullptr, "RaiseNil",
-                                          0};
-    MyREALRegisterMethodArray(&method, 1);
-    qrx::CallResult r = qrxtest::auditedGlobal(*host, "RaiseNil", {});
-    EXPECT_FALSE(r.exception);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -258,66 +238,7 @@ TEST_F(OnRuntime, FallbackConvertsToTheRequestedEncoding) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Editors: every acquisition path
-
-struct AcquireCase {
-    const char* name;
-    qrx::HostKind kind;
-    bool lockFails; // the picture refuses its bitmap lock: readers work on a copy
-    bool alpha;
-    bool readable;
-    int32_t pixelType; // expected, or 0 for "the copy's layout"
-};
-
-const AcquireCase kAcquireCases[] = {
-    {"desktop_bitmap", qrx::HostKind::Desktop, false, false, true, 3},
-    {"desktop_alpha_bitmap", qrx::HostKind::Desktop, false, true, true, 1},
-    {"desktop_copy", qrx::HostKind::Desktop, true, false, true, 3},
-    // With an alpha channel there is no copy path, and no record on a desktop host.
-    {"desktop_alpha_refused", qrx::HostKind::Desktop, true, true, false, 0},
-    {"console_record", qrx::HostKind::Console, false, false, true, 8},
-    {"web_record_alpha", qrx::HostKind::Web, false, true, true, 8},
-};
-
-class Acquire : public OnRuntime, public testing::WithParamInterface<AcquireCase> {};
-
-TEST_P(Acquire, ReaderSeesThePixelsOfEveryForm) {
-    const AcquireCase& c = GetParam();
-    HostConfig config = qrxtest::ofKind(c.kind);
-    start(config);
-    qrx::Image img = qrxtest::patternImage(13, 5, c.alpha, 11);
-    Ref pic = host->pictureFromImage(img);
-    pic.as<Picture>()->bitmapLockFails = c.lockFails;
-    img = pic.as<Picture>()->toImage();
-    {
-        PictureReader reader;
-        ASSERT_EQ(reader.GetPictureReader(handleOf(pic)), c.readable);
-        if (!c.readable) return;
-        EXPECT_EQ(int32_t(reader.pixelType), c.pixelType);
-        EXPECT_EQ(reader.width, 13);
-        EXPECT_EQ(reader.height, 5);
-        EXPECT_EQ(reader.picture == handleOf(pic), !c.lockFails) << "copy path works on a copy";
-        EXPECT_EQ(IsDesktop, c.kind == qrx::HostKind::Desktop);
-        EXPECT_EQ(IsConsole, c.kind != qrx::HostKind::Desktop);
-        for (int y = 0; y < 5; ++y) {
-            const uint32_t* row = reader.GetRow(y);
-            for (int x = 0; x < 13; ++x) {
-                int r, g, b;
-                ASSERT_TRUE(DecodePixel(reader.pixelType, row[x], r, g, b));
-                const uint8_t* want = img.pixel(x, y);
-                ASSERT_EQ((std::array{r, g, b}), (std::array<int, 3>{want[0], want[1], want[2]}))
-                    << x << "," << y;
-            }
-        }
-        EXPECT_GT(host->audit().descriptionLocks, 0);
-    }
-    // The reader released its lock, and the copy (if any) is gone.
-    EXPECT_EQ(host->audit().liveObjects, 1u);
-    EXPECT_EQ(pic->refCount(), 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Editors, Acquire, testing::ValuesIn(kAcquireCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+// Editors (reading every form is covered by the operations on every host)
 
 TEST_F(OnRuntime, AcquiringASecondPictureReleasesTheFirst) {
     start();

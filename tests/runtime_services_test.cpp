@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bitmap_context.h"
+#include "host_impl.h"
 #include "qrx/host.h"
 #include "sdk/services.h"
 #include "support.h"
@@ -25,122 +26,68 @@ template <class H> H handle(const Ref& r) {
     return reinterpret_cast<H>(r->handle());
 }
 
-const char* const kServiceNames[] = {
-    "RegisterPluginVersion",
-    "REALGetRBVersion",
-    "PluginRegisterClass",
-    "PluginRegisterClassExtension",
-    "PluginRegisterMethod",
-    "REALLockObject",
-    "REALUnlockObject",
-    "PluginNewInstance",
-    "pluginObjectType",
-    "REALLoadObjectMethod",
-    "REALLoadGlobalMethod",
-    "REALGetClassData",
-    "REALGetPropValueInt",
-    "REALSetPropValueInt",
-    "REALSetPropValueUInt32",
-    "REALGetPropValueBool",
-    "REALSetPropValueString",
-    "RuntimeRaiseException",
-    "newPicture",
-    "pluginPictureGraphicsGetter",
-    "REALGetPictureMask",
-    "REALLockPictureDescription",
-    "lockPictureDescription",
-    "unlockPictureDescription",
-    "REALPictureClearCache",
-    "RuntimeGraphicsDrawLine",
-    "REALBuildString",
-    "REALSetStringEncoding",
-    "REALGetStringEncoding",
-    "REALConvertString",
-    "REALLockString",
-    "REALUnlockString",
-    "PluginGetStringData",
-    "PluginDisposeStringData",
-    "StringGetCString",
-    "newMemoryBlock",
-    "memoryBlockGetPtr",
-    "memoryBlockGetSize",
-};
-
-TEST(Resolver, EveryServiceNameAnswersAndEachResolutionCounts) {
+TEST(Resolver, AnswersEveryServiceOfTheCurrentHostAndCountsEachAsking) {
     Host host;
     host.makeCurrent();
-    for (const char* name : kServiceNames) {
-        EXPECT_NE(Host::resolver()(name), nullptr) << name;
-        EXPECT_EQ(Host::resolver()(name), Host::resolver()(name)) << name;
+    const auto names = qrx::serviceNames();
+    EXPECT_GE(names.size(), 30u);
+    for (std::string_view n : names) {
+        const std::string name(n);
+        EXPECT_NE(Host::resolver()(name.c_str()), nullptr) << name;
+        EXPECT_EQ(Host::resolver()(name.c_str()), Host::resolver()(name.c_str())) << name;
         EXPECT_EQ(host.resolveCount(name), 3u) << name;
     }
     for (const char* name : {"NoSuchService", "", "realLockObject"})
         EXPECT_EQ(Host::resolver()(name), nullptr) << name;
     EXPECT_EQ(Host::resolver()(nullptr), nullptr);
     EXPECT_EQ(host.resolveCount("NoSuchService"), 1u);
-    EXPECT_EQ(host.resolveCount("newMemoryBlock"), 3u);
-}
 
-TEST(Resolver, WithheldNamesAndMissingVersionResolveToNull) {
+    // Withheld names resolve to null, though each asking counts; a host without a version
+    // has no version service.
     HostConfig config;
     config.withheld = {"newPicture", "PluginGetStringData"};
-    Host host(config);
-    host.makeCurrent();
-    EXPECT_EQ(Host::resolver()("newPicture"), nullptr);
-    EXPECT_EQ(Host::resolver()("PluginGetStringData"), nullptr);
-    EXPECT_NE(Host::resolver()("PluginDisposeStringData"), nullptr);
-    EXPECT_EQ(host.resolveCount("newPicture"), 1u); // asked, though refused
+    config.version = std::nullopt;
+    Host h(config);
+    h.makeCurrent();
+    for (std::string_view n : names)
+        EXPECT_EQ(Host::resolver()(std::string(n).c_str()) == nullptr,
+                  config.withheld.count(std::string(n)) || n == "REALGetRBVersion")
+            << n;
+    EXPECT_EQ(h.resolveCount("newPicture"), 1u);
+    HostConfig versioned;
+    versioned.version = 2012.5;
+    Host v(versioned);
+    v.makeCurrent();
+    EXPECT_EQ(service<rbsvc::GetRBVersion>("REALGetRBVersion")(), 2012.5);
 
-    for (std::optional<double> version : {std::optional<double>(), std::optional<double>(2012.5)}) {
-        HostConfig c;
-        c.version = version;
-        Host h(c);
-        h.makeCurrent();
-        auto get = service<rbsvc::GetRBVersion>("REALGetRBVersion");
-        EXPECT_EQ(get != nullptr, version.has_value());
-        if (get) {
-            EXPECT_EQ(get(), *version);
-        }
+    // An address resolved once answers for whichever host is current.
+    auto announce = service<rbsvc::RegisterPluginVersion>("RegisterPluginVersion");
+    host.makeCurrent();
+    announce(9);
+    h.makeCurrent();
+    announce(7);
+    EXPECT_EQ(host.pluginVersion(), 9);
+    EXPECT_EQ(h.pluginVersion(), 7);
+    EXPECT_EQ(Host::current(), &h);
+}
+
+TEST(Resolver, OnlyTheKindsApplicationClassExists) {
+    const std::pair<HostKind, const char*> kinds[] = {{HostKind::Desktop, "Application"},
+                                                      {HostKind::Console, "ConsoleApplication"},
+                                                      {HostKind::Web, "WebApplication"}};
+    for (auto [kind, present] : kinds) {
+        Host host(ofKind(kind));
+        host.makeCurrent();
+        auto type = service<rbsvc::ObjectType>("pluginObjectType");
+        for (const char* name : {"Application", "ConsoleApplication", "WebApplication"})
+            EXPECT_EQ(type(name) != nullptr, std::string(name) == present) << name;
+        for (const char* name : {"Picture", "Graphics", "MemoryBlock", "String",
+                                 "NilObjectException", "RuntimeException"})
+            EXPECT_NE(type(name), nullptr) << name;
+        EXPECT_EQ(type("NoSuchClass"), nullptr);
+        EXPECT_EQ(type(nullptr), nullptr);
     }
 }
-
-TEST(Resolver, AnswersForTheCurrentHostOnly) {
-    Host a, b;
-    a.makeCurrent();
-    auto announce = service<rbsvc::RegisterPluginVersion>("RegisterPluginVersion");
-    announce(9);
-    b.makeCurrent();
-    announce(7);
-    EXPECT_EQ(a.pluginVersion(), 9);
-    EXPECT_EQ(b.pluginVersion(), 7);
-    EXPECT_EQ(Host::current(), &b);
-}
-
-struct KindCase {
-    HostKind kind;
-    const char* present;
-};
-
-class ObjectTypes : public testing::TestWithParam<KindCase> {};
-
-TEST_P(ObjectTypes, OnlyTheKindsApplicationClassExists) {
-    Host host(ofKind(GetParam().kind));
-    host.makeCurrent();
-    auto type = service<rbsvc::ObjectType>("pluginObjectType");
-    for (const char* name : {"Application", "ConsoleApplication", "WebApplication"})
-        EXPECT_EQ(type(name) != nullptr, std::string(name) == GetParam().present) << name;
-    for (const char* name :
-         {"Picture", "Graphics", "MemoryBlock", "String", "NilObjectException", "RuntimeException"})
-        EXPECT_NE(type(name), nullptr) << name;
-    EXPECT_EQ(type("NoSuchClass"), nullptr);
-    EXPECT_EQ(type(nullptr), nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, ObjectTypes,
-                         testing::Values(KindCase{HostKind::Desktop, "Application"},
-                                         KindCase{HostKind::Console, "ConsoleApplication"},
-                                         KindCase{HostKind::Web, "WebApplication"}),
-                         [](const auto& info) { return std::string(info.param.present); });
 
 // ---- description locks ------------------------------------------------------------------------
 
@@ -254,73 +201,76 @@ TEST(DescriptionLocks, TwoArgumentLockReportsOwnTypeAndCacheClearsCount) {
 TEST(References, CountedDestroyedAndAudited) {
     Host host;
     host.makeCurrent();
-    auto newPic = service<rbsvc::NewPicture>("newPicture");
     auto lock = service<rbsvc::LockObject>("REALLockObject");
     auto unlock = service<rbsvc::LockObject>("REALUnlockObject");
-    REALpicture p = newPic(4, 4, 32);
-    ASSERT_NE(p, nullptr);
-    auto obj = reinterpret_cast<REALobject>(p);
-    EXPECT_EQ(host.audit().liveObjects, 1u);
-    EXPECT_EQ(host.audit().references, 1);
-    lock(obj);
-    EXPECT_EQ(host.audit().references, 2);
-    unlock(obj);
-    EXPECT_EQ(host.audit().references, 1);
-    unlock(obj);
-    EXPECT_EQ(host.audit().liveObjects, 0u);
+    auto obj = reinterpret_cast<REALobject>(service<rbsvc::NewPicture>("newPicture")(4, 4, 32));
+    ASSERT_NE(obj, nullptr);
+    // Each step, then the live objects and references after it.
+    const std::tuple<void (*)(REALobject), size_t, long> steps[] = {
+        {nullptr, 1, 1}, {lock, 1, 2}, {unlock, 1, 1}, {unlock, 0, 0}};
+    for (auto [step, objects, references] : steps) {
+        if (step) step(obj);
+        EXPECT_EQ(host.audit().liveObjects, objects);
+        EXPECT_EQ(host.audit().references, references);
+    }
     EXPECT_TRUE(host.audit().violations.empty());
-    unlock(obj); // already destroyed
     int unknown = 0;
+    unlock(obj);                                  // already destroyed
     lock(reinterpret_cast<REALobject>(&unknown)); // never a handle
-    auto v = host.audit().violations;
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_NE(v[0].find("destroyed"), std::string::npos) << v[0];
-    EXPECT_NE(v[1].find("unknown"), std::string::npos) << v[1];
-    lock(nullptr); // nil is ignored
+    lock(nullptr);                                // nil is ignored
     unlock(nullptr);
-    EXPECT_EQ(host.audit().violations.size(), 2u);
-}
-
-// The plugin may drop only references it took: one that would drop the host's own is refused.
-TEST(References, UnlockOfAReferenceOnlyTheHostHoldsIsRefused) {
-    Host host;
-    host.makeCurrent();
+    // The plugin may drop only references it took: one that would drop the host's own is refused.
     Ref pic = host.newPicture(4, 4, false);
-    auto obj = reinterpret_cast<REALobject>(pic->handle());
-    auto lock = service<rbsvc::LockObject>("REALLockObject");
-    auto unlock = service<rbsvc::LockObject>("REALUnlockObject");
-    unlock(obj);
-    ASSERT_EQ(host.audit().violations.size(), 1u);
-    EXPECT_NE(host.audit().violations[0].find("does not hold"), std::string::npos);
+    unlock(handle<REALobject>(pic));
     EXPECT_EQ(pic->refCount(), 1);
-    lock(obj);
-    unlock(obj); // the plugin's own: accepted
-    EXPECT_EQ(host.audit().violations.size(), 1u);
+    lock(handle<REALobject>(pic));
+    unlock(handle<REALobject>(pic)); // the plugin's own: accepted
     EXPECT_EQ(pic->refCount(), 1);
+    const auto v = host.audit().violations;
+    ASSERT_EQ(v.size(), 3u);
+    for (auto [i, what] : {std::pair{0, "destroyed"}, {1, "unknown"}, {2, "does not hold"}})
+        EXPECT_NE(v[i].find(what), std::string::npos) << v[i];
 }
 
-TEST(References, GraphicsAndMaskCarryTheirOwnReferences) {
+// Property services on pictures and Graphics: the answer, and the value read or set.
+TEST(References, GraphicsMaskAndProperties) {
     Host host;
     host.makeCurrent();
-    Ref pic = host.newPicture(2, 2, false);
+    Ref pic = host.newPicture(7, 9, true);
     REALgraphics g =
         service<rbsvc::PictureGraphics>("pluginPictureGraphicsGetter")(handle<REALpicture>(pic));
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(pic->refCount(), 2); // the Graphics holds its picture
-    auto obj = reinterpret_cast<REALobject>(g);
-    EXPECT_TRUE(
-        service<rbsvc::SetPropValueUInt32>("REALSetPropValueUInt32")(obj, "ForeColor", 0x123456));
-    EXPECT_TRUE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "PenWidth", 3));
-    EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "ForeColor", 3));
-    EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "Nothing", 3));
-    service<rbsvc::GraphicsDrawLine>("RuntimeGraphicsDrawLine")(g, 1, 2, 3, 4);
     auto* graphics = dynamic_cast<qrx::Graphics*>(host.fromHandle(g));
-    ASSERT_NE(graphics, nullptr);
-    EXPECT_EQ(graphics->foreColor, 0x123456u);
-    EXPECT_EQ(graphics->penWidth, 3);
+    auto p = handle<REALobject>(pic), gr = reinterpret_cast<REALobject>(g);
+    auto getInt = service<rbsvc::GetPropValueInt32>("REALGetPropValueInt");
+    auto setInt = service<rbsvc::SetPropValueInt32>("REALSetPropValueInt");
+    int32_t i = 0;
+    uint8_t b = 7;
+    const std::tuple<const char*, bool, bool, int64_t> cases[] = {
+        {"get Width", getInt(p, "Width", &i), true, i},
+        {"get height", getInt(p, "height", &i), true, i},
+        {"get bool HasAlphaChannel",
+         service<rbsvc::GetPropValueUInt8>("REALGetPropValueBool")(p, "HasAlphaChannel", &b), true,
+         b},
+        {"get HasAlphaChannel as integer", getInt(p, "HasAlphaChannel", &i), false, 0},
+        {"set Width", setInt(p, "Width", 3), false, pic.as<Picture>()->width()},
+        {"set ForeColor",
+         service<rbsvc::SetPropValueUInt32>("REALSetPropValueUInt32")(gr, "ForeColor", 0x123456),
+         true, graphics->foreColor},
+        {"set PenWidth", setInt(gr, "PenWidth", 3), true, graphics->penWidth},
+        {"set ForeColor as integer", setInt(gr, "ForeColor", 3), false, graphics->foreColor},
+        {"set Nothing", setInt(gr, "Nothing", 3), false, 0},
+    };
+    const int64_t want[] = {7, 9, 1, 0, 7, 0x123456, 3, 0x123456, 0};
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        EXPECT_EQ(std::get<1>(cases[k]), std::get<2>(cases[k])) << std::get<0>(cases[k]);
+        EXPECT_EQ(std::get<3>(cases[k]), want[k]) << std::get<0>(cases[k]);
+    }
+    service<rbsvc::GraphicsDrawLine>("RuntimeGraphicsDrawLine")(g, 1, 2, 3, 4);
     ASSERT_EQ(graphics->lines.size(), 1u);
     EXPECT_EQ(graphics->lines[0], (std::array<int32_t, 4>{1, 2, 3, 4}));
-    service<rbsvc::LockObject>("REALUnlockObject")(obj);
+    service<rbsvc::LockObject>("REALUnlockObject")(gr);
     EXPECT_EQ(pic->refCount(), 1);
 
     auto mask = service<rbsvc::GetPictureMask>("REALGetPictureMask");
@@ -332,28 +282,6 @@ TEST(References, GraphicsAndMaskCarryTheirOwnReferences) {
     service<rbsvc::LockObject>("REALUnlockObject")(reinterpret_cast<REALobject>(m));
     EXPECT_EQ(host.audit().liveObjects, 2u);
     EXPECT_TRUE(host.audit().violations.empty());
-}
-
-TEST(References, PictureProperties) {
-    for (bool alpha : {false, true}) {
-        Host host;
-        host.makeCurrent();
-        Ref pic = host.newPicture(7, 9, alpha);
-        auto obj = handle<REALobject>(pic);
-        int32_t w = 0, h = 0;
-        uint8_t a = 7;
-        auto getInt = service<rbsvc::GetPropValueInt32>("REALGetPropValueInt");
-        EXPECT_TRUE(getInt(obj, "Width", &w));
-        EXPECT_TRUE(getInt(obj, "height", &h));
-        EXPECT_TRUE(
-            service<rbsvc::GetPropValueUInt8>("REALGetPropValueBool")(obj, "HasAlphaChannel", &a));
-        EXPECT_EQ(w, 7);
-        EXPECT_EQ(h, 9);
-        EXPECT_EQ(a, alpha ? 1 : 0);
-        EXPECT_FALSE(getInt(obj, "HasAlphaChannel", &w));
-        EXPECT_FALSE(service<rbsvc::SetPropValueInt32>("REALSetPropValueInt")(obj, "Width", 3));
-        EXPECT_EQ(pic.as<Picture>()->width(), 7);
-    }
 }
 
 TEST(References, NewPictureServiceAndConstructor) {

@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <set>
@@ -211,6 +212,17 @@ const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, 
     EXPECT_EQ(out->hasAlpha(), hasAlpha);
     if (out == src || out->width() != src->width() || out->height() != src->height())
         return nullptr;
+    return out;
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
+            out.append(buf, n);
+        pclose(pipe);
+    }
     return out;
 }
 

@@ -73,4 +73,7 @@ qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s);
 const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha);
 const qrx::Picture* newResult(qrx::CallResult&&, const qrx::Ref&, bool) = delete;
 
+// Runs a shell command and returns what it wrote to standard output.
+std::string commandOutput(const std::string& command);
+
 } // namespace qrxtest
