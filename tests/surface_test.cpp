@@ -43,8 +43,8 @@ TEST(Surface, EveryHostRegistersItsSnapshot) {
                                    " --host-version " + c.version);
         const json got = json::parse(out, nullptr, false);
         const json& want = snapshot().at(c.snapshotKey);
-        EXPECT_EQ(got, want) << c.kind << " " << c.version << ": differences from the snapshot "
-                             << c.snapshotKey << ": " << json::diff(want, got).dump(1);
+        EXPECT_TRUE(got == want) << c.kind << " " << c.version << ": differences from snapshot "
+                                 << c.snapshotKey << ": " << json::diff(want, got).dump(1);
     }
 }
 
