@@ -91,70 +91,73 @@ TEST(Resolver, OnlyTheKindsApplicationClassExists) {
 
 // ---- description locks ------------------------------------------------------------------------
 
+// A lock of a new 6x4 picture: the description type asked for (0: the two-argument lock, which
+// reports the picture's own type), whether it is given, and the locks counted after a refusal
+// (older hosts count a failed lock as held until unlocked).
 struct LockCase {
     const char* name;
     HostKind kind;
     std::optional<double> version;
-    bool refuseBitmap;
+    bool refuseBitmap, alpha;
     uint32_t type;
-    bool succeeds;
-    int heldAfterFailure; // locks held after the call when it fails
+    uint32_t given; // the type described, 0: refused
+    int heldAfterFailure;
 };
 
-class DescriptionLocks : public testing::TestWithParam<LockCase> {};
+const LockCase kLocks[] = {
+    {"desktop_bitmap", HostKind::Desktop, 2019.1, false, false, 8, 8, 0},
+    {"desktop_record", HostKind::Desktop, 2019.1, false, false, 10, 0, 0},
+    {"desktop_refused", HostKind::Desktop, 2019.1, true, false, 8, 0, 0},
+    {"desktop_own_type", HostKind::Desktop, 2019.1, false, true, 0, 8, 0},
+    {"console_record", HostKind::Console, 2019.1, false, false, 10, 10, 0},
+    {"console_bitmap", HostKind::Console, 2019.1, false, false, 8, 0, 0},
+    {"console_own_type", HostKind::Console, 2019.1, false, true, 0, 10, 0},
+    {"web_record", HostKind::Web, 2012.0, false, false, 10, 10, 0},
+    {"web_gworld", HostKind::Web, 2012.0, false, false, 4, 0, 0},
+    {"old_console_bitmap", HostKind::Console, 2011.99, false, false, 8, 0, 1},
+    {"old_desktop_refused", HostKind::Desktop, 2010.0, true, false, 8, 0, 1},
+    {"unversioned_record", HostKind::Desktop, std::nullopt, false, false, 10, 0, 1},
+};
 
-TEST_P(DescriptionLocks, ThreeArgumentLock) {
-    const LockCase& c = GetParam();
-    HostConfig config = qrxtest::ofKind(c.kind);
-    config.version = c.version;
-    config.bitmapLockFails = c.refuseBitmap;
-    Host host(config);
-    host.makeCurrent();
-    Ref pic = host.newPicture(6, 4, false);
-    auto lock = service<rbsvc::LockPictureDescription3>("REALLockPictureDescription");
-    auto unlock = service<rbsvc::UnlockPictureDescription>("unlockPictureDescription");
-    REALpictureDescription desc{};
-    bool ok = lock(handle<REALpicture>(pic), &desc, c.type);
-    EXPECT_EQ(ok, c.succeeds);
-    Picture& p = *pic.as<Picture>();
-    if (ok) {
-        EXPECT_EQ(desc.pictureType, c.type);
-        EXPECT_EQ(desc.width, 6);
-        EXPECT_EQ(desc.height, 4);
-        if (c.type == kPictureTypeBitmapContext)
-            EXPECT_EQ(desc.data, p.bitmapContext());
-        else
-            EXPECT_EQ(desc.data, p.trueColorImage());
-        EXPECT_EQ(host.audit().descriptionLocks, 1);
-        unlock(handle<REALpicture>(pic));
-    } else {
-        EXPECT_EQ(host.audit().descriptionLocks, c.heldAfterFailure);
-        if (c.heldAfterFailure) unlock(handle<REALpicture>(pic));
+TEST(DescriptionLocks, EveryKindVersionAndType) {
+    for (const LockCase& c : kLocks) {
+        SCOPED_TRACE(c.name);
+        HostConfig config = qrxtest::ofKind(c.kind);
+        config.version = c.version;
+        config.bitmapLockFails = c.refuseBitmap;
+        Host host(config);
+        host.makeCurrent();
+        Ref pic = host.newPicture(6, 4, c.alpha);
+        const auto h = handle<REALpicture>(pic);
+        auto unlock = service<rbsvc::UnlockPictureDescription>("unlockPictureDescription");
+        REALpictureDescription desc{};
+        const bool ok =
+            c.type ? service<rbsvc::LockPictureDescription3>("REALLockPictureDescription")(h, &desc,
+                                                                                           c.type)
+                   : service<rbsvc::LockPictureDescription2>("lockPictureDescription")(h, &desc);
+        ASSERT_EQ(ok, c.given != 0);
+        Picture& p = *pic.as<Picture>();
+        if (ok) {
+            EXPECT_EQ(std::tuple(desc.pictureType, desc.width, desc.height),
+                      std::tuple(c.given, 6, 4));
+            EXPECT_EQ(desc.data, c.given == 8 ? static_cast<void*>(p.bitmapContext())
+                                              : static_cast<void*>(p.trueColorImage()));
+        }
+        EXPECT_EQ(host.audit().descriptionLocks, ok ? 1 : c.heldAfterFailure);
+        if (ok || c.heldAfterFailure) unlock(h);
+        EXPECT_EQ(host.audit().descriptionLocks, 0);
+        auto clear = service<rbsvc::PictureClearCache>("REALPictureClearCache");
+        clear(h);
+        clear(h);
+        EXPECT_EQ(p.cacheClears, 2);
+        EXPECT_TRUE(host.audit().violations.empty());
+        // One unlock too many is a violation, reported and listed, never a crash.
+        unlock(h);
+        ASSERT_EQ(host.audit().violations.size(), 1u);
+        EXPECT_NE(host.audit().violations[0].find("unlockPictureDescription"), std::string::npos);
+        EXPECT_EQ(p.descriptionLocks, 0);
     }
-    EXPECT_EQ(host.audit().descriptionLocks, 0);
-    EXPECT_TRUE(host.audit().violations.empty());
-    // One unlock too many is a violation, reported and listed, never a crash.
-    unlock(handle<REALpicture>(pic));
-    ASSERT_EQ(host.audit().violations.size(), 1u);
-    EXPECT_NE(host.audit().violations[0].find("unlockPictureDescription"), std::string::npos);
-    EXPECT_EQ(p.descriptionLocks, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DescriptionLocks,
-    testing::Values(LockCase{"desktop_bitmap", HostKind::Desktop, 2019.1, false, 8, true, 0},
-                    LockCase{"desktop_record", HostKind::Desktop, 2019.1, false, 10, false, 0},
-                    LockCase{"desktop_refused", HostKind::Desktop, 2019.1, true, 8, false, 0},
-                    LockCase{"console_record", HostKind::Console, 2019.1, false, 10, true, 0},
-                    LockCase{"console_bitmap", HostKind::Console, 2019.1, false, 8, false, 0},
-                    LockCase{"web_record", HostKind::Web, 2012.0, false, 10, true, 0},
-                    LockCase{"web_gworld", HostKind::Web, 2012.0, false, 4, false, 0},
-                    // Older hosts count a failed lock as held until unlocked.
-                    LockCase{"old_console_bitmap", HostKind::Console, 2011.99, false, 8, false, 1},
-                    LockCase{"old_desktop_refused", HostKind::Desktop, 2010.0, true, 8, false, 1},
-                    LockCase{"unversioned_record", HostKind::Desktop, std::nullopt, false, 10,
-                             false, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DescriptionLocks, OldHostFailedLockWithoutUnlockShowsInAudit) {
     HostConfig config = qrxtest::ofKind(HostKind::Console);
@@ -171,29 +174,6 @@ TEST(DescriptionLocks, OldHostFailedLockWithoutUnlockShowsInAudit) {
     // The picture died holding it: still counted, and reported.
     EXPECT_EQ(host.audit().descriptionLocks, 1);
     EXPECT_EQ(host.audit().violations.size(), 1u);
-}
-
-TEST(DescriptionLocks, TwoArgumentLockReportsOwnTypeAndCacheClearsCount) {
-    for (HostKind kind : {HostKind::Desktop, HostKind::Console}) {
-        Host host(ofKind(kind));
-        host.makeCurrent();
-        Ref pic = host.newPicture(3, 5, true);
-        REALpictureDescription desc{};
-        ASSERT_TRUE(service<rbsvc::LockPictureDescription2>("lockPictureDescription")(
-            handle<REALpicture>(pic), &desc));
-        EXPECT_EQ(desc.pictureType, kind == HostKind::Desktop ? 8u : 10u);
-        EXPECT_EQ(desc.width, 3);
-        EXPECT_EQ(desc.height, 5);
-        EXPECT_EQ(host.audit().descriptionLocks, 1);
-        service<rbsvc::UnlockPictureDescription>("unlockPictureDescription")(
-            handle<REALpicture>(pic));
-        auto clear = service<rbsvc::PictureClearCache>("REALPictureClearCache");
-        clear(handle<REALpicture>(pic));
-        clear(handle<REALpicture>(pic));
-        EXPECT_EQ(pic.as<Picture>()->cacheClears, 2);
-        EXPECT_EQ(host.audit().descriptionLocks, 0);
-        EXPECT_TRUE(host.audit().violations.empty());
-    }
 }
 
 // ---- references -------------------------------------------------------------------------------
@@ -364,46 +344,44 @@ const Conversion kConversions[] = {
     {"empty", "", kREALTextEncodingUTF16, kREALTextEncodingUTF8, ""},
 };
 
-class StringConversions : public testing::TestWithParam<Conversion> {};
+TEST(Strings, ConvertStringAndStringData) {
+    for (const Conversion& c : kConversions) {
+        SCOPED_TRACE(c.name);
+        Host host;
+        host.makeCurrent();
+        REALstring s =
+            service<rbsvc::BuildString>("REALBuildString")(c.in.data(), int32_t(c.in.size()));
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s),
+                  kREALTextEncodingRaw);
+        service<rbsvc::SetStringEncoding>("REALSetStringEncoding")(s, c.from);
+        EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), c.from);
 
-TEST_P(StringConversions, ConvertStringAndStringData) {
-    const Conversion& c = GetParam();
-    Host host;
-    host.makeCurrent();
-    REALstring s =
-        service<rbsvc::BuildString>("REALBuildString")(c.in.data(), int32_t(c.in.size()));
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), kREALTextEncodingRaw);
-    service<rbsvc::SetStringEncoding>("REALSetStringEncoding")(s, c.from);
-    EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), c.from);
+        REALstring conv = service<rbsvc::ConvertString>("REALConvertString")(s, c.to);
+        ASSERT_NE(conv, nullptr);
+        auto* converted = dynamic_cast<qrx::String*>(host.fromHandle(conv));
+        ASSERT_NE(converted, nullptr);
+        EXPECT_EQ(converted->text(), c.out);
+        EXPECT_EQ(converted->encoding, c.to);
 
-    REALstring conv = service<rbsvc::ConvertString>("REALConvertString")(s, c.to);
-    ASSERT_NE(conv, nullptr);
-    auto* converted = dynamic_cast<qrx::String*>(host.fromHandle(conv));
-    ASSERT_NE(converted, nullptr);
-    EXPECT_EQ(converted->text(), c.out);
-    EXPECT_EQ(converted->encoding, c.to);
+        // The same bytes through the string-data service, followed by four zero bytes.
+        REALstringData data{};
+        ASSERT_TRUE(service<rbsvc::GetStringData>("PluginGetStringData")(s, c.to, &data));
+        EXPECT_EQ(data.length, c.out.size());
+        EXPECT_EQ(data.encoding, c.to);
+        EXPECT_EQ(std::string(static_cast<const char*>(data.data), data.length), c.out);
+        EXPECT_EQ(0, std::memcmp(static_cast<const char*>(data.data) + data.length, "\0\0\0\0", 4));
+        EXPECT_EQ(host.audit().stringData, 1);
+        service<rbsvc::DisposeStringData>("PluginDisposeStringData")(&data);
+        EXPECT_EQ(host.audit().stringData, 0);
 
-    // The same bytes through the string-data service, followed by four zero bytes.
-    REALstringData data{};
-    ASSERT_TRUE(service<rbsvc::GetStringData>("PluginGetStringData")(s, c.to, &data));
-    EXPECT_EQ(data.length, c.out.size());
-    EXPECT_EQ(data.encoding, c.to);
-    EXPECT_EQ(std::string(static_cast<const char*>(data.data), data.length), c.out);
-    EXPECT_EQ(0, std::memcmp(static_cast<const char*>(data.data) + data.length, "\0\0\0\0", 4));
-    EXPECT_EQ(host.audit().stringData, 1);
-    service<rbsvc::DisposeStringData>("PluginDisposeStringData")(&data);
-    EXPECT_EQ(host.audit().stringData, 0);
-
-    auto unlock = service<rbsvc::LockString>("REALUnlockString");
-    unlock(conv);
-    unlock(s);
-    EXPECT_EQ(host.audit().liveObjects, 0u);
-    EXPECT_TRUE(host.audit().violations.empty());
+        auto unlock = service<rbsvc::LockString>("REALUnlockString");
+        unlock(conv);
+        unlock(s);
+        EXPECT_EQ(host.audit().liveObjects, 0u);
+        EXPECT_TRUE(host.audit().violations.empty());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, StringConversions, testing::ValuesIn(kConversions),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Strings, RecordHeadRawDataLenBAndMisuse) {
     Host host;
