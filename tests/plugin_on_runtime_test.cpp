@@ -70,6 +70,7 @@ std::vector<uint8_t> utf32(const std::u32string& s) {
 }
 
 constexpr long long kWhole = LLONG_MIN;
+const std::string kLongText = std::string(999, 'x') + "\xC3\xA9";
 
 const BuildCase kBuildCases[] = {
     {"utf32_two", utf32(U"AB"), kWhole, kREALTextEncodingUTF32, "AB", kREALTextEncodingUTF8},
@@ -91,38 +92,27 @@ const BuildCase kBuildCases[] = {
     {"zero_length", {'x'}, 0, kREALTextEncodingRaw, nullptr, 0},
     {"negative_length", {'x'}, -5, kREALTextEncodingRaw, nullptr, 0},
     {"too_long", {'x'}, 2147483647LL, kREALTextEncodingRaw, nullptr, 0},
+    // Long text takes the heap path, with the same result.
+    {"utf32_long", utf32(std::u32string(999, U'x') + U"\u00E9"), kWhole, kREALTextEncodingUTF32,
+     kLongText.c_str(), kREALTextEncodingUTF8},
 };
 
-class BuildString : public OnRuntime, public testing::WithParamInterface<BuildCase> {};
-
-TEST_P(BuildString, EncodingsAndLengths) {
+TEST_F(OnRuntime, BuildStringEncodingsAndLengths) {
     start();
-    const BuildCase& c = GetParam();
-    long long length = c.length == kWhole ? (long long)c.bytes.size() : c.length;
-    REALstring s = REALBuildUnicodeString(c.bytes.data(), length, c.encoding);
-    if (!c.text) {
-        EXPECT_EQ(s, nullptr);
-        return;
+    for (const BuildCase& c : kBuildCases) {
+        const long long length = c.length == kWhole ? (long long)c.bytes.size() : c.length;
+        REALstring s = REALBuildUnicodeString(c.bytes.data(), length, c.encoding);
+        if (!c.text) {
+            EXPECT_EQ(s, nullptr) << c.name;
+            continue;
+        }
+        ASSERT_NE(s, nullptr) << c.name;
+        Ref str = adopt(s);
+        const std::string want(c.text, c.encoding == kREALTextEncodingRaw ? c.bytes.size()
+                                                                          : std::strlen(c.text));
+        EXPECT_EQ(textOf(str), want) << c.name;
+        EXPECT_EQ(str.as<qrx::String>()->encoding, c.resultEncoding) << c.name;
     }
-    ASSERT_NE(s, nullptr);
-    Ref str = adopt(s);
-    size_t n = c.encoding == kREALTextEncodingRaw ? c.bytes.size() : std::strlen(c.text);
-    EXPECT_EQ(textOf(str), std::string(c.text, n));
-    EXPECT_EQ(str.as<qrx::String>()->encoding, c.resultEncoding);
-}
-
-INSTANTIATE_TEST_SUITE_P(Helpers, BuildString, testing::ValuesIn(kBuildCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(OnRuntime, LongUtf32TextTakesTheHeapPathWithTheSameResult) {
-    start();
-    std::u32string text(1000, U'x');
-    text[999] = U'\u00E9';
-    std::vector<uint8_t> bytes = utf32(text);
-    Ref str = adopt(
-        REALBuildUnicodeString(bytes.data(), (long long)bytes.size(), kREALTextEncodingUTF32));
-    ASSERT_TRUE(str);
-    EXPECT_EQ(textOf(str), std::string(999, 'x') + "\xC3\xA9");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,36 +172,36 @@ const ViewCase kViewCases[] = {
     {"no_version_reads_record", std::nullopt, {}, true},
 };
 
-class StringView : public OnRuntime, public testing::WithParamInterface<ViewCase> {};
-
-TEST_P(StringView, BytesAsStored) {
-    HostConfig config;
-    config.version = GetParam().version;
-    config.withheld = GetParam().withheld;
-    start(config);
-    const std::string text = "caf\xC3\xA9 au lait";
-    Ref s = host->newString(text, kREALTextEncodingUTF8);
-    const int refsBefore = s->refCount();
-    {
-        rbData view(static_cast<REALstring>(s->handle()));
-        if (!GetParam().readable) {
-            EXPECT_EQ(view.data, nullptr);
-            EXPECT_EQ(view.size, 0u);
-        } else {
-            ASSERT_NE(view.data, nullptr);
-            ASSERT_EQ(view.size, text.size());
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(view.data), view.size), text);
-            // Copies the plugin makes itself end in four zero bytes.
-            if (view.ownsStringData && GetParam().withheld.count("PluginGetStringData")) {
-                EXPECT_EQ(0, std::memcmp(view.data + view.size, "\0\0\0\0", 4));
+TEST_F(OnRuntime, StringViewBytesAsStored) {
+    for (const ViewCase& c : kViewCases) {
+        SCOPED_TRACE(c.name);
+        HostConfig config;
+        config.version = c.version;
+        config.withheld = c.withheld;
+        start(config);
+        const std::string text = "caf\xC3\xA9 au lait";
+        Ref s = host->newString(text, kREALTextEncodingUTF8);
+        const int refsBefore = s->refCount();
+        {
+            rbData view(static_cast<REALstring>(s->handle()));
+            if (!c.readable) {
+                EXPECT_EQ(view.data, nullptr);
+                EXPECT_EQ(view.size, 0u);
+            } else {
+                ASSERT_NE(view.data, nullptr);
+                ASSERT_EQ(view.size, text.size());
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(view.data), view.size), text);
+                // Copies the plugin makes itself end in four zero bytes.
+                if (view.ownsStringData && c.withheld.count("PluginGetStringData")) {
+                    EXPECT_EQ(0, std::memcmp(view.data + view.size, "\0\0\0\0", 4));
+                }
             }
         }
+        EXPECT_EQ(s->refCount(), refsBefore) << "the view must drop what it held";
+        s.reset();
+        qrxtest::expectQuiet(*host);
     }
-    EXPECT_EQ(s->refCount(), refsBefore) << "the view must drop what it held";
 }
-
-INSTANTIATE_TEST_SUITE_P(Helpers, StringView, testing::ValuesIn(kViewCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OnRuntime, NilStringAndNilBlockGiveEmptyViews) {
     start();
