@@ -109,6 +109,44 @@ int saveOutputs(Context& ctx, const std::vector<SaveRequest>& saves, const CallR
     return code;
 }
 
+// The alpha channel of the --on picture, for --keep-alpha.
+struct SourceAlpha {
+    int width = 0, height = 0;
+    bool hasAlpha = false;
+    std::vector<uint8_t> alpha; // width * height bytes, top row first
+};
+
+SourceAlpha alphaOf(const Image& img) {
+    SourceAlpha a{img.width, img.height, img.hasAlpha, {}};
+    a.alpha.resize(size_t(img.width) * size_t(img.height));
+    for (size_t i = 0; i < a.alpha.size(); ++i)
+        a.alpha[i] = img.rgba[i * 4 + 3];
+    return a;
+}
+
+// The picture -o writes: as the call left it, or with --keep-alpha the source's alpha channel
+// put back when the picture has the source's size (otherwise a note says why it is not).
+void writeResult(Context& ctx, Host& host, const std::string& path, const Ref& picture,
+                 const std::optional<SourceAlpha>& keep) {
+    const Picture* pic = picture.as<Picture>();
+    if (!keep || !pic) {
+        savePicture(host, path, picture, pictureWriteOptions(ctx));
+        return;
+    }
+    if (pic->width() != keep->width || pic->height() != keep->height) {
+        ctx.err << "qrx: note: --keep-alpha: the result is " << pic->width() << "x" << pic->height()
+                << ", the --on picture " << keep->width << "x" << keep->height
+                << ": written without the source's alpha\n";
+        savePicture(host, path, picture, pictureWriteOptions(ctx));
+        return;
+    }
+    Image img = pic->toImage();
+    img.hasAlpha = keep->hasAlpha;
+    for (size_t i = 0; i < keep->alpha.size(); ++i)
+        img.rgba[i * 4 + 3] = keep->alpha[i];
+    savePicture(host, path, img, pictureWriteOptions(ctx));
+}
+
 std::string caretLine(const std::string& text, size_t column) {
     return "  " + text + "\n  " + std::string(column > 0 ? column - 1 : 0, ' ') + "^";
 }
@@ -136,6 +174,10 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
                   "Print exactly one JSON object: {\"result\": ..., \"byref\": {...}, "
                   "\"exception\": null or {\"class\", \"message\"}}; a byref MemoryBlock of "
                   "1024 bytes shows as the list of its 256 32-bit counters");
+    cmd->add_flag("--keep-alpha", opts.keepAlpha,
+                  "Put the --on picture's alpha channel back onto the picture -o writes when it "
+                  "has the --on picture's size (most methods write opaque pixels); default: the "
+                  "picture as the method left it");
     cmd->add_option("--save", opts.save,
                     "NAME=PATH: write the bytes of the byref MemoryBlock output NAME to PATH "
                     "(whole or not at all; - : standard output); may be repeated");
@@ -160,6 +202,8 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "Defaults: --host desktop, --host-version 2019.1, pictures without alpha in alpha info 3\n"
         "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque white\n"
         "(with alpha: transparent black), so pixels a method does not write show as such.\n"
+        "-o writes the picture as the method left it; most methods write opaque pixels, so\n"
+        "transparency is lost unless --keep-alpha puts the --on picture's alpha back.\n"
         "The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
         "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected;\n"
         "2 bad usage, unknown method, no fitting overload, unreadable input.\n"
@@ -208,6 +252,11 @@ int runCall(Context& ctx, const CallOptions& opts) {
         throw UsageError("--json: standard output carries the output written to -; write it to "
                          "a file, or leave out --json");
     std::ostream& text = toStdout ? ctx.err : ctx.out;
+    if (opts.keepAlpha && !onPicture)
+        throw UsageError("--keep-alpha: a global method has no source picture whose alpha could "
+                         "be kept; use it with --on PICTURE");
+    if (opts.keepAlpha && !opts.output)
+        throw UsageError("--keep-alpha: no picture is written without -o");
     if (opts.output) {
         if (!pictureResult && !stringResult && !onPicture)
             throw UsageError("-o: " + method->decl.text +
@@ -222,9 +271,16 @@ int runCall(Context& ctx, const CallOptions& opts) {
     }
 
     Ref self;
+    std::optional<SourceAlpha> keep;
     if (onPicture) {
         try {
-            self = loadPicture(*host, *opts.on);
+            if (opts.keepAlpha) {
+                Image source;
+                self = loadPicture(*host, *opts.on, &source);
+                keep = alphaOf(source);
+            } else {
+                self = loadPicture(*host, *opts.on);
+            }
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("--on: ") + e.what());
         }
@@ -269,7 +325,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 // large picture down.
                 if (obj->get() != self.get()) self.reset();
                 drainPixelPool();
-                savePicture(*host, *opts.output, *obj, pictureWriteOptions(ctx));
+                writeResult(ctx, *host, *opts.output, *obj, keep);
                 written = *opts.output;
             } else if (stringResult) {
                 // A nil string writes nothing.
@@ -280,7 +336,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 }
             } else if (onPicture) {
                 // The method may have changed the picture in place.
-                savePicture(*host, *opts.output, self, pictureWriteOptions(ctx));
+                writeResult(ctx, *host, *opts.output, self, keep);
                 written = *opts.output;
             }
         } catch (const ImageFileError& e) {
