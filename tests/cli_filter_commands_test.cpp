@@ -72,11 +72,12 @@ Image runDirect(const HostConfig& config, const std::string& cls, const Image& i
 }
 
 // What the commands write without --raw: the source, the filter's colours in the pixels it wrote
-// (columns x0 to x1 - 1 of rows y0 to y1 - 1; x1 or y1 of 0 stands for the picture's edge), and
-// the source's alpha everywhere.
+// (columns x0 to x1 - 1 of rows y0 to y1 - 1; x1 or y1 of kEdge stands for the picture's edge),
+// and the source's alpha everywhere.
+constexpr int kEdge = -1;
 Image keptAround(Image source, const Image& filtered, std::array<int, 4> written) {
-    const int x1 = written[2] ? written[2] : source.width;
-    const int y1 = written[3] ? written[3] : source.height;
+    const int x1 = written[2] == kEdge ? source.width : written[2];
+    const int y1 = written[3] == kEdge ? source.height : written[3];
     for (int y = written[1]; y < y1; ++y)
         for (int x = written[0]; x < x1; ++x)
             for (int c = 0; c < 3; ++c)
@@ -231,7 +232,7 @@ struct SepiaCase {
     Rgb weights;
     std::array<int, 3> offsets;
     std::array<int32_t, 4> rect;
-    std::array<int, 4> written; // the pixels the filter writes (0: to the edge)
+    std::array<int, 4> written; // the pixels the filter writes (kEdge: to the edge)
     std::string input;
     bool raw = false;
 };
@@ -268,19 +269,21 @@ TEST_P(SepiaCommand, WritesTheSepiaArithmetic) {
 }
 
 const Rgb kDefaultWeights{0.299, 0.587, 0.114};
+const std::array<int, 4> kWhole{0, 0, kEdge, kEdge};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SepiaCommand,
     testing::Combine(
         testing::Values(
-            SepiaCase{"defaults", {}, kDefaultWeights, {40, 20, -20}, {}, {}, kSample},
-            SepiaCase{"gray", {"--offsets", "0,0,0"}, kDefaultWeights, {0, 0, 0}, {}, {}, kSample},
+            SepiaCase{"defaults", {}, kDefaultWeights, {40, 20, -20}, {}, kWhole, kSample},
+            SepiaCase{
+                "gray", {"--offsets", "0,0,0"}, kDefaultWeights, {0, 0, 0}, {}, kWhole, kSample},
             SepiaCase{"weightsAndOffsets",
                       {"--weights", "0.5, 0.25,-0.1", "--offsets", "-10,+0,300"},
                       {0.5, 0.25, -0.1},
                       {-10, 0, 300},
                       {},
-                      {},
+                      kWhole,
                       kSample},
             SepiaCase{"rect",
                       {"--rect", "20,10,90,70"},
@@ -297,21 +300,29 @@ INSTANTIATE_TEST_SUITE_P(
                       {},
                       kSample,
                       true},
-            SepiaCase{"rectToRightEdge",
+            // MAXX 0 is above MINX -5 and inside the picture: no column is toned.
+            SepiaCase{"rectOfNoColumns",
                       {"--rect", "-5,30,0,1000", "--offsets", "5,5,5"},
                       kDefaultWeights,
                       {5, 5, 5},
                       {-5, 30, 0, 1000},
-                      {0, 30, 0, 0},
+                      {0, 30, 0, 120},
+                      kSample},
+            SepiaCase{"rectToTheEdges",
+                      {"--rect", "-5,30,1000,1000"},
+                      kDefaultWeights,
+                      {40, 20, -20},
+                      {-5, 30, 1000, 1000},
+                      {0, 30, kEdge, kEdge},
                       kSample},
             SepiaCase{"maxNotAboveMinMeansTheEdge",
                       {"--rect", "50,50,50,40"},
                       kDefaultWeights,
                       {40, 20, -20},
                       {50, 50, 50, 40},
-                      {50, 50, 0, 0},
+                      {50, 50, kEdge, kEdge},
                       kSample},
-            SepiaCase{"alphaSource", {}, kDefaultWeights, {40, 20, -20}, {}, {}, kSampleAlpha},
+            SepiaCase{"alphaSource", {}, kDefaultWeights, {40, 20, -20}, {}, kWhole, kSampleAlpha},
             SepiaCase{"alphaSourceRect",
                       {"--rect", "10,10,40,30"},
                       kDefaultWeights,
