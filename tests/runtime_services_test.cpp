@@ -267,16 +267,13 @@ TEST(References, NewPictureServiceAndConstructor) {
         Host host(config);
         host.makeCurrent();
         auto newPic = service<rbsvc::NewPicture>("newPicture");
-        EXPECT_EQ(newPic(0, 5, 32), nullptr);
-        EXPECT_EQ(newPic(5, -1, 32), nullptr);
-        EXPECT_EQ(newPic(32768, 1, 32), nullptr);
-        EXPECT_EQ(newPic(4, 4, 24), nullptr);
+        for (auto [w, h, depth] : {std::tuple{0, 5, 32}, {5, -1, 32}, {32768, 1, 32}, {4, 4, 24}})
+            EXPECT_EQ(newPic(w, h, depth), nullptr) << w << "x" << h << "x" << depth;
         REALpicture plain = newPic(32767, 1, 32);
         ASSERT_NE(plain, nullptr);
         auto* p = dynamic_cast<Picture*>(host.fromHandle(plain));
         ASSERT_NE(p, nullptr);
-        EXPECT_FALSE(p->hasAlpha());
-        EXPECT_FALSE(p->bitmapLockFails);
+        EXPECT_EQ(std::tuple(p->hasAlpha(), p->bitmapLockFails), std::tuple(false, false));
         service<rbsvc::LockObject>("REALUnlockObject")(reinterpret_cast<REALobject>(plain));
 
         REALobject obj = service<rbsvc::NewInstance>("PluginNewInstance")("Picture");
@@ -290,12 +287,9 @@ TEST(References, NewPictureServiceAndConstructor) {
         ctor(obj, 12, 3);
         auto* made = dynamic_cast<Picture*>(host.fromHandle(obj));
         ASSERT_NE(made, nullptr);
-        EXPECT_EQ(made->width(), 12);
-        EXPECT_EQ(made->height(), 3);
-        EXPECT_TRUE(made->hasAlpha());
-        EXPECT_EQ(made->layout(), kind == HostKind::Desktop ? 2u : 8u);
-        EXPECT_EQ(made->bytesPerRow(), 48);
-        EXPECT_EQ(made->refCount(), 1);
+        EXPECT_EQ(std::tuple(made->width(), made->height(), made->hasAlpha(), made->layout(),
+                             made->bytesPerRow(), made->refCount()),
+                  std::tuple(12, 3, true, kind == HostKind::Desktop ? 2u : 8u, 48, 1));
         service<rbsvc::LockObject>("REALUnlockObject")(obj);
         EXPECT_EQ(service<rbsvc::NewInstance>("PluginNewInstance")("NoSuchClass"), nullptr);
         // The host's own plain pictures refuse the bitmap.
