@@ -232,7 +232,7 @@ TEST_F(OnRuntime, AcquiringASecondPictureReleasesTheFirst) {
     editor.clear(); // releasing twice is harmless
 }
 
-TEST_F(OnRuntime, WriterSizeLimits) {
+TEST_F(OnRuntime, WriterSizeLimitsAndGivenPictures) {
     start();
     struct {
         int w, h;
@@ -245,10 +245,7 @@ TEST_F(OnRuntime, WriterSizeLimits) {
         writer.clear();
         EXPECT_EQ(host->audit().liveObjects, 0u);
     }
-}
-
-TEST_F(OnRuntime, WriterIntoAGivenPictureWhenLargeEnough) {
-    start();
+    // Into a given picture when it is large enough.
     Ref dest = host->newPicture(10, 10, false);
     PictureWriter writer;
     ASSERT_TRUE(writer.NewPictureWriter(handleOf(dest), 10, 8));
