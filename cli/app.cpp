@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include <CLI/CLI.hpp>
+#include <new>
 #include <ostream>
 
 #include "batch.h"
@@ -27,7 +28,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         "picture was expected; 2 bad usage, unknown method, arguments that fit no overload,\n"
         "unreadable input or plugin.");
 
-    Context ctx{out, err, {}, {}};
+    Context ctx{out, err, {}, {}, {}};
     // Notes about pictures read (a 16-bit PNG reduced to 8 bits) go where the command's messages
     // go.
     ImageNotesTo notes(err);
@@ -63,6 +64,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     }
 
     try {
+        setImageReadPolicy(makeReadPolicy(ctx.host));
         if (list->parsed()) return runList(ctx, listOpts);
         if (call->parsed()) return runCall(ctx, callOpts);
         if (waveform->parsed()) return runWaveform(ctx, waveformOpts);
@@ -76,6 +78,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     } catch (const ExitError& e) {
         err << "qrx: " << e.what() << "\n";
         return e.code();
+    } catch (const std::bad_alloc&) {
+        // Where the size is known (reading, writing, a host picture) the message names it.
+        err << "qrx: out of memory\n";
+        return kExitUsage;
     } catch (const std::exception& e) {
         err << "qrx: " << e.what() << "\n";
         return kExitUsage;

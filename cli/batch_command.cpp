@@ -507,12 +507,15 @@ int runBatch(Context& ctx, const BatchOptions& opts) {
         const BatchFile& f = files[i];
         std::error_code rc;
         if (o.succeeded()) {
-            fs::rename(f.staged, f.output, rc);
-            if (rc)
-                failures[i] =
-                    "cannot move the result to " + f.output.string() + ": " + rc.message();
-            else
+            // Into place as a single command writes its output: through a symbolic link, keeping
+            // an existing file's mode, refusing a file this user may not write.
+            try {
+                moveFileToOutput(f.staged, f.output);
                 done[i] = true;
+            } catch (const ImageFileError& e) {
+                fs::remove(f.staged, rc);
+                failures[i] = std::string("cannot move the result into place: ") + e.what();
+            }
         } else {
             fs::remove(f.staged, rc);
             failures[i] = failureText(o);

@@ -276,10 +276,10 @@ int runCall(Context& ctx, const CallOptions& opts) {
         try {
             if (opts.keepAlpha) {
                 Image source;
-                self = loadPicture(*host, *opts.on, &source);
+                self = loadPicture(*host, *opts.on, &source, &ctx.metadata);
                 keep = alphaOf(source);
             } else {
-                self = loadPicture(*host, *opts.on);
+                self = loadPicture(*host, *opts.on, nullptr, &ctx.metadata);
             }
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("--on: ") + e.what());

@@ -18,6 +18,8 @@ struct Context {
     std::ostream& err;
     HostOptions host;
     OutputOptions output; // --format and --quality of the command that writes a picture
+    // The ICC profile and EXIF block of the picture the command works on, for its results.
+    ImageMetadata metadata;
     int exitCode = 0;
 };
 

@@ -95,6 +95,7 @@ PictureWriteOptions pictureWriteOptions(const Context& ctx) {
     options.format = ctx.output.format == "jpg" ? "jpeg" : ctx.output.format;
     options.quality = ctx.output.quality;
     options.standardOutput = &ctx.out;
+    options.metadata = ctx.metadata;
     return options;
 }
 
@@ -143,8 +144,9 @@ int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input
                     const std::optional<std::array<int32_t, 4>>& rect, bool raw,
                     const std::string& output) {
     const std::string cls = obj->className();
+    ctx.metadata = input.metadata;
     try {
-        Ref source = host.pictureFromImage(input);
+        Ref source = hostPicture(host, input, "IN");
         host.setProperty(obj, "SourcePicture", source);
         std::array<int32_t, 4> r = rect.value_or(std::array<int32_t, 4>{0, 0, 0, 0});
         host.setProperty(obj, "MinX", r[0]);

@@ -40,7 +40,7 @@ Histogram countersOf(const Value& v, const char* which) {
 // The plugin hands the histograms back in the blocks it created: red in the first, green in the
 // second and blue in the third.
 Histograms countColours(Host& host, const Image& input) {
-    Ref pic = host.pictureFromImage(input);
+    Ref pic = hostPicture(host, input, "IN");
     CallResult r;
     try {
         r = host.call(pic, "CountColorsQRX", {Nil{}, Nil{}, Nil{}, int32_t(0)});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include <span>
 #include <string>
 
@@ -41,6 +42,7 @@ void checkPictureFile(const fs::path& path, const std::string& format) {
         if (format != "ppic" && !imageFormatNamed(format))
             throw ImageFileError(outputName(path) + ": unknown format '" + format +
                                  "' (png, jpeg, pam, ppm or ppic)");
+        checkOutputWritable(path);
         return;
     }
     if (isStandardStream(path))
@@ -48,11 +50,21 @@ void checkPictureFile(const fs::path& path, const std::string& format) {
                              ": give the format of the picture (--format png, jpeg, pam, ppm or "
                              "ppic)");
     if (!isBinaryPicturePath(path)) imageFormatFor(path);
+    checkOutputWritable(path);
 }
 
-Ref loadPicture(Host& host, const fs::path& path, Image* decoded) {
-    auto fromImage = [&](Image img) {
-        Ref pic = host.pictureFromImage(img);
+Ref hostPicture(Host& host, const Image& img, const std::string& name) {
+    try {
+        return host.pictureFromImage(img);
+    } catch (const std::bad_alloc&) {
+        throw ImageFileError(outOfMemoryText(name, uint64_t(img.width), uint64_t(img.height)));
+    }
+}
+
+Ref loadPicture(Host& host, const fs::path& path, Image* decoded, ImageMetadata* metadata) {
+    auto fromImage = [&](Image img, const std::string& name) {
+        if (metadata) *metadata = img.metadata;
+        Ref pic = hostPicture(host, img, name);
         if (decoded) *decoded = std::move(img);
         return pic;
     };
@@ -66,10 +78,10 @@ Ref loadPicture(Host& host, const fs::path& path, Image* decoded) {
         std::string bytes = readFileBytes(path);
         if (bytes.empty()) throw ImageFileError(name + ": empty: no picture was given");
         if (auto format = sniffImageFormat(bytes))
-            return fromImage(decodeImage(bytes, *format, name));
+            return fromImage(decodeImage(bytes, *format, name), name);
         return fromString(std::move(bytes), name + " (neither PNG, JPEG, PAM, PPM)");
     }
-    if (!isBinaryPicturePath(path)) return fromImage(readImage(path));
+    if (!isBinaryPicturePath(path)) return fromImage(readImage(path), path.string());
     return fromString(readFileBytes(path), path.string());
 }
 
@@ -80,7 +92,14 @@ void savePicture(Host& host, const fs::path& path, const Ref& picture,
     if (!pic) throw ImageFileError(name + ": no picture to write");
     checkPictureFile(path, options.format);
     if (!writesBinaryString(path, options.format)) {
-        savePicture(host, path, pic->toImage(), options);
+        Image img;
+        try {
+            img = pic->toImage();
+        } catch (const std::bad_alloc&) {
+            throw ImageFileError(
+                outOfMemoryText(name, uint64_t(pic->width()), uint64_t(pic->height())));
+        }
+        savePicture(host, path, img, options);
         return;
     }
     CallResult r = host.callGlobal("PicturetoBinaryStringQRX", {picture});
@@ -103,6 +122,7 @@ void savePicture(Host& host, const fs::path& path, const Image& image,
     if (!options.format.empty()) write.format = imageFormatNamed(options.format);
     write.jpegQuality = options.quality;
     write.standardOutput = options.standardOutput;
+    if (!options.metadata.empty()) write.metadata = &options.metadata;
     writeImage(path, image, write);
 }
 

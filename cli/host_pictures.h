@@ -18,7 +18,12 @@ struct PictureWriteOptions {
     std::string format;
     int quality = kDefaultJpegQuality;      // JPEG quality
     std::ostream* standardOutput = nullptr; // where "-" writes; null: std::cout
+    ImageMetadata metadata;                 // carried into PNG and JPEG files
 };
+
+// A host picture of the image; throws ImageFileError naming the file and the size when there is
+// no memory for it.
+Ref hostPicture(Host& host, const Image& img, const std::string& name);
 
 // Whether the path names a binary picture string (".ppic", any case).
 bool isBinaryPicturePath(const std::filesystem::path& path);
@@ -28,8 +33,9 @@ void checkPictureFile(const std::filesystem::path& path, const std::string& form
 // A new picture of the host from the file. "-" reads standard input: a PNG, JPEG, PAM or PPM by
 // its first bytes, anything else as a binary picture string. Throws ImageFileError naming the
 // file. With decoded given, it also receives the pixels as the file holds them (a binary picture
-// string: as the picture holds them).
-Ref loadPicture(Host& host, const std::filesystem::path& path, Image* decoded = nullptr);
+// string: as the picture holds them); with metadata given, the file's ICC profile and EXIF block.
+Ref loadPicture(Host& host, const std::filesystem::path& path, Image* decoded = nullptr,
+                ImageMetadata* metadata = nullptr);
 // Writes the picture, whole or not at all; throws ImageFileError naming the file.
 void savePicture(Host& host, const std::filesystem::path& path, const Ref& picture,
                  const PictureWriteOptions& options = {});

@@ -44,6 +44,39 @@ void addHostOptions(CLI::App& cmd, HostOptions& opts) {
     cmd.add_flag("--hide-legacy-library", opts.hideLegacyLibrary,
                  "The host names no frameworks folder, so the plugin cannot load the legacy "
                  "drawing library");
+    cmd.add_option("--max-pixels", opts.maxPixels,
+                   "Refuse pictures of more pixels than N, from their header (also "
+                   "$QRX_MAX_PIXELS; 0: no limit); default 268435456 (16384 x 16384)");
+    cmd.add_flag("--accept-damaged", opts.acceptDamaged,
+                 "Read a damaged or truncated JPEG as far as it goes, with a note, instead of "
+                 "refusing it");
+    cmd.add_flag("--strip", opts.strip,
+                 "Write results without the ICC profile and EXIF block of the picture read");
+}
+
+namespace {
+
+uint64_t pixelLimit(const std::string& what, const std::string& text) {
+    uint64_t v = 0;
+    const char* b = text.data();
+    const char* e = b + text.size();
+    auto [end, ec] = std::from_chars(b, e, v);
+    if (text.empty() || ec != std::errc() || end != e)
+        throw UsageError(what + ": '" + text + "' is not a whole number of pixels (0: no limit)");
+    return v;
+}
+
+} // namespace
+
+ImageReadPolicy makeReadPolicy(const HostOptions& opts) {
+    ImageReadPolicy policy;
+    if (opts.maxPixels)
+        policy.maxPixels = pixelLimit("--max-pixels", *opts.maxPixels);
+    else if (const char* env = std::getenv("QRX_MAX_PIXELS"); env && *env)
+        policy.maxPixels = pixelLimit("QRX_MAX_PIXELS", env);
+    policy.acceptDamaged = opts.acceptDamaged;
+    policy.keepMetadata = !opts.strip;
+    return policy;
 }
 
 void addOutputOptions(CLI::App& cmd, OutputOptions& opts) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "image_io.h"
 #include "jpeg_io.h"
 #include "qrx/host.h"
 
@@ -21,11 +22,20 @@ struct HostOptions {
     bool legacyPictures = false;    // --legacy-pictures
     bool hideLegacyLibrary = false; // --hide-legacy-library
     std::string plugin;             // --plugin; empty: QRX_PLUGIN, then beside the executable
+    // How picture files are read and what results carry (qrx batch hands them to its workers).
+    std::optional<std::string> maxPixels; // --max-pixels; without it QRX_MAX_PIXELS, else 16384^2
+    bool acceptDamaged = false;           // --accept-damaged
+    bool strip = false;                   // --strip
 };
 
 // Adds --host, --host-version, --layout, --alpha-layout, --legacy-pictures and
-// --hide-legacy-library to a command.
+// --hide-legacy-library to a command, and the picture file options --max-pixels,
+// --accept-damaged and --strip.
 void addHostOptions(CLI::App& cmd, HostOptions& opts);
+
+// What the readers accept and keep by the options (and $QRX_MAX_PIXELS); throws UsageError for a
+// limit that is not a whole number.
+ImageReadPolicy makeReadPolicy(const HostOptions& opts);
 
 // Options every command that writes a picture takes.
 struct OutputOptions {

@@ -1,5 +1,6 @@
 #include "image_io.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,26 +64,123 @@ void checkImage(const fs::path& path, const Image& img) {
         fail(path, "picture data does not match its size");
 }
 
+// What the process may do, as the file system says: "permission denied" for EACCES and EPERM
+// (what users know from cp), the system's words otherwise.
+std::string faultText(int err) {
+    return err == EACCES || err == EPERM ? "permission denied" : std::strerror(err);
+}
+
+// Where the bytes for an output path go.
+struct OutputTarget {
+    enum class Kind { NewFile, ReplaceFile, Direct };
+    Kind kind = Kind::NewFile;
+    fs::path file;           // the path itself, or where its symbolic links lead
+    struct stat existing {}; // ReplaceFile: the file's status before it is replaced
+    bool stream = false;     // /dev/stdout and the like: appended to, never truncated
+};
+
+// The names of the process's own open streams, which are written to as they stand.
+bool isStreamAlias(const fs::path& path) {
+    const std::string s = path.lexically_normal().string();
+    return s == "/dev/stdout" || s == "/dev/stderr" || s.rfind("/dev/fd/", 0) == 0 ||
+           s.rfind("/proc/self/fd/", 0) == 0;
+}
+
+OutputTarget resolveOutput(const fs::path& path) {
+    OutputTarget t;
+    if (isStreamAlias(path)) {
+        t.kind = OutputTarget::Kind::Direct;
+        t.file = path;
+        t.stream = true;
+        return t;
+    }
+    // Only the last component's links are followed here: the directories on the way are the
+    // kernel's to resolve, and a temporary file made beside t.file is in the same file system.
+    fs::path p = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) fail(path, faultText(errno));
+            t.file = p;
+            return t;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::error_code ec;
+            fs::path link = fs::read_symlink(p, ec);
+            if (ec || hops >= 40) fail(path, "cannot follow the symbolic link: " + ec.message());
+            p = link.is_absolute() ? link : p.parent_path() / link;
+            continue;
+        }
+        t.file = p;
+        if (S_ISDIR(st.st_mode)) fail(path, "is a directory");
+        if (!S_ISREG(st.st_mode)) {
+            t.kind = OutputTarget::Kind::Direct;
+            return t;
+        }
+        if (faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0) fail(path, faultText(errno));
+        t.kind = OutputTarget::Kind::ReplaceFile;
+        t.existing = st;
+        return t;
+    }
+}
+
+// Gives a new file the permission bits, and the owner and group as far as the process may set
+// them, of the file it replaces. The owner goes first: changing it may clear set-user-ID bits.
+void keepOwnership(int fd, const struct stat& existing) {
+    if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+        // Another user's file the process may write becomes the process's own; its group stays
+        // when the process belongs to it.
+        if (fchown(fd, uid_t(-1), existing.st_gid) != 0) {
+        }
+    }
+    if (fchmod(fd, existing.st_mode & 07777) != 0) {
+    }
+}
+
+// Writes the bytes to a device, a FIFO or a stream as they stand.
+void writeDirect(const OutputTarget& t, const fs::path& shown, const void* data, size_t size) {
+    const int fd = open(t.file.c_str(), O_WRONLY | O_CLOEXEC | (t.stream ? O_APPEND : 0));
+    if (fd < 0) fail(shown, faultText(errno));
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int err = errno;
+            close(fd);
+            fail(shown, std::string("write failed: ") + std::strerror(err));
+        }
+        p += n;
+        size -= size_t(n);
+    }
+    if (close(fd) != 0 && errno != EINTR)
+        fail(shown, std::string("write failed: ") + std::strerror(errno));
+}
+
 // A temporary file beside the target; renamed over the target by commit(), removed otherwise.
 class AtomicFile {
   public:
-    explicit AtomicFile(const fs::path& target) : target_(target) {
-        fs::path dir = target.parent_path();
-        std::string name = "." + target.filename().string() + ".tmp-XXXXXX";
+    AtomicFile(const OutputTarget& t, const fs::path& shown) : target_(t.file), shown_(shown) {
+        fs::path dir = target_.parent_path();
+        std::string name = "." + target_.filename().string() + ".tmp-XXXXXX";
         std::string tmpl = (dir.empty() ? fs::path(name) : dir / name).string();
         int fd = mkstemp(tmpl.data());
-        if (fd < 0) fail(target, std::string("cannot create a file here: ") + std::strerror(errno));
+        if (fd < 0) fail(shown, "cannot create a file here: " + faultText(errno));
         temp_ = tmpl;
-        // mkstemp creates the file readable by its owner only; give it what a new file gets.
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
+        if (t.kind == OutputTarget::Kind::ReplaceFile) {
+            keepOwnership(fd, t.existing);
+        } else {
+            // mkstemp creates the file readable by its owner only; give it what a new file gets.
+            mode_t mask = umask(0);
+            umask(mask);
+            fchmod(fd, 0666 & ~mask);
+        }
         file_.reset(fdopen(fd, "wb"));
         if (!file_) {
             int err = errno;
             close(fd);
             unlink(temp_.c_str());
-            fail(target, std::strerror(err));
+            fail(shown, std::strerror(err));
         }
     }
     ~AtomicFile() {
@@ -94,30 +192,39 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    FILE* get() const { return file_.get(); }
-
     void write(const void* data, size_t size) {
         if (size && std::fwrite(data, 1, size, file_.get()) != size)
-            fail(target_, std::string("write failed: ") + std::strerror(errno));
+            fail(shown_, std::string("write failed: ") + std::strerror(errno));
     }
 
     void commit() {
         if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()))
-            fail(target_, std::string("write failed: ") + std::strerror(errno));
+            fail(shown_, std::string("write failed: ") + std::strerror(errno));
         FILE* f = file_.release();
-        if (std::fclose(f) != 0)
-            fail(target_, std::string("write failed: ") + std::strerror(errno));
+        if (std::fclose(f) != 0) fail(shown_, std::string("write failed: ") + std::strerror(errno));
         if (std::rename(temp_.c_str(), target_.c_str()) != 0)
-            fail(target_, std::string("cannot replace the file: ") + std::strerror(errno));
+            fail(shown_, "cannot replace the file: " + faultText(errno));
         committed_ = true;
     }
 
   private:
     fs::path target_;
+    fs::path shown_;
     std::string temp_;
     FilePtr file_;
     bool committed_ = false;
 };
+
+ImageReadPolicy gPolicy;
+
+std::string withSeparators(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
 
 // ---- PNG --------------------------------------------------------------------------------------
 
@@ -155,9 +262,12 @@ struct PngReadState {
     png_structp png = nullptr;
     png_infop info = nullptr;
     PngError error;
+    const std::string* name = nullptr;
+    std::string refusal; // the size limit's message, when the header asks for too much
     png_uint_32 width = 0, height = 0;
     bool hasAlpha = false;
     bool sixteenBits = false;
+    bool outOfMemory = false;
     std::vector<png_byte>* pixels = nullptr;
     std::vector<png_bytep>* rows = nullptr;
 };
@@ -168,9 +278,12 @@ bool readPngInto(PngReadState& s) {
     png_read_info(s.png, s.info);
     s.width = png_get_image_width(s.png, s.info);
     s.height = png_get_image_height(s.png, s.info);
-    if (s.width > 0x7FFFFFF || s.height > 0x7FFFFFF ||
-        uint64_t(s.width) * s.height > (uint64_t(1) << 31))
-        png_error(s.png, "picture too large");
+    try {
+        checkPixelLimit(*s.name, s.width, s.height);
+    } catch (const ImageFileError& e) {
+        s.refusal = e.what();
+        return false;
+    }
     int colorType = png_get_color_type(s.png, s.info);
     int bitDepth = png_get_bit_depth(s.png, s.info);
     bool trns = png_get_valid(s.png, s.info, PNG_INFO_tRNS) != 0;
@@ -188,13 +301,40 @@ bool readPngInto(PngReadState& s) {
     if (png_get_rowbytes(s.png, s.info) != size_t(s.width) * 4)
         png_error(s.png, "unexpected row size after conversion");
 
-    s.pixels->resize(size_t(s.width) * s.height * 4);
-    s.rows->resize(s.height);
+    try {
+        s.pixels->resize(size_t(s.width) * s.height * 4);
+        s.rows->resize(s.height);
+    } catch (const std::bad_alloc&) {
+        s.outOfMemory = true;
+        return false;
+    }
     for (png_uint_32 y = 0; y < s.height; ++y)
         (*s.rows)[y] = s.pixels->data() + size_t(y) * s.width * 4;
     png_read_image(s.png, s.rows->data());
-    png_read_end(s.png, nullptr);
+    // Chunks after the pixels (an eXIf may come there) go into the same info.
+    png_read_end(s.png, s.info);
     return true;
+}
+
+// The ICC profile and EXIF block libpng read, into metadata.
+void pngMetadata(png_structp png, png_infop info, ImageMetadata& metadata,
+                 const std::string& name) {
+    png_charp profileName = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile &&
+        profileLength >= 20) {
+        // The picture is read as RGB: a gray profile does not describe it any more.
+        if (std::memcmp(profile + 16, "RGB ", 4) == 0)
+            metadata.iccProfile.assign(profile, profile + profileLength);
+        else
+            note(name + ": its colour profile is for gray data and is not kept (read as RGB)");
+    }
+    png_bytep exif = nullptr;
+    png_uint_32 exifLength = 0;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0)
+        metadata.exif.assign(exif, exif + exifLength);
 }
 
 Image decodePng(std::string_view bytes, const std::string& name) {
@@ -215,12 +355,16 @@ Image decodePng(std::string_view bytes, const std::string& name) {
         png_destroy_read_struct(&s.png, nullptr, nullptr);
         failNamed(name, "out of memory");
     }
+    s.name = &name;
     bool ok = readPngInto(s);
+    Image img;
+    if (ok && imageReadPolicy().keepMetadata) pngMetadata(s.png, s.info, img.metadata, name);
     png_destroy_read_struct(&s.png, &s.info, nullptr);
+    if (!s.refusal.empty()) throw ImageFileError(s.refusal);
+    if (s.outOfMemory) throw ImageFileError(outOfMemoryText(name, s.width, s.height));
     if (!ok) failNamed(name, std::string("bad PNG: ") + s.error.message);
     if (s.sixteenBits) note(name + ": 16-bit PNG reduced to 8 bits per sample (rounded)");
 
-    Image img;
     img.width = int(s.width);
     img.height = int(s.height);
     img.hasAlpha = s.hasAlpha;
@@ -245,6 +389,7 @@ struct PngWriteState {
     png_infop info = nullptr;
     PngError error;
     const Image* img = nullptr;
+    const ImageMetadata* metadata = nullptr;
     std::vector<png_byte>* row = nullptr;
 };
 
@@ -260,6 +405,15 @@ bool writePngFrom(PngWriteState& s) {
     // search, for files about a sixth larger on noisy photographic content.
     png_set_compression_level(s.png, 1);
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    // A profile libpng finds unfit for the picture is left out with a warning, not an error.
+    png_set_benign_errors(s.png, 1);
+    const ImageMetadata& meta = *s.metadata;
+    if (!meta.iccProfile.empty())
+        png_set_iCCP(s.png, s.info, "ICC profile", PNG_COMPRESSION_TYPE_BASE,
+                     meta.iccProfile.data(), png_uint_32(meta.iccProfile.size()));
+    if (!meta.exif.empty())
+        png_set_eXIf_1(s.png, s.info, png_uint_32(meta.exif.size()),
+                       const_cast<png_bytep>(meta.exif.data()));
     png_write_info(s.png, s.info);
     const int channels = img.hasAlpha ? 4 : 3;
     s.row->resize(size_t(img.width) * channels);
@@ -274,7 +428,7 @@ bool writePngFrom(PngWriteState& s) {
     return true;
 }
 
-std::string encodePng(const Image& img, const std::string& name) {
+std::string encodePng(const Image& img, const std::string& name, const ImageMetadata& metadata) {
     std::string out;
     // Room for the whole file up front, as much as the pixels take uncompressed and then some:
     // pages of it that are never written are never made resident, and the file is never copied
@@ -286,6 +440,7 @@ std::string encodePng(const Image& img, const std::string& name) {
     PngWriteState s;
     s.out = &out;
     s.img = &img;
+    s.metadata = &metadata;
     s.row = &row;
     s.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s.error, pngErrorFn, pngWarningFn);
     if (!s.png) failNamed(name, "out of memory");
@@ -350,7 +505,11 @@ struct Netpbm {
         if (bytes.size() - pos < need)
             fail(path, "truncated pixel data (" + std::to_string(bytes.size() - pos) + " of " +
                            std::to_string(need) + " bytes)");
-        img.rgba.assign(size_t(img.width) * img.height * 4, 255);
+        try {
+            img.rgba.assign(size_t(img.width) * img.height * 4, 255);
+        } catch (const std::bad_alloc&) {
+            throw ImageFileError(outOfMemoryText(path, uint64_t(img.width), uint64_t(img.height)));
+        }
         const uint8_t* src = reinterpret_cast<const uint8_t*>(bytes.data()) + pos;
         uint8_t* dst = img.rgba.data();
         for (size_t i = 0, n = size_t(img.width) * img.height; i < n; ++i, dst += 4) {
@@ -370,6 +529,7 @@ struct Netpbm {
 void checkSize(const std::string& path, int width, int height) {
     if (width < 1 || height < 1)
         fail(path, "empty picture (" + std::to_string(width) + "x" + std::to_string(height) + ")");
+    checkPixelLimit(path, uint64_t(width), uint64_t(height));
 }
 
 Image decodePpm(std::string_view bytes, const std::string& path) {
@@ -555,13 +715,14 @@ Image readImage(const fs::path& path) {
 }
 
 std::string encodeImage(const Image& img, ImageFormat format, int jpegQuality,
-                        const std::string& name) {
+                        const std::string& name, const ImageMetadata* metadata) {
+    const ImageMetadata& meta = metadata ? *metadata : img.metadata;
     checkImage(name, img);
     switch (format) {
     case ImageFormat::Png:
-        return encodePng(img, name);
+        return encodePng(img, name, meta);
     case ImageFormat::Jpeg:
-        return encodeJpeg(img, jpegQuality, name);
+        return encodeJpeg(img, jpegQuality, name, &meta);
     case ImageFormat::Pam:
     case ImageFormat::Ppm:
         return netpbmBytes(img, format);
@@ -573,7 +734,8 @@ void writeImage(const fs::path& path, const Image& img, const ImageWriteOptions&
     if (isStandardStream(path) && !options.format)
         fail(outputName(path), "give the format of the picture (--format png, jpeg, pam or ppm)");
     ImageFormat format = options.format ? *options.format : imageFormatFor(path);
-    std::string bytes = encodeImage(img, format, options.jpegQuality, outputName(path));
+    std::string bytes =
+        encodeImage(img, format, options.jpegQuality, outputName(path), options.metadata);
     writeFileAtomically(path, bytes.data(), bytes.size(), options.standardOutput);
 }
 
@@ -586,9 +748,85 @@ void writeFileAtomically(const fs::path& path, const void* data, size_t size,
         if (!out) fail(outputName(path), "write failed");
         return;
     }
-    AtomicFile out(path);
+    const OutputTarget target = resolveOutput(path);
+    if (target.kind == OutputTarget::Kind::Direct) {
+        writeDirect(target, path, data, size);
+        return;
+    }
+    AtomicFile out(target, path);
     out.write(data, size);
     out.commit();
+}
+
+void checkOutputWritable(const fs::path& path) {
+    if (isStandardStream(path)) return;
+    const OutputTarget target = resolveOutput(path);
+    if (target.kind != OutputTarget::Kind::NewFile) return;
+    fs::path dir = target.file.parent_path();
+    if (dir.empty()) dir = ".";
+    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        fail(path, "cannot create a file in " + dir.string() + ": " + faultText(errno));
+}
+
+void moveFileToOutput(const fs::path& staged, const fs::path& path) {
+    const OutputTarget target = resolveOutput(path);
+    if (target.kind != OutputTarget::Kind::Direct) {
+        if (target.kind == OutputTarget::Kind::ReplaceFile) {
+            const int fd = open(staged.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                keepOwnership(fd, target.existing);
+                close(fd);
+            }
+        }
+        if (std::rename(staged.c_str(), target.file.c_str()) == 0) return;
+        // Another file system (a link leading out of the folder): the bytes are copied.
+        if (errno != EXDEV) fail(path, "cannot replace the file: " + faultText(errno));
+    }
+    const std::string bytes = readFileBytes(staged);
+    writeFileAtomically(path, bytes.data(), bytes.size());
+    unlink(staged.c_str());
+}
+
+void setImageReadPolicy(const ImageReadPolicy& policy) {
+    gPolicy = policy;
+}
+
+const ImageReadPolicy& imageReadPolicy() {
+    return gPolicy;
+}
+
+std::string byteSizeText(uint64_t bytes) {
+    char buf[48];
+    if (bytes < (uint64_t(1) << 20))
+        std::snprintf(buf, sizeof buf, "%llu KiB", (unsigned long long)((bytes + 1023) >> 10));
+    else if (bytes < (uint64_t(1) << 30))
+        std::snprintf(buf, sizeof buf, "%llu MiB",
+                      (unsigned long long)((bytes + (1 << 20) - 1) >> 20));
+    else
+        std::snprintf(buf, sizeof buf, "%.1f GiB", double(bytes) / double(uint64_t(1) << 30));
+    return buf;
+}
+
+void checkPixelLimit(const std::string& name, uint64_t width, uint64_t height) {
+    const uint64_t pixels = width * height; // each side below 2^32
+    const uint64_t limit = gPolicy.maxPixels;
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    if (pixels > kHardMaxPixels)
+        failNamed(name, size + " (" + withSeparators(pixels) + "): qrx reads at most " +
+                            withSeparators(kHardMaxPixels) + " pixels");
+    if (limit != 0 && pixels > limit)
+        failNamed(name, size + " (" + withSeparators(pixels) + ") is more than the limit of " +
+                            withSeparators(limit) + " pixels; raise it with --max-pixels N or " +
+                            "QRX_MAX_PIXELS=N (0: no limit)");
+}
+
+std::string outOfMemoryText(const std::string& name, uint64_t width, uint64_t height) {
+    return name + ": out of memory for its " + std::to_string(width) + " x " +
+           std::to_string(height) + " pixels (" + byteSizeText(width * height * 4) + " as RGBA)";
+}
+
+void imageNote(const std::string& text) {
+    note(text);
 }
 
 ImageNotesTo::ImageNotesTo(std::ostream& notes) : previous_(gNotes) {

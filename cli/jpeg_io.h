@@ -22,6 +22,8 @@ Image decodeJpeg(std::string_view bytes, const std::string& name);
 // Encodes an RGB JPEG with quality 1 to 100: colour at full resolution from quality 90 on (so the
 // default keeps sharp colour edges), at half resolution each way below 90. Alpha is not kept.
 // Throws ImageFileError whose message starts with name.
-std::string encodeJpeg(const Image& img, int quality, const std::string& name);
+// metadata, when given, is written in place of the image's own.
+std::string encodeJpeg(const Image& img, int quality, const std::string& name,
+                       const ImageMetadata* metadata = nullptr);
 
 } // namespace qrx

@@ -42,9 +42,10 @@ int applyCube3D(Context& ctx, Host& host, const Cube& cube, const Image& input,
 int applyCube1D(Context& ctx, Host& host, const Cube& cube, const Image& input, bool raw,
                 const std::string& output) {
     auto tables = curveTables(cube);
+    ctx.metadata = input.metadata;
     CallResult res;
     try {
-        Ref pic = host.pictureFromImage(input);
+        Ref pic = hostPicture(host, input, "IN");
         Ref red = host.newMemoryBlock(tables[0]);
         Ref green = host.newMemoryBlock(tables[1]);
         Ref blue = host.newMemoryBlock(tables[2]);
