@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <vector>
@@ -62,6 +63,21 @@ std::vector<uint8_t> readSamples(const WaveformOptions& opts) {
             throw UsageError("AUDIO: " + opts.input + " is empty: it holds no samples");
         throw UsageError(opts.input + ": " + sf_strerror(nullptr));
     }
+    // The picture's size, checked against the pixel limit before a sample is read.
+    try {
+        checkPixelLimit(opts.input + ": its waveform", uint64_t(std::max(opts.width, 0)),
+                        uint64_t(std::max(opts.height, 0)));
+    } catch (const ImageFileError& e) {
+        sf_close(file);
+        throw UsageError(e.what());
+    }
+    // libsndfile reads a file cut short as far as it goes, and says so in its log ("data : N
+    // (should be M)").
+    char log[4096] = "";
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    if (std::strstr(log, "should be"))
+        imageNote(opts.input + ": shorter than its header says (truncated?): drawn from the " +
+                  std::to_string(info.frames) + " frames it holds");
     const int channels = info.channels;
     int channel = -1; // mix
     if (opts.channel != "mix") {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <zlib.h>
 
 #include <array>
 #include <cctype>
@@ -313,6 +314,163 @@ std::vector<BadJpeg> badJpegs() {
 
 INSTANTIATE_TEST_SUITE_P(Faults, JpegReadError, testing::ValuesIn(badJpegs()),
                          [](const auto& info) { return info.param.name; });
+
+// ---- Damaged and oversized pictures, through every command that reads one ----
+
+// A PNG chunk with its CRC.
+std::string pngChunk(const std::string& type, const std::string& data) {
+    auto be32 = [](uint32_t v) {
+        return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    };
+    const std::string body = type + data;
+    return be32(uint32_t(data.size())) + body +
+           be32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+}
+
+// The inputs of the cases, written into dir.
+void writeBadInputs(const ScratchDir& dir) {
+    std::vector<uint8_t> noise(64 * 48 * 3);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uint8_t(i * 7919 % 251);
+    const std::string jpeg = jpegFixture(JCS_RGB, 3, 64, 48, noise);
+    writeFile(dir / "good.jpg", jpeg);
+    writeFile(dir / "cut.jpg", jpeg.substr(0, jpeg.size() * 6 / 10));
+    // Bytes that belong to nothing before the end marker: libjpeg's "corrupt data" warning.
+    writeFile(dir / "corrupt.jpg", jpeg.substr(0, jpeg.size() - 2) + "\x12\x34\xFF\xD9");
+    // The frame header says 40000 x 40000.
+    std::string huge = jpeg;
+    const size_t sof = huge.find("\xFF\xC0");
+    huge.replace(sof + 5, 4, "\x9C\x40\x9C\x40");
+    writeFile(dir / "huge.jpg", huge);
+    // A PNG header declaring 40000 x 40000 gray, with a little compressed data after it.
+    std::string ihdr("\x00\x00\x9C\x40\x00\x00\x9C\x40\x08\x00\x00\x00\x00", 13);
+    std::string zeros(4000, '\0'), packed(compressBound(uLong(zeros.size())), '\0');
+    uLongf packedSize = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+             reinterpret_cast<const Bytef*>(zeros.data()), uLong(zeros.size()));
+    writeFile(dir / "huge.png", std::string("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", ihdr) +
+                                    pngChunk("IDAT", packed.substr(0, packedSize)) +
+                                    pngChunk("IEND", ""));
+    const std::string png = readFile(kSample);
+    writeFile(dir / "cut.png", png.substr(0, png.size() / 2));
+    std::string crc = png;
+    crc[crc.find("IDAT") + 40] ^= 0x55;
+    writeFile(dir / "crc.png", crc);
+}
+
+struct BadInputCase {
+    std::string name;
+    std::string command; // run in the scratch directory; writes out.png, or d/ in batch
+    int code;
+    std::vector<std::string> inErr;
+    bool writes = false; // whether an output is expected
+};
+
+class QrxBadInput : public testing::TestWithParam<BadInputCase> {};
+
+TEST_P(QrxBadInput, RefusedWithTheFileAndTheFault) {
+    const BadInputCase& c = GetParam();
+#if defined(__SANITIZE_ADDRESS__)
+    if (contains(c.command, "ulimit -v"))
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit";
+#endif
+    ScratchDir dir;
+    writeBadInputs(dir);
+    RunResult r = runShell("cd " + shellQuote(dir.path().string()) + " && " + c.command);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    for (const std::string& part : c.inErr)
+        EXPECT_TRUE(contains(r.err, part)) << part << " not in: " << r.err;
+    const bool wrote =
+        std::filesystem::exists(dir / "out.png") ||
+        (std::filesystem::exists(dir / "d") && !std::filesystem::is_empty(dir / "d"));
+    EXPECT_EQ(wrote, c.writes);
+}
+
+const std::string kRaise = "raise it with --max-pixels N or QRX_MAX_PIXELS=N";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, QrxBadInput,
+    testing::Values(
+        BadInputCase{"truncated_jpeg_call",
+                     "{qrx} call --on cut.jpg InvertQRX -o out.png",
+                     2,
+                     {"cut.jpg: damaged JPEG: Premature end", "--accept-damaged"}},
+        BadInputCase{"corrupt_jpeg_call",
+                     "{qrx} call --on corrupt.jpg InvertQRX -o out.png",
+                     2,
+                     {"corrupt.jpg: damaged JPEG: Corrupt JPEG data"}},
+        BadInputCase{
+            "truncated_jpeg_histogram", "{qrx} histogram cut.jpg", 2, {"cut.jpg: damaged JPEG"}},
+        BadInputCase{
+            "truncated_jpeg_sepia", "{qrx} sepia cut.jpg -o out.png", 2, {"cut.jpg: damaged JPEG"}},
+        BadInputCase{"truncated_jpeg_lut3d",
+                     "{qrx} lut3d --cube " + shellQuote(QRX_SOURCE_DIR) +
+                         "/samples/grade.cube cut.jpg -o out.png",
+                     2,
+                     {"cut.jpg: damaged JPEG"}},
+        BadInputCase{"truncated_jpeg_standard_input",
+                     "{qrx} call --on - InvertQRX -o out.png < cut.jpg",
+                     2,
+                     {"standard input: damaged JPEG"}},
+        BadInputCase{"truncated_jpeg_picture_argument",
+                     "{qrx} call 'MergePictureQRX(good.jpg, cut.jpg)' -o out.png",
+                     2,
+                     {"cut.jpg: damaged JPEG"}},
+        BadInputCase{"truncated_jpeg_batch",
+                     "{qrx} batch InvertQRX cut.jpg good.jpg --out-dir d",
+                     1,
+                     {"cut.jpg", "damaged JPEG", "1 of 2"},
+                     true},
+        BadInputCase{"truncated_jpeg_accepted",
+                     "{qrx} call --on cut.jpg InvertQRX -o out.png --accept-damaged",
+                     0,
+                     {"note: cut.jpg: damaged JPEG read as far as it goes"},
+                     true},
+        BadInputCase{"truncated_jpeg_accepted_in_batch",
+                     "{qrx} batch --accept-damaged sepia cut.jpg --out-dir d",
+                     0,
+                     {"cut.jpg: qrx: note: cut.jpg: damaged JPEG"},
+                     true},
+        BadInputCase{"truncated_png",
+                     "{qrx} call --on cut.png InvertQRX -o out.png",
+                     2,
+                     {"cut.png: bad PNG"}},
+        BadInputCase{"png_crc_error",
+                     "{qrx} sepia crc.png -o out.png",
+                     2,
+                     {"crc.png: bad PNG: IDAT: CRC error"}},
+        BadInputCase{"huge_jpeg_header",
+                     "{qrx} call --on huge.jpg InvertQRX -o out.png",
+                     2,
+                     {"huge.jpg: 40000 x 40000 pixels (1,600,000,000)", "268,435,456", kRaise}},
+        BadInputCase{"huge_png_header",
+                     "{qrx} histogram huge.png",
+                     2,
+                     {"huge.png: 40000 x 40000 pixels", kRaise}},
+        BadInputCase{"limit_from_environment",
+                     "QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o out.png",
+                     2,
+                     {"good.jpg: 64 x 48 pixels (3,072) is more than the limit of 3,000"}},
+        BadInputCase{"option_wins_over_environment",
+                     "QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o out.png "
+                     "--max-pixels 3072",
+                     0,
+                     {},
+                     true},
+        BadInputCase{"limit_in_batch",
+                     "{qrx} batch --max-pixels 100 sepia good.jpg --out-dir d",
+                     1,
+                     {"good.jpg", "more than the limit of 100"}},
+        BadInputCase{"limit_not_a_number",
+                     "{qrx} call --on good.jpg InvertQRX --max-pixels 1e6",
+                     2,
+                     {"--max-pixels: '1e6' is not a whole number"}},
+        BadInputCase{"out_of_memory_names_the_size",
+                     "ulimit -v 600000; {qrx} call --on huge.png InvertQRX -o out.png "
+                     "--max-pixels 0",
+                     2,
+                     {"huge.png: out of memory for its 40000 x 40000 pixels (6.0 GiB"}}),
+    [](const auto& info) { return info.param.name; });
 
 // ---- Formats by name and by first bytes ----
 

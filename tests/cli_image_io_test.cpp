@@ -2,6 +2,7 @@
 // name the file, and writes that leave either the whole file or nothing.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -454,5 +455,193 @@ TEST(ImageWrite, ReplacesAnExistingFileWhole) {
     EXPECT_EQ(readImage(target).rgba, small.rgba);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"pic.pam"});
 }
+
+// ---- Outputs that respect what is at the path ----
+
+// Each case prepares the scratch directory (the shell's working directory), runs qrx, and then
+// checks the directory with a shell test. ref.png is the inverted sample, made first.
+struct OutputCase {
+    std::string name;
+    std::string setup;
+    std::string command; // {sample} is the sample picture
+    int code;
+    std::string check; // a shell command that must succeed afterwards
+    std::string inMessage = "";
+    bool needsRoot = false;
+};
+
+class QrxOutputPath : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(QrxOutputPath, IsWrittenAsWhatIsThere) {
+    const OutputCase& c = GetParam();
+    if (c.needsRoot && geteuid() != 0) GTEST_SKIP() << "needs root to make a device node";
+    ScratchDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    auto expand = [&](std::string s) {
+        const std::string sample = qrxclitest::shellQuote(qrxclitest::kSample);
+        for (size_t p; (p = s.find("{sample}")) != std::string::npos;)
+            s.replace(p, 8, sample);
+        // Another user, for whom a file of this one's is read-only; as root, nobody.
+        const std::string other = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 "
+                                                   "--clear-groups {qrx}"
+                                                 : "{qrx}";
+        for (size_t p; (p = s.find("{other}")) != std::string::npos;)
+            s.replace(p, 7, other);
+        return "cd " + qrxclitest::shellQuote(dir.path().string()) + " && " + s;
+    };
+    auto made = qrxclitest::runShell(expand("{qrx} call --on {sample} InvertQRX -o ref.png"));
+    ASSERT_EQ(made.code, 0) << made.err;
+    if (!c.setup.empty()) {
+        ASSERT_EQ(qrxclitest::runShell(expand(c.setup)).code, 0);
+    }
+    auto r = qrxclitest::runShell(expand(c.command));
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.inMessage), std::string::npos) << r.err;
+    auto checked = qrxclitest::runShell(expand(c.check));
+    EXPECT_EQ(checked.code, 0) << c.check << "\n" << checked.out << checked.err;
+    // No temporary file is left anywhere.
+    EXPECT_EQ(qrxclitest::runShell(expand("ls -a | grep -c tmp-")).out, "0\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, QrxOutputPath,
+    testing::Values(
+        OutputCase{"symlink_target_replaced", "cp {sample} target.png && ln -s target.png out.png",
+                   "{qrx} call --on {sample} InvertQRX -o out.png", 0,
+                   "test -L out.png && cmp target.png ref.png"},
+        OutputCase{"symlink_into_other_folder",
+                   "mkdir sub && cp {sample} sub/t.png && ln -s sub/t.png out.png",
+                   "{qrx} sepia {sample} -o out.png", 0,
+                   "test -L out.png && ! cmp -s sub/t.png {sample} && test $(ls -A sub) = t.png"},
+        OutputCase{"dangling_symlink_creates_target", "ln -s new.png out.png",
+                   "{qrx} call --on {sample} InvertQRX -o out.png", 0,
+                   "test -L out.png && cmp new.png ref.png"},
+        OutputCase{"mode_kept", "cp {sample} out.png && chmod 640 out.png",
+                   "{qrx} call --on {sample} InvertQRX -o out.png", 0,
+                   "test $(stat -c %a out.png) = 640 && cmp out.png ref.png"},
+        OutputCase{"file_the_user_may_not_write", "cp {sample} out.png && chmod 444 out.png",
+                   "{other} call --on {sample} InvertQRX -o out.png", 2,
+                   "cmp out.png {sample} && test $(stat -c %a out.png) = 444",
+                   "out.png: permission denied"},
+        OutputCase{"folder_the_user_may_not_write", "mkdir ro && chmod 555 ro",
+                   "{other} sepia {sample} -o ro/out.png", 2, "test ! -e ro/out.png",
+                   "permission denied"},
+        OutputCase{"directory_refused", "mkdir out.png",
+                   "{qrx} call --on {sample} InvertQRX -o out.png", 2, "test -d out.png",
+                   "is a directory"},
+        OutputCase{"fifo_written_directly", "mkfifo out.png",
+                   "(cat out.png > got.png &) ; {qrx} call --on {sample} InvertQRX -o out.png "
+                   "--format png; sleep 0.5",
+                   0, "test -p out.png && cmp got.png ref.png"},
+        OutputCase{"stream_alias_written_directly", "",
+                   "{qrx} sepia {sample} -o /dev/fd/1 --format png > got.png", 0,
+                   "{qrx} sepia {sample} -o want.png && cmp got.png want.png"},
+        OutputCase{"device_written_directly", "mknod null c 1 3",
+                   "{qrx} call --on {sample} InvertQRX -o null --format png", 0, "test -c null", "",
+                   true},
+        OutputCase{"batch_through_symlink_keeping_mode",
+                   "mkdir out && cp {sample} t.png && chmod 600 t.png && ln -s ../t.png "
+                   "out/sample.png",
+                   "{qrx} batch InvertQRX {sample} --out-dir out", 0,
+                   "test -L out/sample.png && cmp t.png ref.png && test $(stat -c %a t.png) = 600"},
+        OutputCase{"batch_file_the_user_may_not_write",
+                   "mkdir out && chmod 777 out && cp {sample} out/sample.png && chmod 444 "
+                   "out/sample.png",
+                   "{other} batch InvertQRX {sample} --out-dir out", 1,
+                   "cmp out/sample.png {sample}", "permission denied"}),
+    [](const auto& info) { return info.param.name; });
+
+// ---- Metadata carried from the picture worked on into PNG and JPEG results ----
+
+void putSegment(std::string& out, int marker, const std::string& data) {
+    out += '\xFF';
+    out += char(marker);
+    out += char((data.size() + 2) >> 8);
+    out += char((data.size() + 2) & 0xFF);
+    out += data;
+}
+
+// An ICC header for RGB data (no tags) and an EXIF block holding orientation 6.
+std::string iccProfile() {
+    std::string p(132, '\0');
+    auto be32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[at + size_t(i)] = char(v >> (24 - 8 * i));
+    };
+    be32(0, 132), be32(8, 0x02100000);
+    p.replace(12, 4, "mntr"), p.replace(16, 4, "RGB "), p.replace(20, 4, "XYZ ");
+    p.replace(36, 4, "acsp");
+    be32(68, 0xF6D6), be32(72, 0x10000), be32(76, 0xD32D);
+    return p;
+}
+
+const std::string kExif("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+
+std::vector<uint8_t> bytesOf(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+struct MetadataCase {
+    std::string name;
+    std::string command; // {in} the tagged input, {out} the output
+    std::string output;  // the output's file name
+    bool kept;
+};
+
+class QrxMetadata : public testing::TestWithParam<MetadataCase> {};
+
+TEST_P(QrxMetadata, ProfileAndExifFollowThePicture) {
+    ScratchDir dir;
+    // A JPEG qrx wrote, with an Exif APP1 and an ICC_PROFILE APP2 put after its start of image.
+    const auto plain = dir / "plain.jpg";
+    writeImage(plain, randomImage(24, 16, false, 3));
+    const std::string jpeg = readFile(plain);
+    std::string tagged = jpeg.substr(0, 2);
+    putSegment(tagged, 0xE1, std::string("Exif\0\0", 6) + kExif);
+    putSegment(tagged, 0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + iccProfile());
+    writeFile(dir / "in.jpg", tagged + jpeg.substr(2));
+    // The same as a PNG, written by qrx from the JPEG.
+    auto r =
+        qrxclitest::runQrx({"sepia", (dir / "in.jpg").string(), "-o", (dir / "in.png").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    std::string cmd =
+        "cd " + qrxclitest::shellQuote(dir.path().string()) + " && " + GetParam().command;
+    r = qrxclitest::runShell(cmd);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const Image out = readImage(dir / GetParam().output);
+    if (GetParam().kept) {
+        EXPECT_EQ(out.metadata.iccProfile, bytesOf(iccProfile()));
+        EXPECT_EQ(out.metadata.exif, bytesOf(kExif));
+    } else {
+        EXPECT_TRUE(out.metadata.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, QrxMetadata,
+    testing::Values(
+        MetadataCase{"call_jpeg_to_jpeg", "{qrx} call --on in.jpg InvertQRX -o out.jpg", "out.jpg",
+                     true},
+        MetadataCase{"call_jpeg_to_png", "{qrx} call --on in.jpg InvertQRX -o out.png", "out.png",
+                     true},
+        MetadataCase{"call_png_to_jpeg", "{qrx} call --on in.png 'InvertQRX(1, 1, 5, 5)' -o o.jpg",
+                     "o.jpg", true},
+        MetadataCase{"standard_input", "{qrx} call --on - InvertQRX -o out.png < in.jpg", "out.png",
+                     true},
+        MetadataCase{"lut3d",
+                     "{qrx} lut3d --cube " + qrxclitest::shellQuote(QRX_SOURCE_DIR) +
+                         "/samples/grade.cube in.png -o out.jpg",
+                     "out.jpg", true},
+        MetadataCase{"batch", "{qrx} batch InvertQRX in.jpg --out-dir d --format png", "d/in.png",
+                     true},
+        MetadataCase{"strip", "{qrx} call --on in.jpg InvertQRX -o out.jpg --strip", "out.jpg",
+                     false},
+        MetadataCase{"batch_strip", "{qrx} batch sepia --strip in.png --out-dir d", "d/in.png",
+                     false},
+        MetadataCase{"global_method_has_no_source",
+                     "{qrx} call 'CombinePicturesQRX(in.png, in.png, in.png)' -o out.png",
+                     "out.png", false}),
+    [](const auto& info) { return info.param.name; });
 
 } // namespace

@@ -128,4 +128,34 @@ INSTANTIATE_TEST_SUITE_P(
         BadWaveform{"missingFile", {"@missing.wav"}, "missing.wav"}),
     [](const testing::TestParamInfo<BadWaveform>& i) { return i.param.name; });
 
+// A file cut short is drawn from what it holds, with a note; a picture beyond the pixel limit is
+// refused before a sample is read.
+TEST(QrxWaveform, TruncatedAudioAndPicturesBeyondTheLimit) {
+    ScratchDir dir;
+    const std::string wav = sweepWav(8000);
+    qrxclitest::writeFile(dir / "cut.wav", wav.substr(0, wav.size() / 2));
+    const std::string cut = (dir / "cut.wav").string(), png = (dir / "wave.png").string();
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string inErr;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--width", "100", "--height", "40"}, 0, cut + ": shorter than its header says"},
+             {{"--width", "30000", "--height", "10000"},
+              2,
+              cut + ": its waveform: 30000 x 10000 pixels (300,000,000) is more than the limit"},
+             {{"--width", "300", "--height", "100", "--max-pixels", "29999"},
+              2,
+              "more than the limit of 29,999 pixels"}}) {
+        std::filesystem::remove(png);
+        std::vector<std::string> args{"waveform", cut, "-o", png};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto r = runQrx(args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_NE(r.err.find(c.inErr), std::string::npos) << r.err;
+        EXPECT_EQ(std::filesystem::exists(png), c.code == 0);
+    }
+}
+
 } // namespace
