@@ -764,7 +764,8 @@ void checkOutputWritable(const fs::path& path) {
     if (target.kind != OutputTarget::Kind::NewFile) return;
     fs::path dir = target.file.parent_path();
     if (dir.empty()) dir = ".";
-    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    // A folder that is not there yet (qrx batch makes its output folder) is not judged here.
+    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0 && errno != ENOENT)
         fail(path, "cannot create a file in " + dir.string() + ": " + faultText(errno));
 }
 
