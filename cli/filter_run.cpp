@@ -105,6 +105,14 @@ void checkOutputPath(const Context& ctx, const std::string& path) {
     }
 }
 
+void reportWritten(const Context& ctx, const std::string& path, const Ref& picture) {
+    if (!ctx.output.verbose) return;
+    const Picture* pic = picture ? picture.as<Picture>() : nullptr;
+    ctx.err << "qrx: wrote " << (isStandardStream(path) ? "standard output" : path);
+    if (pic) ctx.err << " (" << pic->width() << "x" << pic->height() << ")";
+    ctx.err << "\n";
+}
+
 int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input,
                     const std::optional<std::array<int32_t, 4>>& rect, const std::string& output) {
     const std::string cls = obj->className();
@@ -148,6 +156,7 @@ int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
+    reportWritten(ctx, output, *ref);
     return kExitOk;
 }
 

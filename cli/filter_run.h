@@ -27,6 +27,10 @@ PictureWriteOptions pictureWriteOptions(const Context& ctx);
 // or, without it, the path's extension names.
 void checkOutputPath(const Context& ctx, const std::string& path);
 
+// With -v, a line on standard error naming the picture written and its size (standard output
+// stays as it is, so JSON and results read the same with or without it). Without -v nothing.
+void reportWritten(const Context& ctx, const std::string& path, const Ref& picture);
+
 // Gives obj the picture as SourcePicture and the rectangle (without one: MinX = MinY = MaxX =
 // MaxY = 0, which the filter classes read as the whole picture), calls Run, and writes
 // DestinationPicture to output. Returns kExitOk, or kExitCallFailed (with a message) when Run

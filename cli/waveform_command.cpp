@@ -85,22 +85,26 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
                     "Picture file to write (PNG, JPEG, PAM, PPM or PPIC by extension, or "
                     "--format); - writes standard output")
         ->required();
-    cmd->add_option("--width", opts.width, "Picture width; 0: one column per sample");
-    cmd->add_option("--height", opts.height, "Picture height; 0: 500");
-    cmd->add_option("--smooth", opts.smooth, "Smoothing; 1 or below -1: none");
-    cmd->add_option("--outline", opts.outline, "Outline width; 0: none, 1: anti-aliased");
-    cmd->add_option("--back", opts.back, "Background colour &cRRGGBB");
-    cmd->add_option("--fore", opts.fore, "Bar colour &cRRGGBB");
-    cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB");
-    cmd->add_flag("--autoscale", opts.autoScale, "Scale to the loudest column");
-    cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix (default)");
+    // Every default is shown in the help, taken from the options' initial values.
+    cmd->add_option("--width", opts.width, "Picture width; 0: one column per sample")
+        ->capture_default_str();
+    cmd->add_option("--height", opts.height, "Picture height; 0: 500")->capture_default_str();
+    cmd->add_option("--smooth", opts.smooth, "Smoothing; 1 or below -1: none")
+        ->capture_default_str();
+    cmd->add_option("--outline", opts.outline, "Outline width; 0: none, 1: anti-aliased")
+        ->capture_default_str();
+    cmd->add_option("--back", opts.back, "Background colour &cRRGGBB")->capture_default_str();
+    cmd->add_option("--fore", opts.fore, "Bar colour &cRRGGBB")->capture_default_str();
+    cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB")
+        ->capture_default_str();
+    cmd->add_flag("--autoscale", opts.autoScale, "Scale to the loudest column (default: off)");
+    cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix (all averaged)")
+        ->capture_default_str();
     cmd->footer("Exit codes: 0 success; 1 RenderSamplesQRX gave no picture; 2 bad usage,\n"
                 "unreadable audio.\n"
                 "Examples:\n"
-                "  qrx waveform song.flac -o wave.png --width 800 --height 200 --outline 1 "
-                "--autoscale\n"
-                "  qrx waveform speech.wav --channel 0 -o - --format jpeg --quality 95 > "
-                "wave.jpg");
+                "  qrx waveform samples/sample.wav -o w.png --width 800 --height 200 --autoscale\n"
+                "  qrx waveform samples/sample.wav --channel 0 --width 600 -o w.jpg --quality 95");
     addHostOptions(*cmd, ctx.host);
     addOutputOptions(*cmd, ctx.output);
     return cmd;
@@ -129,6 +133,7 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
+    reportWritten(ctx, opts.output, *pic);
     return kExitOk;
 }
 
