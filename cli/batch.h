@@ -67,6 +67,8 @@ struct BatchOptions {
     unsigned jobs = 0;                 // 0: one per processor
     std::string cube;
     std::optional<std::string> rect, weights, offsets;
+    bool raw = false;                     // lut3d and sepia: --raw
+    bool keepAlpha = false;               // call form: --keep-alpha
     std::vector<std::string> passThrough; // host options as given, each "--name=value"
 };
 

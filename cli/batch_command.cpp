@@ -1,17 +1,20 @@
 // qrx batch: one Picture method call, lut3d or sepia on many picture files, each file in a worker
 // process of its own (qrx itself running the single-file command), several at a time.
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 
 #include "batch.h"
 #include "binding.h"
@@ -34,11 +37,41 @@ constexpr int kExitInterrupted = 130;
 
 // One file of the batch: where it is read and where its result goes.
 struct BatchFile {
-    std::string input;  // as given
-    std::string name;   // file name of the result in the output directory
-    fs::path output;    // DIR/name
-    std::string staged; // where the worker writes it before it is moved to output
+    std::string input;   // as given
+    std::string name;    // file name of the result in the output directory
+    fs::path output;     // DIR/name
+    std::string staged;  // where the worker writes it before it is moved to output
+    std::string refused; // why no result can be written for it (no worker runs), or empty
 };
+
+// Work directories are named ".qrx-batch-PID-XXXXXX" after the batch that made them.
+constexpr std::string_view kStagingPrefix = ".qrx-batch-";
+
+// The process that made a work directory, from its name, or 0 when the name is not one of ours.
+pid_t stagingOwner(const std::string& name) {
+    if (name.rfind(kStagingPrefix, 0) != 0) return 0;
+    const char* digits = name.c_str() + kStagingPrefix.size();
+    char* end = nullptr;
+    const long pid = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '-' || pid <= 0) return 0;
+    return pid_t(pid);
+}
+
+// Removes the work directories in dir whose batch is no longer running (killed before it could
+// clean up). Those of a batch still running, here or in another process, are left alone.
+void removeAbandonedStaging(const fs::path& dir) {
+    std::error_code ec;
+    std::vector<fs::path> abandoned;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        const pid_t pid = stagingOwner(entry.path().filename().string());
+        if (pid == 0 || pid == getpid() || !entry.is_directory(ec)) continue;
+        // Alive, or not ours to judge (EPERM: another user's process).
+        if (kill(pid, 0) == 0 || errno != ESRCH) continue;
+        abandoned.push_back(entry.path());
+    }
+    for (const fs::path& p : abandoned)
+        fs::remove_all(p, ec);
+}
 
 // A directory beside the outputs that holds what the workers write until each file is whole and
 // its worker has succeeded; removed with anything left in it. Results reach their real names only
@@ -46,7 +79,9 @@ struct BatchFile {
 class StagingDir {
   public:
     explicit StagingDir(const fs::path& dir) {
-        std::string tmpl = (dir / ".qrx-batch-XXXXXX").string();
+        removeAbandonedStaging(dir);
+        std::string tmpl =
+            (dir / (std::string(kStagingPrefix) + std::to_string(getpid()) + "-XXXXXX")).string();
         if (!mkdtemp(tmpl.data()))
             throw UsageError("--out-dir: cannot create a working directory in " + dir.string() +
                              ": " + std::strerror(errno));
@@ -82,8 +117,9 @@ std::string outputName(const std::string& input, const std::optional<std::string
     return name.string();
 }
 
-// The files and their output names; refuses inputs qrx cannot take one by one, outputs of a format
-// qrx cannot write, two inputs with one output name, and an output that would replace its input.
+// The files and their output names; refuses inputs qrx cannot take one by one, two inputs with one
+// output name, and an output that would replace its input. A file whose result qrx cannot write
+// (its extension) is marked refused: it fails alone.
 std::vector<BatchFile> planFiles(const std::vector<std::string>& inputs, const fs::path& dir,
                                  const std::optional<std::string>& format) {
     std::vector<BatchFile> files;
@@ -96,11 +132,12 @@ std::vector<BatchFile> planFiles(const std::vector<std::string>& inputs, const f
         f.input = input;
         f.name = outputName(input, format);
         f.output = dir / f.name;
+        // A result qrx cannot write fails that file alone; a --format it cannot write is refused
+        // before the files are planned.
         try {
             checkPictureFile(f.output);
         } catch (const ImageFileError& e) {
-            throw UsageError(std::string(e.what()) + " (the result of " + input + "); give " +
-                             "--format png, or leave the file out");
+            f.refused = std::string(e.what()) + "; give --format png, or leave the file out";
         }
         auto [it, fresh] = byName.emplace(f.name, input);
         if (!fresh)
@@ -115,8 +152,8 @@ std::vector<BatchFile> planFiles(const std::vector<std::string>& inputs, const f
     return files;
 }
 
-// Whether Picture has a method of that name the plugin registered; refuses a malformed call or an
-// unknown name before any worker starts.
+// Refuses, before any worker starts, a malformed call, a name Picture has no method of, and
+// arguments that fit none of its overloads.
 void checkCall(const Context& ctx, const std::string& text) {
     CallExpr call;
     try {
@@ -126,8 +163,14 @@ void checkCall(const Context& ctx, const std::string& text) {
                          std::to_string(e.column()) + " of '" + text + "')");
     }
     std::unique_ptr<Host> host = loadHost(ctx.host);
+    std::vector<const MethodInfo*> overloads;
     for (const MethodInfo* m : host->overloads("Picture", call.name))
-        if (!m->builtIn) return;
+        if (!m->builtIn) overloads.push_back(m);
+    if (!overloads.empty()) {
+        // Arguments that fit no overload would fail in every worker.
+        chooseOverload(overloads, call, "Picture." + call.name);
+        return;
+    }
     std::vector<std::string> names;
     if (const ClassInfo* pic = host->findClass("Picture"))
         for (const auto* list : {&pic->methods, &pic->extensions})
@@ -166,18 +209,21 @@ std::vector<std::string> workerArgs(const BatchOptions& opts, const std::string&
     };
     switch (opts.form) {
     case BatchOptions::Form::Call:
+        if (opts.keepAlpha) a.push_back("--keep-alpha");
         a.push_back("--on=" + f.input);
         a.push_back(opts.args.front());
         break;
     case BatchOptions::Form::Lut3D:
         option("--cube", opts.cube);
         option("--rect", opts.rect);
+        if (opts.raw) a.push_back("--raw");
         a.push_back(pathArg(f.input));
         break;
     case BatchOptions::Form::Sepia:
         option("--weights", opts.weights);
         option("--offsets", opts.offsets);
         option("--rect", opts.rect);
+        if (opts.raw) a.push_back("--raw");
         a.push_back(pathArg(f.input));
         break;
     }
@@ -289,6 +335,9 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
                     "input's: png, pam, ppm, ppic, or any other qrx writes");
     cmd->add_option("--quality", opts.quality, "JPEG quality of the results, 1 to 100")
         ->check(CLI::Range(1, 100));
+    cmd->add_flag("--keep-alpha", opts.keepAlpha,
+                  "Call form: each input's alpha channel put back onto its result, as qrx call "
+                  "--keep-alpha does");
     cmd->add_option("CALL FILES", opts.args,
                     "The call as in 'qrx call' (a Picture method), then the picture files");
 
@@ -297,7 +346,9 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
     lut3d->fallthrough();
     lut3d->add_option("--cube", opts.cube, "The .cube file")->required();
     lut3d->add_option("--rect", opts.rect,
-                      "Only the rectangle MINX,MINY,MAXX,MAXY of each picture is filtered");
+                      "Only the rectangle MINX,MINY,MAXX,MAXY of each picture is filtered; the "
+                      "rest is kept");
+    lut3d->add_flag("--raw", opts.raw, "The filter's own result, as qrx lut3d --raw writes it");
     lut3d->add_option("FILES", opts.files, "The picture files")->required();
     lut3d->preparse_callback([&opts](size_t) { opts.form = BatchOptions::Form::Lut3D; });
 
@@ -306,7 +357,9 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
     sepia->add_option("--weights", opts.weights, "Weights R,G,B of the gray value");
     sepia->add_option("--offsets", opts.offsets, "Integers R,G,B added to the gray value");
     sepia->add_option("--rect", opts.rect,
-                      "Only the rectangle MINX,MINY,MAXX,MAXY of each picture is toned");
+                      "Only the rectangle MINX,MINY,MAXX,MAXY of each picture is toned; the rest "
+                      "is kept");
+    sepia->add_flag("--raw", opts.raw, "The filter's own result, as qrx sepia --raw writes it");
     sepia->add_option("FILES", opts.files, "The picture files")->required();
     sepia->preparse_callback([&opts](size_t) { opts.form = BatchOptions::Form::Sepia; });
     for (CLI::App* sub : {lut3d, sepia})
@@ -333,17 +386,19 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
         "Forms:\n"
         "  qrx batch [OPTIONS] CALL FILES... --out-dir DIR\n"
         "      as 'qrx call --on FILE CALL -o DIR/NAME' for each file\n"
-        "  qrx batch [OPTIONS] lut3d --cube X.cube [--rect R] FILES... --out-dir DIR\n"
-        "  qrx batch [OPTIONS] sepia [--weights W] [--offsets O] [--rect R] FILES...\n"
+        "  qrx batch [OPTIONS] lut3d --cube X.cube [--rect R] [--raw] FILES...\n"
         "      --out-dir DIR\n"
+        "  qrx batch [OPTIONS] sepia [--weights W] [--offsets O] [--rect R] [--raw]\n"
+        "      FILES... --out-dir DIR\n"
         "      as 'qrx lut3d' and 'qrx sepia' with -o DIR/NAME for each file\n"
         "NAME is the input's file name; with --format EXT its extension becomes EXT. Each file\n"
         "is done by a worker process of its own (qrx running the single-file command), at most\n"
         "-j at a time. The host options above, --quality and the global --plugin reach every\n"
         "worker. A file named lut3d or sepia is written ./lut3d or ./sepia.\n"
         "Refused before anything starts: two inputs with one output name, a result that would\n"
-        "replace its input, an output format qrx cannot write, a malformed CALL or .cube file,\n"
-        "a method Picture does not have.\n"
+        "replace its input, a --format qrx cannot write, a malformed CALL or .cube file, a\n"
+        "method Picture does not have, arguments that fit none of its overloads. A file whose\n"
+        "result qrx cannot write (its extension, without --format) fails alone.\n"
         "On a terminal a progress bar shows on standard error. At the end a summary names each\n"
         "failed file with its message; what workers print on standard output (results and\n"
         "byref values) is printed there in the order of the files, each line after 'FILE: '.\n"
@@ -377,6 +432,9 @@ int runBatch(Context& ctx, const BatchOptions& opts) {
     }
 
     // Everything that would fail for every file is refused here, before any worker starts.
+    if (opts.keepAlpha && opts.form != BatchOptions::Form::Call)
+        throw UsageError("--keep-alpha: lut3d and sepia keep each picture's alpha unless --raw "
+                         "is given; --keep-alpha belongs to the CALL form");
     switch (opts.form) {
     case BatchOptions::Form::Call:
         checkCall(ctx, opts.args.front());
@@ -404,6 +462,14 @@ int runBatch(Context& ctx, const BatchOptions& opts) {
     const fs::path exe = selfExecutable();
 
     const fs::path dir = opts.outDir;
+    if (opts.format) {
+        try {
+            checkPictureFile(dir / outputName("x", opts.format));
+        } catch (const ImageFileError&) {
+            throw UsageError("--format: qrx cannot write '" + *opts.format +
+                             "' (png, jpg, jpeg, pam, ppm or ppic)");
+        }
+    }
     std::vector<BatchFile> files = planFiles(inputs, dir, opts.format);
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -411,37 +477,48 @@ int runBatch(Context& ctx, const BatchOptions& opts) {
         throw UsageError("--out-dir: " + dir.string() + " is not a directory and cannot be made");
     StagingDir staging(dir);
 
+    // One worker per file whose result can be written; the others fail at once.
     std::vector<std::vector<std::string>> jobs;
-    for (BatchFile& f : files) {
+    std::vector<size_t> fileOf; // job -> index in files
+    for (size_t i = 0; i < files.size(); ++i) {
+        BatchFile& f = files[i];
+        if (!f.refused.empty()) continue;
         f.staged = (staging.path() / f.name).string();
         jobs.push_back(workerArgs(opts, plugin, f));
+        fileOf.push_back(i);
     }
 
-    const size_t parallel =
-        std::min(files.size(), opts.jobs ? size_t(opts.jobs) : availableProcessors());
+    const size_t parallel = std::max<size_t>(
+        1, std::min(jobs.size(), opts.jobs ? size_t(opts.jobs) : availableProcessors()));
     const bool bar = &ctx.err == &std::cerr && isatty(STDERR_FILENO);
     Progress progress(ctx.err, bar, files.size());
     std::vector<bool> done(files.size(), false);
     std::vector<std::string> failures(files.size());
     size_t doneCount = 0, failedCount = 0;
-    progress.draw();
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!files[i].refused.empty()) {
+            failures[i] = files[i].refused;
+            ++failedCount;
+        }
+    progress.update(doneCount, failedCount);
 
     WorkerEvents events;
     events.finished = [&](size_t job, const WorkerOutcome& o) {
-        const BatchFile& f = files[job];
+        const size_t i = fileOf[job];
+        const BatchFile& f = files[i];
         std::error_code rc;
         if (o.succeeded()) {
             fs::rename(f.staged, f.output, rc);
             if (rc)
-                failures[job] =
+                failures[i] =
                     "cannot move the result to " + f.output.string() + ": " + rc.message();
             else
-                done[job] = true;
+                done[i] = true;
         } else {
             fs::remove(f.staged, rc);
-            failures[job] = failureText(o);
+            failures[i] = failureText(o);
         }
-        if (done[job]) {
+        if (done[i]) {
             ++doneCount;
             // Notes a successful worker printed (failures come in the summary).
             if (!o.err.empty()) {
@@ -466,8 +543,9 @@ int runBatch(Context& ctx, const BatchOptions& opts) {
     WorkerRun run = runWorkers(exe, "qrx", jobs, parallel, events);
     progress.clear();
 
-    for (size_t i = 0; i < files.size(); ++i)
-        if (done[i]) prefixed(ctx.out, files[i].input + ": ", run.outcomes[i].out);
+    for (size_t job = 0; job < jobs.size(); ++job)
+        if (done[fileOf[job]])
+            prefixed(ctx.out, files[fileOf[job]].input + ": ", run.outcomes[job].out);
     ctx.out << std::flush;
 
     const size_t notStarted = files.size() - doneCount - failedCount;

@@ -119,6 +119,44 @@ void addPictureSizes(const Value& v, std::vector<std::string>& sizes) {
     if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
 }
 
+// The alpha channel of the --on picture, for --keep-alpha.
+struct SourceAlpha {
+    int width = 0, height = 0;
+    bool hasAlpha = false;
+    std::vector<uint8_t> alpha; // width * height bytes, top row first
+};
+
+SourceAlpha alphaOf(const Image& img) {
+    SourceAlpha a{img.width, img.height, img.hasAlpha, {}};
+    a.alpha.resize(size_t(img.width) * size_t(img.height));
+    for (size_t i = 0; i < a.alpha.size(); ++i)
+        a.alpha[i] = img.rgba[i * 4 + 3];
+    return a;
+}
+
+// The picture -o writes: as the call left it, or with --keep-alpha the source's alpha channel
+// put back when the picture has the source's size (otherwise a note says why it is not).
+void writeResult(Context& ctx, Host& host, const std::string& path, const Ref& picture,
+                 const std::optional<SourceAlpha>& keep) {
+    const Picture* pic = picture.as<Picture>();
+    if (!keep || !pic) {
+        savePicture(host, path, picture, pictureWriteOptions(ctx));
+        return;
+    }
+    if (pic->width() != keep->width || pic->height() != keep->height) {
+        ctx.err << "qrx: note: --keep-alpha: the result is " << pic->width() << "x" << pic->height()
+                << ", the --on picture " << keep->width << "x" << keep->height
+                << ": written without the source's alpha\n";
+        savePicture(host, path, picture, pictureWriteOptions(ctx));
+        return;
+    }
+    Image img = pic->toImage();
+    img.hasAlpha = keep->hasAlpha;
+    for (size_t i = 0; i < keep->alpha.size(); ++i)
+        img.rgba[i * 4 + 3] = keep->alpha[i];
+    savePicture(host, path, img, pictureWriteOptions(ctx));
+}
+
 std::string caretLine(const std::string& text, size_t column) {
     return "  " + text + "\n  " + std::string(column > 0 ? column - 1 : 0, ' ') + "^";
 }
@@ -146,6 +184,10 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
                   "Print exactly one JSON object: {\"result\": ..., \"byref\": {...}, "
                   "\"exception\": null or {\"class\", \"message\"}}; a byref MemoryBlock of "
                   "1024 bytes shows as the list of its 256 32-bit counters");
+    cmd->add_flag("--keep-alpha", opts.keepAlpha,
+                  "Put the --on picture's alpha channel back onto the picture -o writes when it "
+                  "has the --on picture's size (most methods write opaque pixels); default: the "
+                  "picture as the method left it");
     cmd->add_option("--save", opts.save,
                     "NAME=PATH: write the bytes of the byref MemoryBlock output NAME to PATH "
                     "(whole or not at all; - : standard output); may be repeated");
@@ -175,7 +217,9 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "Defaults: a desktop host of version 2019.1, pictures without alpha in alpha info 3\n"
         "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque\n"
         "white (with alpha: transparent black), so pixels a method does not write show as\n"
-        "such. The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
+        "such. -o writes the picture as the method left it; most methods write opaque\n"
+        "pixels, so transparency is lost unless --keep-alpha puts the --on picture's alpha\n"
+        "back. The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
         "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected (a\n"
         "note says when the pictures' sizes differ); 2 bad usage, unknown method, no\n"
         "fitting overload, unreadable input.\n"
@@ -223,6 +267,11 @@ int runCall(Context& ctx, const CallOptions& opts) {
         throw UsageError("--json: standard output carries the output written to -; write it to "
                          "a file, or leave out --json");
     std::ostream& text = toStdout ? ctx.err : ctx.out;
+    if (opts.keepAlpha && !onPicture)
+        throw UsageError("--keep-alpha: a global method has no source picture whose alpha could "
+                         "be kept; use it with --on PICTURE");
+    if (opts.keepAlpha && !opts.output)
+        throw UsageError("--keep-alpha: no picture is written without -o");
     if (opts.output) {
         if (!pictureResult && !stringResult && !onPicture)
             throw UsageError("-o: " + method->decl.text +
@@ -237,9 +286,16 @@ int runCall(Context& ctx, const CallOptions& opts) {
     }
 
     Ref self;
+    std::optional<SourceAlpha> keep;
     if (onPicture) {
         try {
-            self = loadPicture(*host, *opts.on);
+            if (opts.keepAlpha) {
+                Image source;
+                self = loadPicture(*host, *opts.on, &source);
+                keep = alphaOf(source);
+            } else {
+                self = loadPicture(*host, *opts.on);
+            }
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("--on: ") + e.what());
         }
@@ -297,7 +353,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 // large picture down.
                 if (obj->get() != self.get()) self.reset();
                 drainPixelPool();
-                savePicture(*host, *opts.output, *obj, pictureWriteOptions(ctx));
+                writeResult(ctx, *host, *opts.output, *obj, keep);
                 reportWritten(ctx, *opts.output, *obj);
                 written = *opts.output;
             } else if (stringResult) {
@@ -314,7 +370,7 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 }
             } else if (onPicture) {
                 // The method may have changed the picture in place.
-                savePicture(*host, *opts.output, self, pictureWriteOptions(ctx));
+                writeResult(ctx, *host, *opts.output, self, keep);
                 reportWritten(ctx, *opts.output, self);
                 written = *opts.output;
             }

@@ -24,7 +24,9 @@ struct Context {
 struct WaveformOptions {
     std::string input;
     std::string output;
-    int32_t width = 0, height = 0, smooth = 1, outline = 1;
+    // 800 x 250, as audio waveform tools draw an overview (audiowaveform: 800 x 250, ffmpeg's
+    // showwavespic: 600 x 240).
+    int32_t width = 800, height = 250, smooth = 1, outline = 1;
     std::string back = "&c88B5C4", fore = "&c274C5A", outlineColor = "&c203F4E";
     bool autoScale = false;
     std::string channel = "mix";
@@ -40,6 +42,7 @@ struct CallOptions {
     std::optional<std::string> output;
     bool json = false;
     std::vector<std::string> save; // NAME=PATH: a byref MemoryBlock output written to PATH
+    bool keepAlpha = false;        // the --on picture's alpha put back onto the picture written
 };
 
 struct HistogramOptions {
@@ -51,6 +54,7 @@ struct HistogramOptions {
 struct Lut3DOptions {
     std::string cube;
     std::optional<std::string> rect;
+    bool raw = false; // the filter's own result picture, without the source around and alpha
     std::string input;
     std::string output;
 };
@@ -59,6 +63,7 @@ struct SepiaOptions {
     std::optional<std::string> weights;
     std::optional<std::string> offsets;
     std::optional<std::string> rect;
+    bool raw = false;
     std::string input;
     std::string output;
 };

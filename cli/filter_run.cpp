@@ -1,5 +1,6 @@
 #include "filter_run.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ostream>
@@ -113,8 +114,43 @@ void reportWritten(const Context& ctx, const std::string& path, const Ref& pictu
     ctx.err << "\n";
 }
 
+PixelRect filteredRect(const std::optional<std::array<int32_t, 4>>& rect, int width, int height) {
+    if (!rect) return {0, 0, width, height};
+    const auto [minX, minY, maxX, maxY] = *rect;
+    PixelRect r;
+    r.x0 = std::max(minX, 0);
+    r.y0 = std::max(minY, 0);
+    r.x1 = maxX > minX && maxX < width ? maxX : width;
+    r.y1 = maxY > minY && maxY < height ? maxY : height;
+    return r;
+}
+
+Image keepSourceAround(Image source, const Image& filtered, const PixelRect& rect) {
+    for (int y = rect.y0; y < rect.y1; ++y)
+        for (int x = rect.x0; x < rect.x1; ++x)
+            std::copy_n(filtered.pixel(x, y), 3, source.pixel(x, y));
+    return source;
+}
+
+void writeFilterResult(Context& ctx, Host& host, const Ref& result, const Image& input,
+                       const PixelRect& rect, bool raw, const std::string& output) {
+    try {
+        if (raw) {
+            savePicture(host, output, result, pictureWriteOptions(ctx));
+        } else {
+            savePicture(host, output,
+                        keepSourceAround(input, result.as<Picture>()->toImage(), rect),
+                        pictureWriteOptions(ctx));
+        }
+    } catch (const ImageFileError& e) {
+        throw UsageError(std::string("-o: ") + e.what());
+    }
+    reportWritten(ctx, output, result);
+}
+
 int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input,
-                    const std::optional<std::array<int32_t, 4>>& rect, const std::string& output) {
+                    const std::optional<std::array<int32_t, 4>>& rect, bool raw,
+                    const std::string& output) {
     const std::string cls = obj->className();
     try {
         Ref source = host.pictureFromImage(input);
@@ -151,12 +187,9 @@ int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input
         ctx.err << "qrx: " << cls << ".Run answered true but DestinationPicture is nil\n";
         return kExitCallFailed;
     }
-    try {
-        savePicture(host, output, *ref, pictureWriteOptions(ctx));
-    } catch (const ImageFileError& e) {
-        throw UsageError(std::string("-o: ") + e.what());
-    }
-    reportWritten(ctx, output, *ref);
+    if (pic->width() != input.width || pic->height() != input.height) raw = true;
+    writeFilterResult(ctx, host, *ref, input, filteredRect(rect, input.width, input.height), raw,
+                      output);
     return kExitOk;
 }
 

@@ -50,18 +50,27 @@ void checkPictureFile(const fs::path& path, const std::string& format) {
     if (!isBinaryPicturePath(path)) imageFormatFor(path);
 }
 
-Ref loadPicture(Host& host, const fs::path& path) {
+Ref loadPicture(Host& host, const fs::path& path, Image* decoded) {
+    auto fromImage = [&](Image img) {
+        Ref pic = host.pictureFromImage(img);
+        if (decoded) *decoded = std::move(img);
+        return pic;
+    };
+    auto fromString = [&](std::string bytes, const std::string& name) {
+        Ref pic = pictureFromBinaryString(host, std::move(bytes), name);
+        if (decoded) *decoded = pic.as<Picture>()->toImage();
+        return pic;
+    };
     if (isStandardStream(path)) {
         const std::string name = inputName(path);
         std::string bytes = readFileBytes(path);
         if (bytes.empty()) throw ImageFileError(name + ": empty: no picture was given");
         if (auto format = sniffImageFormat(bytes))
-            return host.pictureFromImage(decodeImage(bytes, *format, name));
-        return pictureFromBinaryString(host, std::move(bytes),
-                                       name + " (neither PNG, JPEG, PAM, PPM)");
+            return fromImage(decodeImage(bytes, *format, name));
+        return fromString(std::move(bytes), name + " (neither PNG, JPEG, PAM, PPM)");
     }
-    if (!isBinaryPicturePath(path)) return host.pictureFromImage(readImage(path));
-    return pictureFromBinaryString(host, readFileBytes(path), path.string());
+    if (!isBinaryPicturePath(path)) return fromImage(readImage(path));
+    return fromString(readFileBytes(path), path.string());
 }
 
 void savePicture(Host& host, const fs::path& path, const Ref& picture,
@@ -71,11 +80,7 @@ void savePicture(Host& host, const fs::path& path, const Ref& picture,
     if (!pic) throw ImageFileError(name + ": no picture to write");
     checkPictureFile(path, options.format);
     if (!writesBinaryString(path, options.format)) {
-        ImageWriteOptions write;
-        if (!options.format.empty()) write.format = imageFormatNamed(options.format);
-        write.jpegQuality = options.quality;
-        write.standardOutput = options.standardOutput;
-        writeImage(path, pic->toImage(), write);
+        savePicture(host, path, pic->toImage(), options);
         return;
     }
     CallResult r = host.callGlobal("PicturetoBinaryStringQRX", {picture});
@@ -85,6 +90,20 @@ void savePicture(Host& host, const fs::path& path, const Ref& picture,
         throw ImageFileError(name + ": the picture could not be made a binary string");
     auto bytes = s->bytes();
     writeFileAtomically(path, bytes.data(), bytes.size(), options.standardOutput);
+}
+
+void savePicture(Host& host, const fs::path& path, const Image& image,
+                 const PictureWriteOptions& options) {
+    checkPictureFile(path, options.format);
+    if (writesBinaryString(path, options.format)) {
+        savePicture(host, path, host.pictureFromImage(image), options);
+        return;
+    }
+    ImageWriteOptions write;
+    if (!options.format.empty()) write.format = imageFormatNamed(options.format);
+    write.jpegQuality = options.quality;
+    write.standardOutput = options.standardOutput;
+    writeImage(path, image, write);
 }
 
 } // namespace qrx::cli

@@ -27,10 +27,15 @@ bool isBinaryPicturePath(const std::filesystem::path& path);
 void checkPictureFile(const std::filesystem::path& path, const std::string& format = "");
 // A new picture of the host from the file. "-" reads standard input: a PNG, JPEG, PAM or PPM by
 // its first bytes, anything else as a binary picture string. Throws ImageFileError naming the
-// file.
-Ref loadPicture(Host& host, const std::filesystem::path& path);
+// file. With decoded given, it also receives the pixels as the file holds them (a binary picture
+// string: as the picture holds them).
+Ref loadPicture(Host& host, const std::filesystem::path& path, Image* decoded = nullptr);
 // Writes the picture, whole or not at all; throws ImageFileError naming the file.
 void savePicture(Host& host, const std::filesystem::path& path, const Ref& picture,
+                 const PictureWriteOptions& options = {});
+// The same for pixels the command made itself: image files take them as they stand, a binary
+// picture string through a picture of the host.
+void savePicture(Host& host, const std::filesystem::path& path, const Image& image,
                  const PictureWriteOptions& options = {});
 
 } // namespace qrx::cli

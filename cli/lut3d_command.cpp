@@ -13,7 +13,8 @@ namespace qrx::cli {
 namespace {
 
 int applyCube3D(Context& ctx, Host& host, const Cube& cube, const Image& input,
-                const std::optional<std::array<int32_t, 4>>& rect, const std::string& output) {
+                const std::optional<std::array<int32_t, 4>>& rect, bool raw,
+                const std::string& output) {
     std::vector<double> table = lutTable(cube);
     Ref obj;
     try {
@@ -33,12 +34,12 @@ int applyCube3D(Context& ctx, Host& host, const Cube& cube, const Image& input,
     } catch (const CallError& e) {
         throw UsageError(e.what());
     }
-    return runFilterObject(ctx, host, obj, input, rect, output);
+    return runFilterObject(ctx, host, obj, input, rect, raw, output);
 }
 
 // A 1D table maps each component on its own: three 256-byte tables given to TransformColorsQRX,
 // whose parameters come in the order red, blue, green.
-int applyCube1D(Context& ctx, Host& host, const Cube& cube, const Image& input,
+int applyCube1D(Context& ctx, Host& host, const Cube& cube, const Image& input, bool raw,
                 const std::string& output) {
     auto tables = curveTables(cube);
     CallResult res;
@@ -62,12 +63,9 @@ int applyCube1D(Context& ctx, Host& host, const Cube& cube, const Image& input,
         ctx.err << "qrx: Picture.TransformColorsQRX returned nil where a picture was expected\n";
         return kExitCallFailed;
     }
-    try {
-        savePicture(host, output, *ref, pictureWriteOptions(ctx));
-    } catch (const ImageFileError& e) {
-        throw UsageError(std::string("-o: ") + e.what());
-    }
-    reportWritten(ctx, output, *ref);
+    if (result->width() != input.width || result->height() != input.height) raw = true;
+    writeFilterResult(ctx, host, *ref, input, filteredRect(std::nullopt, input.width, input.height),
+                      raw, output);
     return kExitOk;
 }
 
@@ -83,7 +81,10 @@ CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts) {
         ->required();
     cmd->add_option("--rect", opts.rect,
                     "Only the rectangle MINX,MINY,MAXX,MAXY (right and bottom edges exclusive) is "
-                    "filtered; the rest of the result is what a new picture holds");
+                    "filtered; the rest of the picture is kept as it is");
+    cmd->add_flag("--raw", opts.raw,
+                  "Write the filter's own result: outside --rect what a new picture holds "
+                  "(white), every pixel opaque");
     cmd->add_option("IN", opts.input, "Picture file (PNG, JPEG, PAM, PPM); - reads standard input")
         ->required();
     cmd->add_option("-o,--output", opts.output,
@@ -98,7 +99,9 @@ CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts) {
         "tetrahedrally and truncates. A 1D table (LUT_1D_SIZE) maps each component on its own\n"
         "through the Picture method TransformColorsQRX, rounded to whole values; it takes no\n"
         "--rect, and is refused when the plugin does not register that method.\n"
-        "Without --rect the whole picture is filtered.\n"
+        "Without --rect the whole picture is filtered. The picture written keeps the source's\n"
+        "pixels outside --rect and the source's alpha channel; --raw writes the filter's\n"
+        "result as it stands.\n"
         "Exit codes: 0 success; 1 the filter produced no picture; 2 bad usage, a malformed\n"
         ".cube file (the message names its line), unreadable input. Nothing is written unless\n"
         "the exit code is 0.\n"
@@ -124,7 +127,7 @@ int runLut3D(Context& ctx, const Lut3DOptions& opts) {
     Image input = readInputImage(opts.input);
 
     std::unique_ptr<Host> host = loadHost(ctx.host);
-    if (cube.is3D()) return applyCube3D(ctx, *host, cube, input, rect, opts.output);
+    if (cube.is3D()) return applyCube3D(ctx, *host, cube, input, rect, opts.raw, opts.output);
     bool registered = false;
     for (const MethodInfo* m : host->overloads("Picture", "TransformColorsQRX"))
         registered = registered || !m->builtIn;
@@ -132,7 +135,7 @@ int runLut3D(Context& ctx, const Lut3DOptions& opts) {
         throw UsageError(opts.cube +
                          " holds a 1D table (LUT_1D_SIZE), which is applied through the Picture "
                          "method TransformColorsQRX; this plugin does not register it");
-    return applyCube1D(ctx, *host, cube, input, opts.output);
+    return applyCube1D(ctx, *host, cube, input, opts.raw, opts.output);
 }
 
 } // namespace qrx::cli

@@ -26,7 +26,10 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
                     "SepiaGreen, SepiaBlue); default 40,20,-20, '0,0,0' gives plain gray");
     cmd->add_option("--rect", opts.rect,
                     "Only the rectangle MINX,MINY,MAXX,MAXY (right and bottom edges exclusive) is "
-                    "toned; the rest of the result is what a new picture holds");
+                    "toned; the rest of the picture is kept as it is");
+    cmd->add_flag("--raw", opts.raw,
+                  "Write the filter's own result: no alpha channel, and outside --rect what a "
+                  "new picture holds (white)");
     cmd->add_option("IN", opts.input, "Picture file (PNG, JPEG, PAM, PPM); - reads standard input")
         ->required();
     cmd->add_option("-o,--output", opts.output,
@@ -35,8 +38,10 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
         ->required();
     cmd->footer(
         "Each pixel becomes gray = (R*kR + G*kG + B*kB) / 1024 with the weights times 1024\n"
-        "truncated, plus each channel's offset, clamped to 0 to 255. The result has no alpha\n"
-        "channel. Without --rect the whole picture is toned.\n"
+        "truncated, plus each channel's offset, clamped to 0 to 255. Without --rect the\n"
+        "whole picture is toned. The picture written keeps the source's pixels outside\n"
+        "--rect and the source's alpha channel; --raw writes the filter class's result as\n"
+        "it stands.\n"
         "Exit codes: 0 success; 1 the filter produced no picture; 2 bad usage, unreadable\n"
         "input. Nothing is written unless the exit code is 0.\n"
         "Examples:\n"
@@ -72,7 +77,7 @@ int runSepia(Context& ctx, const SepiaOptions& opts) {
     } catch (const CallError& e) {
         throw UsageError(e.what());
     }
-    return runFilterObject(ctx, *host, obj, input, rect, opts.output);
+    return runFilterObject(ctx, *host, obj, input, rect, opts.raw, opts.output);
 }
 
 } // namespace qrx::cli

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <ostream>
 #include <vector>
 
@@ -18,19 +19,49 @@ namespace qrx::cli {
 
 namespace {
 
-// A colour given as &cRRGGBB (or RRGGBB).
+// The sizes a waveform picture may have, each way: RenderSamplesQRX makes pictures of 1 to 32767.
+constexpr int32_t kMaxSide = 32767;
+// The widest outline a picture may have. A host pen of width P paints P x P pixels at each step of
+// each of the 2 x width segments, and the steps of a segment follow the height, so the outline's
+// time grows with width x height x P^2: P is kept to at most 8 (wider pens hide the bars) and to
+// width x height x P^2 <= 2^28, a few seconds. 0 (none) and 1 (the plugin's anti-aliased line)
+// are always allowed.
+int32_t maxOutline(int32_t width, int32_t height) {
+    constexpr int64_t kBudget = int64_t(1) << 28;
+    int32_t p = 8;
+    while (p > 1 && int64_t(width) * height * p * p > kBudget)
+        --p;
+    return p;
+}
+
+// A colour given as &cRRGGBB, #RRGGBB or RRGGBB.
 uint32_t parseColour(const std::string& text, const char* option) {
-    std::string hex = text.rfind("&c", 0) == 0 ? text.substr(2) : text;
+    std::string hex = text.rfind("&c", 0) == 0  ? text.substr(2)
+                      : text.rfind('#', 0) == 0 ? text.substr(1)
+                                                : text;
     if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        throw UsageError(std::string(option) + ": " + text + " is not a colour &cRRGGBB");
+        throw UsageError(std::string(option) + ": " + text +
+                         " is not a colour &cRRGGBB or #RRGGBB");
     return uint32_t(std::stoul(hex, nullptr, 16));
+}
+
+void checkRange(const char* option, int32_t value, int32_t lo, int32_t hi) {
+    if (value < lo || value > hi)
+        throw UsageError(std::string(option) + ": " + std::to_string(value) + " is not in " +
+                         std::to_string(lo) + " to " + std::to_string(hi));
 }
 
 // The chosen channel, or the mean of all channels, as unsigned 16-bit samples centred on 32768.
 std::vector<uint8_t> readSamples(const WaveformOptions& opts) {
     SF_INFO info{};
     SNDFILE* file = sf_open(opts.input.c_str(), SFM_READ, &info);
-    if (!file) throw UsageError(opts.input + ": " + sf_strerror(nullptr));
+    if (!file) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(opts.input, ec) &&
+            std::filesystem::file_size(opts.input, ec) == 0)
+            throw UsageError("AUDIO: " + opts.input + " is empty: it holds no samples");
+        throw UsageError(opts.input + ": " + sf_strerror(nullptr));
+    }
     const int channels = info.channels;
     int channel = -1; // mix
     if (opts.channel != "mix") {
@@ -72,6 +103,7 @@ std::vector<uint8_t> readSamples(const WaveformOptions& opts) {
         }
     }
     sf_close(file);
+    if (bytes.empty()) throw UsageError("AUDIO: " + opts.input + " holds no samples");
     return bytes;
 }
 
@@ -86,25 +118,30 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
                     "--format); - writes standard output")
         ->required();
     // Every default is shown in the help, taken from the options' initial values.
-    cmd->add_option("--width", opts.width, "Picture width; 0: one column per sample")
+    cmd->add_option("--width", opts.width, "Picture width, 1 to 32767")->capture_default_str();
+    cmd->add_option("--height", opts.height, "Picture height, 1 to 32767")->capture_default_str();
+    cmd->add_option("--smooth", opts.smooth,
+                    "Smoothing over about N columns; 1, and below -1: none")
         ->capture_default_str();
-    cmd->add_option("--height", opts.height, "Picture height; 0: 500")->capture_default_str();
-    cmd->add_option("--smooth", opts.smooth, "Smoothing; 1 or below -1: none")
+    cmd->add_option("--outline", opts.outline,
+                    "Outline width: 0 none, 1 anti-aliased, 2 to 8 a host pen that wide (on "
+                    "pictures over 2048 x 2048 fewer)")
         ->capture_default_str();
-    cmd->add_option("--outline", opts.outline, "Outline width; 0: none, 1: anti-aliased")
+    cmd->add_option("--back", opts.back, "Background colour &cRRGGBB or #RRGGBB")
         ->capture_default_str();
-    cmd->add_option("--back", opts.back, "Background colour &cRRGGBB")->capture_default_str();
-    cmd->add_option("--fore", opts.fore, "Bar colour &cRRGGBB")->capture_default_str();
-    cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB")
+    cmd->add_option("--fore", opts.fore, "Bar colour &cRRGGBB or #RRGGBB")->capture_default_str();
+    cmd->add_option("--outline-color", opts.outlineColor, "Outline colour &cRRGGBB or #RRGGBB")
         ->capture_default_str();
-    cmd->add_flag("--autoscale", opts.autoScale, "Scale to the loudest column (default: off)");
-    cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix (all averaged)")
+    cmd->add_flag("--autoscale", opts.autoScale,
+                  "Scale to the loudest column; default: full scale reaches the picture's edges");
+    cmd->add_option("--channel", opts.channel, "Channel number from 0, or mix: their mean")
         ->capture_default_str();
-    cmd->footer("Exit codes: 0 success; 1 RenderSamplesQRX gave no picture; 2 bad usage,\n"
-                "unreadable audio.\n"
+    cmd->footer("Exit codes: 0 success; 1 RenderSamplesQRX gave no picture; 2 bad usage (an\n"
+                "option outside its range), unreadable audio, audio without samples.\n"
                 "Examples:\n"
-                "  qrx waveform samples/sample.wav -o w.png --width 800 --height 200 --autoscale\n"
-                "  qrx waveform samples/sample.wav --channel 0 --width 600 -o w.jpg --quality 95");
+                "  qrx waveform samples/sample.wav -o wave.png\n"
+                "  qrx waveform samples/sample.wav -o w.png --width 1920 --height 200 --outline 2\n"
+                "  qrx waveform samples/sample.wav --channel 0 --fore '#FF8000' -o w.jpg");
     addHostOptions(*cmd, ctx.host);
     addOutputOptions(*cmd, ctx.output);
     return cmd;
@@ -114,6 +151,16 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
     const uint32_t back = parseColour(opts.back, "--back");
     const uint32_t fore = parseColour(opts.fore, "--fore");
     const uint32_t line = parseColour(opts.outlineColor, "--outline-color");
+    checkRange("--width", opts.width, 1, kMaxSide);
+    checkRange("--height", opts.height, 1, kMaxSide);
+    if (const int32_t most = maxOutline(opts.width, opts.height);
+        opts.outline < 0 || opts.outline > most)
+        throw UsageError("--outline: " + std::to_string(opts.outline) + " is not in 0 to " +
+                         std::to_string(most) +
+                         (most < 8 ? " for a " + std::to_string(opts.width) + " x " +
+                                         std::to_string(opts.height) +
+                                         " picture (wider pens on smaller pictures)"
+                                   : ""));
     checkOutputPath(ctx, opts.output);
     std::vector<uint8_t> samples = readSamples(opts);
     std::unique_ptr<Host> host = loadHost(ctx.host);

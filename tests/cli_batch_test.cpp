@@ -99,13 +99,19 @@ TEST_P(BatchWithAFailure, OtherFilesAreDoneAndTheFailureIsNamed) {
     const fs::path out = in.dir / "out";
     std::vector<std::string> files = in.good;
     files.insert(files.begin() + 2, in.bad);
+    // A picture whose result qrx cannot write (by its extension) fails alone.
+    const std::string bmp = (in.dir / "in/picture.bmp").string();
+    fs::copy_file(in.good[0], bmp);
+    files.insert(files.begin(), bmp);
     auto r = runQrx(concat({"batch", "-j", std::to_string(GetParam()), "InvertQRX"},
                            concat(files, {"--out-dir", out.string()})));
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_TRUE(contains(r.err, "5 of 6 files done")) << r.err;
-    EXPECT_TRUE(contains(r.err, "1 failed")) << r.err;
+    EXPECT_TRUE(contains(r.err, "5 of 7 files done")) << r.err;
+    EXPECT_TRUE(contains(r.err, "2 failed")) << r.err;
     EXPECT_TRUE(contains(r.err, "  " + in.bad + ": ")) << r.err;
     EXPECT_TRUE(contains(r.err, "(exit 2)")) << r.err;
+    EXPECT_TRUE(contains(r.err, "  " + bmp + ": ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "give --format png")) << r.err;
     EXPECT_EQ(r.err.find('\r'), std::string::npos) << "no progress bar when stderr is a file";
     // Only the good files' results: no result, temporary file or working directory of the failure.
     EXPECT_EQ(entries(out), fileNames(in.good));
@@ -211,6 +217,23 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  ""},
         FormCase{"sepia", {"sepia"}, {"sepia"}, true, ""},
+        FormCase{"sepiaRectKeepsTheRest",
+                 {"sepia", "--rect", "2,2,9,6", "--format", "pam"},
+                 {"sepia", "--rect", "2,2,9,6"},
+                 true,
+                 ".pam"},
+        FormCase{"sepiaRaw", {"--format=pam", "sepia", "--raw"}, {"sepia", "--raw"}, true, ".pam"},
+        FormCase{
+            "lut3dRaw",
+            {"lut3d", "--cube", "@grade.cube", "--raw", "--rect", "1,1,5,5", "--format", "pam"},
+            {"lut3d", "--cube", "@grade.cube", "--raw", "--rect", "1,1,5,5"},
+            true,
+            ".pam"},
+        FormCase{"callKeepAlpha",
+                 {"--keep-alpha", "--format", "pam", "InvertQRX"},
+                 {"call", "--keep-alpha", "InvertQRX"},
+                 false,
+                 ".pam"},
         FormCase{
             "sepiaOptionsPpm",
             {"sepia", "--weights", "0.5,0.25,0.25", "--offsets", "-10,0,25", "--format", ".PPM"},
@@ -267,7 +290,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"standardInput", {"InvertQRX", "-", "--out-dir", "@out"}, "standard input"},
         Refusal{"unwritableFormat",
                 {"--format", "gif", "InvertQRX", "@in/a.ppm", "--out-dir", "@out"},
-                "give --format png"},
+                "--format: qrx cannot write 'gif'"},
+        Refusal{"noFittingOverload",
+                {"InvertQRX(1, 2)", "@in/a.ppm", "--out-dir", "@out"},
+                "no overload of Picture.InvertQRX takes these 2 arguments"},
+        Refusal{"argumentOfTheWrongType",
+                {"ChangeContrastQRX(true)", "@in/a.ppm", "--out-dir", "@out"},
+                "no overload of Picture.ChangeContrastQRX"},
+        Refusal{"keepAlphaWithAFilter",
+                {"--keep-alpha", "sepia", "@in/a.ppm", "--out-dir", "@out"},
+                "--keep-alpha"},
         Refusal{"unknownMethod",
                 {"InvertQRZ", "@in/a.ppm", "--out-dir", "@out"},
                 "Picture has no method 'InvertQRZ'; did you mean InvertQRX"},
@@ -308,6 +340,29 @@ TEST(Batch, HostOptionsReachTheWorkers) {
     r = runQrx({"batch", "InvertQRX", in.good[0], alpha, "--out-dir", dflt.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(entries(dflt), (std::vector<std::string>{"p0.ppm", "sample_alpha.png"}));
+}
+
+// A work folder a killed batch left behind (its process gone) is removed by the next batch into
+// the same folder; one of a batch still running (here: this process), and hidden folders not
+// named as work folders, are left alone.
+TEST(Batch, RemovesOnlyTheWorkFoldersOfBatchesThatAreGone) {
+    Inputs in;
+    const fs::path out = in.dir / "out";
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string left = ".qrx-batch-" + std::to_string(gone) + "-AbC123";
+    const std::string running = ".qrx-batch-" + std::to_string(getpid()) + "-XyZ789";
+    for (const std::string& d : {left, running, std::string(".qrx-batch-old"), std::string(".x")}) {
+        fs::create_directories(out / d);
+        writeFile(out / d / "p0.ppm", "partial");
+    }
+    auto r = runQrx({"batch", "InvertQRX", in.good[0], "--out-dir", out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> kept{".qrx-batch-old", running, ".x", "p0.ppm"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(entries(out), kept);
 }
 
 // What a worker prints on standard output comes out in the order of the files, each line after

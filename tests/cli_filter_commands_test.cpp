@@ -71,6 +71,20 @@ Image runDirect(const HostConfig& config, const std::string& cls, const Image& i
     return std::get<Ref>(dest).as<qrx::Picture>()->toImage();
 }
 
+// What the commands write without --raw: the source, the filter's colours in the pixels it wrote
+// (columns x0 to x1 - 1 of rows y0 to y1 - 1; x1 or y1 of kEdge stands for the picture's edge),
+// and the source's alpha everywhere.
+constexpr int kEdge = -1;
+Image keptAround(Image source, const Image& filtered, std::array<int, 4> written) {
+    const int x1 = written[2] == kEdge ? source.width : written[2];
+    const int y1 = written[3] == kEdge ? source.height : written[3];
+    for (int y = written[1]; y < y1; ++y)
+        for (int x = written[0]; x < x1; ++x)
+            for (int c = 0; c < 3; ++c)
+                source.pixel(x, y)[c] = filtered.pixel(x, y)[c];
+    return source;
+}
+
 void fillTable(qrx::Host& host, const Ref& obj, const std::vector<double>& table) {
     for (uint32_t r = 0; r < 18; ++r)
         for (uint32_t g = 0; g < 18; ++g)
@@ -130,18 +144,28 @@ TEST_P(Lut3DCommand, MatchesTheFilterClassRunOnTheSample) {
 
 INSTANTIATE_TEST_SUITE_P(Hosts, Lut3DCommand, kHosts, hostName);
 
-TEST(Lut3DCommandRect, RectangleOnlyIsFiltered) {
+// --rect with and without --raw, on a plain and an alpha picture.
+TEST(Lut3DCommandRect, RectangleOnlyIsFilteredAndTheRestKeptUnlessRaw) {
     ScratchDir dir;
     const std::string cube = (dir / "grade.cube").string();
     writeFile(cube, cubeText(33, grade));
-    const std::string out = (dir / "out.png").string();
-    auto r = runQrx({"lut3d", "--cube", cube, "--rect", "10,5,60,40", kSample, "-o", out});
-    ASSERT_EQ(r.code, 0) << r.err;
     std::vector<double> table = qrx::cli::lutTable(qrx::cli::readCube(cube));
-    expectSameImage(qrx::readImage(out),
-                    runDirect(HostConfig{}, "PictureLut3DQRX", qrx::readImage(kSample),
-                              [&](qrx::Host& h, const Ref& obj) { fillTable(h, obj, table); },
-                              {10, 5, 60, 40}));
+    for (const std::string& input : {kSample, kSampleAlpha})
+        for (bool raw : {false, true}) {
+            SCOPED_TRACE(input + (raw ? " --raw" : ""));
+            const std::string out = (dir / "out.png").string();
+            std::vector<std::string> args{"lut3d",      "--cube", cube, "--rect",
+                                          "10,5,60,40", input,    "-o", out};
+            if (raw) args.push_back("--raw");
+            auto r = runQrx(args);
+            ASSERT_EQ(r.code, 0) << r.err;
+            Image source = qrx::readImage(input);
+            Image direct = runDirect(
+                HostConfig{}, "PictureLut3DQRX", source,
+                [&](qrx::Host& h, const Ref& obj) { fillTable(h, obj, table); }, {10, 5, 60, 40});
+            expectSameImage(qrx::readImage(out),
+                            raw ? direct : keptAround(source, direct, {10, 5, 60, 40}));
+        }
 }
 
 TEST(Lut3DCommandIdentity, SixteenPointIdentityLosesOneOnlyWhereTruncationDoes) {
@@ -208,7 +232,9 @@ struct SepiaCase {
     Rgb weights;
     std::array<int, 3> offsets;
     std::array<int32_t, 4> rect;
+    std::array<int, 4> written; // the pixels the filter writes (kEdge: to the edge)
     std::string input;
+    bool raw = false;
 };
 
 // The command against the filter class run directly with the weights, offsets and rectangle
@@ -221,54 +247,91 @@ TEST_P(SepiaCommand, WritesTheSepiaArithmetic) {
     const std::string out = (dir / ("out" + host.ext)).string();
     std::vector<std::string> args = {"sepia"};
     args.insert(args.end(), c.options.begin(), c.options.end());
+    if (c.raw) args.push_back("--raw");
     args.insert(args.end(), {c.input, "-o", out});
     auto r = runQrx(withHost(args, host));
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    Image got = qrx::readImage(out);
-    EXPECT_FALSE(got.hasAlpha);
-    expectSameImage(got, runDirect(
-                             host.config, "PictureSepiaQRX", qrx::readImage(c.input),
-                             [&](qrx::Host& h, const Ref& obj) {
-                                 h.setProperty(obj, "FactorRed", c.weights[0]);
-                                 h.setProperty(obj, "FactorGreen", c.weights[1]);
-                                 h.setProperty(obj, "FactorBlue", c.weights[2]);
-                                 h.setProperty(obj, "SepiaRed", int32_t(c.offsets[0]));
-                                 h.setProperty(obj, "SepiaGreen", int32_t(c.offsets[1]));
-                                 h.setProperty(obj, "SepiaBlue", int32_t(c.offsets[2]));
-                             },
-                             c.rect));
+    Image source = qrx::readImage(c.input);
+    Image direct = runDirect(
+        host.config, "PictureSepiaQRX", source,
+        [&](qrx::Host& h, const Ref& obj) {
+            h.setProperty(obj, "FactorRed", c.weights[0]);
+            h.setProperty(obj, "FactorGreen", c.weights[1]);
+            h.setProperty(obj, "FactorBlue", c.weights[2]);
+            h.setProperty(obj, "SepiaRed", int32_t(c.offsets[0]));
+            h.setProperty(obj, "SepiaGreen", int32_t(c.offsets[1]));
+            h.setProperty(obj, "SepiaBlue", int32_t(c.offsets[2]));
+        },
+        c.rect);
+    EXPECT_FALSE(direct.hasAlpha);
+    expectSameImage(qrx::readImage(out), c.raw ? direct : keptAround(source, direct, c.written));
 }
 
 const Rgb kDefaultWeights{0.299, 0.587, 0.114};
+const std::array<int, 4> kWhole{0, 0, kEdge, kEdge};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SepiaCommand,
     testing::Combine(
         testing::Values(
-            SepiaCase{"defaults", {}, kDefaultWeights, {40, 20, -20}, {0, 0, 0, 0}, kSample},
+            SepiaCase{"defaults", {}, kDefaultWeights, {40, 20, -20}, {}, kWhole, kSample},
             SepiaCase{
-                "gray", {"--offsets", "0,0,0"}, kDefaultWeights, {0, 0, 0}, {0, 0, 0, 0}, kSample},
+                "gray", {"--offsets", "0,0,0"}, kDefaultWeights, {0, 0, 0}, {}, kWhole, kSample},
             SepiaCase{"weightsAndOffsets",
                       {"--weights", "0.5, 0.25,-0.1", "--offsets", "-10,+0,300"},
                       {0.5, 0.25, -0.1},
                       {-10, 0, 300},
-                      {0, 0, 0, 0},
+                      {},
+                      kWhole,
                       kSample},
             SepiaCase{"rect",
                       {"--rect", "20,10,90,70"},
                       kDefaultWeights,
                       {40, 20, -20},
                       {20, 10, 90, 70},
+                      {20, 10, 90, 70},
                       kSample},
-            SepiaCase{"rectToRightEdge",
+            SepiaCase{"rectRaw",
+                      {"--rect", "20,10,90,70"},
+                      kDefaultWeights,
+                      {40, 20, -20},
+                      {20, 10, 90, 70},
+                      {},
+                      kSample,
+                      true},
+            // MAXX 0 is above MINX -5 and inside the picture: no column is toned.
+            SepiaCase{"rectOfNoColumns",
                       {"--rect", "-5,30,0,1000", "--offsets", "5,5,5"},
                       kDefaultWeights,
                       {5, 5, 5},
                       {-5, 30, 0, 1000},
+                      {0, 30, 0, 120},
                       kSample},
+            SepiaCase{"rectToTheEdges",
+                      {"--rect", "-5,30,1000,1000"},
+                      kDefaultWeights,
+                      {40, 20, -20},
+                      {-5, 30, 1000, 1000},
+                      {0, 30, kEdge, kEdge},
+                      kSample},
+            SepiaCase{"maxNotAboveMinMeansTheEdge",
+                      {"--rect", "50,50,50,40"},
+                      kDefaultWeights,
+                      {40, 20, -20},
+                      {50, 50, 50, 40},
+                      {50, 50, kEdge, kEdge},
+                      kSample},
+            SepiaCase{"alphaSource", {}, kDefaultWeights, {40, 20, -20}, {}, kWhole, kSampleAlpha},
+            SepiaCase{"alphaSourceRect",
+                      {"--rect", "10,10,40,30"},
+                      kDefaultWeights,
+                      {40, 20, -20},
+                      {10, 10, 40, 30},
+                      {10, 10, 40, 30},
+                      kSampleAlpha},
             SepiaCase{
-                "alphaSource", {}, kDefaultWeights, {40, 20, -20}, {0, 0, 0, 0}, kSampleAlpha}),
+                "alphaSourceRaw", {}, kDefaultWeights, {40, 20, -20}, {}, {}, kSampleAlpha, true}),
         testing::Values(
             HostArgs{"desktop", {}, configOf(HostKind::Desktop), ".png"},
             HostArgs{"console", {"--host", "console"}, configOf(HostKind::Console), ".pam"})),
@@ -335,8 +398,40 @@ INSTANTIATE_TEST_SUITE_P(
                "holds a 1D table"},
         BadRun{"noOutput", {"sepia", kSample}, "--output is required"},
         BadRun{"noCube", {"lut3d", kSample, "-o", "@/out.png"}, "--cube is required"},
-        BadRun{"badHost", {"sepia", "--host", "mac", kSample, "-o", "@/out.png"}, "--host"}),
+        BadRun{"badHost", {"sepia", "--host", "mac", kSample, "-o", "@/out.png"}, "--host"},
+        BadRun{"keepAlphaOfGlobal",
+               {"call", "--keep-alpha", "MergePictureQRX(" + kSample + ", " + kSample + ")", "-o",
+                "@/out.png"},
+               "--keep-alpha: a global method"},
+        BadRun{"keepAlphaWithoutOutput",
+               {"call", "--keep-alpha", "--on", kSample, "InvertQRX"},
+               "--keep-alpha: no picture is written without -o"}),
     [](const testing::TestParamInfo<BadRun>& i) { return i.param.name; });
+
+// qrx call writes the method's result as it stands; --keep-alpha puts the --on picture's own
+// alpha bytes back (exactly, also where the host keeps fewer bits of alpha) and changes nothing
+// else.
+TEST(CallKeepAlpha, PutsTheSourceAlphaBackOntoTheResult) {
+    ScratchDir dir;
+    for (const std::string& input : {kSample, kSampleAlpha})
+        for (const char* call : {"InvertQRX", "ChangeContrastQRX(0.5)"})
+            for (const char* host : {"desktop", "console"}) {
+                SCOPED_TRACE(input + " " + call + " " + host);
+                const std::string plain = (dir / "plain.pam").string();
+                const std::string kept = (dir / "kept.pam").string();
+                auto r = runQrx({"call", "--host", host, "--on", input, call, "-o", plain});
+                ASSERT_EQ(r.code, 0) << r.err;
+                r = runQrx(
+                    {"call", "--host", host, "--on", input, call, "-o", kept, "--keep-alpha"});
+                ASSERT_EQ(r.code, 0) << r.err;
+                EXPECT_EQ(r.err, "");
+                Image source = qrx::readImage(input), want = qrx::readImage(plain);
+                for (size_t i = 3; i < want.rgba.size(); i += 4)
+                    want.rgba[i] = source.rgba[i];
+                want.hasAlpha = source.hasAlpha;
+                expectSameImage(qrx::readImage(kept), want);
+            }
+}
 
 TEST(FilterCommands, HelpShowsAnExample) {
     for (const char* cmd : {"lut3d", "sepia"}) {
@@ -346,6 +441,9 @@ TEST(FilterCommands, HelpShowsAnExample) {
         EXPECT_TRUE(contains(r.out, "--rect")) << r.out;
     }
     EXPECT_TRUE(contains(runQrx({"sepia", "--help"}).out, "default 40,20,-20"));
+    for (const char* cmd : {"lut3d", "sepia"})
+        EXPECT_TRUE(contains(runQrx({cmd, "--help"}).out, "--raw")) << cmd;
+    EXPECT_TRUE(contains(runQrx({"call", "--help"}).out, "--keep-alpha"));
 }
 
 } // namespace
