@@ -7,7 +7,13 @@
 #include "batch.h"
 #include "commands.h"
 #include "errors.h"
+#include "help_format.h"
 #include "image_io.h"
+
+// The project's version, from CMake.
+#ifndef QRX_VERSION
+#define QRX_VERSION "unknown"
+#endif
 
 namespace qrx::cli {
 
@@ -15,6 +21,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     CLI::App app("qrx runs the methods of the qrx picture plugin on image files, through a host "
                  "runtime that loads the plugin library and calls what it registers.",
                  "qrx");
+    // Set before the commands are added, which take the formatter over.
+    useQrxHelp(app);
+    app.set_version_flag("--version", std::string("qrx ") + QRX_VERSION,
+                         "Print qrx's version and exit");
     app.require_subcommand(1, 1);
     app.fallthrough();
     app.footer(
@@ -22,8 +32,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         "  qrx list\n"
         "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
         "  qrx histogram samples/sample.png -o histogram.png\n"
-        "  qrx batch -j 4 'InvertQRX' photos/*.png --out-dir inverted\n"
-        "Run 'qrx list --help' or 'qrx call --help' for each command.\n"
+        "  qrx batch -j 4 'InvertQRX' samples/*.png --out-dir inverted\n"
+        "Run 'qrx COMMAND --help' (qrx call --help, ...) for each command.\n"
         "Exit codes: 0 success; 1 the call raised a host exception or returned nil where a\n"
         "picture was expected; 2 bad usage, unknown method, arguments that fit no overload,\n"
         "unreadable input or plugin.");
@@ -58,8 +68,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return app.exit(e, out, err);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e, out, err);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
-        app.exit(e, out, err);
+        err << parseErrorMessage(app, e) << "\n";
         return kExitUsage;
     }
 

@@ -386,9 +386,10 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
         "Forms:\n"
         "  qrx batch [OPTIONS] CALL FILES... --out-dir DIR\n"
         "      as 'qrx call --on FILE CALL -o DIR/NAME' for each file\n"
-        "  qrx batch [OPTIONS] lut3d --cube X.cube [--rect R] [--raw] FILES... --out-dir DIR\n"
-        "  qrx batch [OPTIONS] sepia [--weights W] [--offsets O] [--rect R] [--raw] FILES...\n"
+        "  qrx batch [OPTIONS] lut3d --cube X.cube [--rect R] [--raw] FILES...\n"
         "      --out-dir DIR\n"
+        "  qrx batch [OPTIONS] sepia [--weights W] [--offsets O] [--rect R] [--raw]\n"
+        "      FILES... --out-dir DIR\n"
         "      as 'qrx lut3d' and 'qrx sepia' with -o DIR/NAME for each file\n"
         "NAME is the input's file name; with --format EXT its extension becomes EXT. Each file\n"
         "is done by a worker process of its own (qrx running the single-file command), at most\n"
@@ -408,10 +409,10 @@ CLI::App* addBatchCommand(CLI::App& app, Context& ctx, BatchOptions& opts) {
         "Exit codes: 0 every file done; 1 one or more files failed (the others are done);\n"
         "2 refused before starting (bad usage, see above); 130 interrupted by Ctrl-C.\n"
         "Examples:\n"
-        "  qrx batch -j 4 'InvertQRX' photos/*.png --out-dir inverted\n"
-        "  qrx batch 'InvertQRX(5, 5, 120, 80)' a.png b.pam --out-dir out --format png\n"
-        "  qrx batch lut3d --cube grade.cube photos/*.png --out-dir graded\n"
-        "  qrx batch --host console sepia --offsets 30,15,0 photos/*.png --out-dir sepia");
+        "  qrx batch -j 4 'InvertQRX' samples/*.png --out-dir inverted\n"
+        "  qrx batch 'InvertQRX(5, 5, 120, 80)' samples/*.png --out-dir out --format pam\n"
+        "  qrx batch lut3d --cube samples/grade.cube samples/*.png --out-dir graded\n"
+        "  qrx batch --host console sepia --offsets 30,15,0 samples/*.png --out-dir sepia");
     return cmd;
 }
 

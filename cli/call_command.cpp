@@ -1,4 +1,5 @@
 // qrx call: one method of the plugin, on a picture file or as a global method.
+#include <algorithm>
 #include <ostream>
 
 #include <nlohmann/json.hpp>
@@ -109,6 +110,15 @@ int saveOutputs(Context& ctx, const std::vector<SaveRequest>& saves, const CallR
     return code;
 }
 
+// The distinct sizes of the pictures among the values, in their order ("160x120").
+void addPictureSizes(const Value& v, std::vector<std::string>& sizes) {
+    const Ref* ref = std::get_if<Ref>(&v);
+    const Picture* pic = ref && *ref ? ref->as<Picture>() : nullptr;
+    if (!pic) return;
+    const std::string size = std::to_string(pic->width()) + "x" + std::to_string(pic->height());
+    if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
+}
+
 // The alpha channel of the --on picture, for --keep-alpha.
 struct SourceAlpha {
     int width = 0, height = 0;
@@ -190,31 +200,36 @@ CLI::App* addCallCommand(CLI::App& app, Context& ctx, CallOptions& opts) {
         "  picture           an image file (PNG, JPEG, PAM, PPM, PPIC), or nil\n"
         "  memoryblock       a file whose raw bytes it holds, or nil\n"
         "  string            a file whose raw bytes it holds (raw-bytes encoding), or nil\n"
-        "  byref parameter   an output name; its value after the call is printed under that name\n"
-        "Omitted trailing arguments take their declared defaults. Paths with blanks, commas or\n"
-        "parentheses may be double-quoted (\\\" and \\\\ inside quotes).\n"
+        "  byref parameter   an output name; its value after the call is printed under it\n"
+        "Omitted trailing arguments take their declared defaults. Paths with blanks, commas\n"
+        "or parentheses may be double-quoted (\\\" and \\\\ inside quotes).\n"
         "Output: 'result = ...' and 'name = value' lines; a picture result shows as\n"
-        "<Picture WxH>, a MemoryBlock as <MemoryBlock N bytes> and its bytes in hex.\n"
+        "<Picture WxH>, a MemoryBlock as <MemoryBlock N bytes> and its bytes in hex. A\n"
+        "result written with -o is not printed again (-v prints it and what was written).\n"
+        "CountColorsQRX(r, g, b, n) fills its first block with the red histogram, its second\n"
+        "(declared 'blue') with the green one and its third (declared 'green') with the\n"
+        "blue one; n is the number of pixels. TransformColorsQRX(red, blue, green) maps each\n"
+        "channel by the table its parameter names.\n"
         "Standard input and output: --on - (or a picture argument -) reads a PNG, JPEG, PAM\n"
-        "or PPM by its first bytes, anything else as a binary picture string; -o - writes the\n"
-        "picture in the --format given, and it is then the only thing on standard output: the\n"
-        "results go to standard error, and --json is refused.\n"
-        "Defaults: --host desktop, --host-version 2019.1, pictures without alpha in alpha info 3\n"
-        "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque white\n"
-        "(with alpha: transparent black), so pixels a method does not write show as such.\n"
-        "-o writes the picture as the method left it; most methods write opaque pixels, so\n"
-        "transparency is lost unless --keep-alpha puts the --on picture's alpha back.\n"
-        "The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
-        "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected;\n"
-        "2 bad usage, unknown method, no fitting overload, unreadable input.\n"
+        "or PPM by its first bytes, anything else as a binary picture string; -o - writes\n"
+        "the picture in the --format given, and it is then the only thing on standard\n"
+        "output: the results go to standard error, and --json is refused.\n"
+        "Defaults: a desktop host of version 2019.1, pictures without alpha in alpha info 3\n"
+        "(bytes R G B A), pictures with alpha in alpha info 1; a new picture starts opaque\n"
+        "white (with alpha: transparent black), so pixels a method does not write show as\n"
+        "such. -o writes the picture as the method left it; most methods write opaque\n"
+        "pixels, so transparency is lost unless --keep-alpha puts the --on picture's alpha\n"
+        "back. The plugin library is chosen with the global --plugin PATH (see qrx --help).\n"
+        "Exit codes: 0 success; 1 a host exception, or nil where a picture was expected (a\n"
+        "note says when the pictures' sizes differ); 2 bad usage, unknown method, no\n"
+        "fitting overload, unreadable input.\n"
         "Examples:\n"
         "  qrx call --on samples/sample.png 'InvertQRX(5, 5, 120, 80)' -o out.png\n"
-        "  qrx call --on in.png 'FindPicture(part.png, x, y)' --json\n"
-        "  qrx call --on in.png 'CountColorsQRX(r, g, b, n)' --save r=red.bin --json\n"
-        "  qrx call 'TintPictureQRX(in.png, &c808080, &cA0522D)' -o tinted.png\n"
-        "  qrx call --host console --host-version none --on in.png 'ScrollQRX(5, 3, true, false)' "
-        "-o out.pam\n"
-        "  qrx call --on - InvertQRX -o - --format jpeg --quality 85 <photo.jpg >inverted.jpg");
+        "  qrx call --on samples/sample.png 'FindPicture(samples/needle.png,x,y)' --json\n"
+        "  qrx call --on samples/sample.png 'CountColorsQRX(r, g, b, n)' --save r=red.bin\n"
+        "  qrx call 'TintPictureQRX(samples/rings.png, &c808080, &cA0522D)' -o tinted.png\n"
+        "  qrx call --host console --on samples/rings.png 'ScrollQRX(5, 3, true, false)'\n"
+        "  qrx call --on - InvertQRX -o - --format jpeg <samples/sample.png >inverted.jpg");
     return cmd;
 }
 
@@ -289,6 +304,13 @@ int runCall(Context& ctx, const CallOptions& opts) {
     const auto& params = method->decl.params;
     const std::vector<SaveRequest> saves = parseSaves(opts.save, *method, args);
 
+    // The methods that combine pictures answer nil for pictures of different sizes; the note on
+    // a nil result says when that may be why.
+    std::vector<std::string> sizes;
+    if (onPicture) addPictureSizes(self, sizes);
+    for (const Value& v : args.values)
+        addPictureSizes(v, sizes);
+
     CallResult r;
     try {
         if (assigning) {
@@ -308,6 +330,12 @@ int runCall(Context& ctx, const CallOptions& opts) {
         code = kExitCallFailed;
     } else if (pictureResult && !std::holds_alternative<Ref>(r.result)) {
         ctx.err << "qrx: " << qualified << " returned nil where a picture was expected\n";
+        if (sizes.size() > 1) {
+            ctx.err << "qrx: note: sizes differ: ";
+            for (size_t i = 0; i < sizes.size(); ++i)
+                ctx.err << (i == 0 ? "" : i + 1 == sizes.size() ? " and " : ", ") << sizes[i];
+            ctx.err << "\n";
+        }
         code = kExitCallFailed;
     }
 
@@ -326,17 +354,24 @@ int runCall(Context& ctx, const CallOptions& opts) {
                 if (obj->get() != self.get()) self.reset();
                 drainPixelPool();
                 writeResult(ctx, *host, *opts.output, *obj, keep);
+                reportWritten(ctx, *opts.output, *obj);
                 written = *opts.output;
             } else if (stringResult) {
                 // A nil string writes nothing.
                 if (const String* str = obj ? obj->as<String>() : nullptr) {
                     auto bytes = str->bytes();
                     writeFileAtomically(*opts.output, bytes.data(), bytes.size(), &ctx.out);
+                    if (ctx.output.verbose)
+                        ctx.err << "qrx: wrote "
+                                << (isStandardStream(*opts.output) ? "standard output"
+                                                                   : *opts.output)
+                                << " (" << bytes.size() << " bytes)\n";
                     written = *opts.output;
                 }
             } else if (onPicture) {
                 // The method may have changed the picture in place.
                 writeResult(ctx, *host, *opts.output, self, keep);
+                reportWritten(ctx, *opts.output, self);
                 written = *opts.output;
             }
         } catch (const ImageFileError& e) {
@@ -359,7 +394,10 @@ int runCall(Context& ctx, const CallOptions& opts) {
         json doc = {{"result", result}, {"byref", byref}, {"exception", exception}};
         ctx.out << doc.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
     } else {
-        if (!assigning && resultType) text << "result = " << valueText(r.result) << "\n";
+        // A result written with -o is not printed again, unless -v asks.
+        const bool resultWritten = written && (pictureResult || stringResult);
+        if (!assigning && resultType && (!resultWritten || ctx.output.verbose))
+            text << "result = " << valueText(r.result) << "\n";
         for (size_t i = 0; i < args.outputNames.size(); ++i)
             if (params[i].byRef && i < r.byRef.size())
                 text << args.outputNames[i] << " = " << valueText(r.byRef[i]) << "\n";

@@ -353,8 +353,8 @@ CLI::App* addDemoCommand(CLI::App& app, Context& ctx, DemoOptions& opts) {
                 "Exit codes: 0 every run succeeded and every registered method is shown; 1 a run\n"
                 "failed or a registered method has no entry in the gallery (both are named on the\n"
                 "page and here); 2 bad usage, missing samples, unwritable folder.\n"
-                "Example:\n"
-                "  qrx demo --out out/demo && xdg-open out/demo/index.html");
+                "Example (then open gallery/index.html in a browser):\n"
+                "  qrx demo --out gallery");
     return cmd;
 }
 

@@ -107,6 +107,14 @@ void checkOutputPath(const Context& ctx, const std::string& path) {
     }
 }
 
+void reportWritten(const Context& ctx, const std::string& path, const Ref& picture) {
+    if (!ctx.output.verbose) return;
+    const Picture* pic = picture ? picture.as<Picture>() : nullptr;
+    ctx.err << "qrx: wrote " << (isStandardStream(path) ? "standard output" : path);
+    if (pic) ctx.err << " (" << pic->width() << "x" << pic->height() << ")";
+    ctx.err << "\n";
+}
+
 PixelRect filteredRect(const std::optional<std::array<int32_t, 4>>& rect, int width, int height) {
     if (!rect) return {0, 0, width, height};
     const auto [minX, minY, maxX, maxY] = *rect;
@@ -138,6 +146,7 @@ void writeFilterResult(Context& ctx, Host& host, const Ref& result, const Image&
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
+    reportWritten(ctx, output, result);
 }
 
 int runFilterObject(Context& ctx, Host& host, const Ref& obj, const Image& input,

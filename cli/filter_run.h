@@ -27,6 +27,10 @@ PictureWriteOptions pictureWriteOptions(const Context& ctx);
 // or, without it, the path's extension names.
 void checkOutputPath(const Context& ctx, const std::string& path);
 
+// With -v, a line on standard error naming the picture written and its size (standard output
+// stays as it is, so JSON and results read the same with or without it). Without -v nothing.
+void reportWritten(const Context& ctx, const std::string& path, const Ref& picture);
+
 // The columns x0 to x1 - 1 of the rows y0 to y1 - 1.
 struct PixelRect {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;

@@ -197,8 +197,8 @@ CLI::App* addHistogramCommand(CLI::App& app, Context& ctx, HistogramOptions& opt
         "unreadable input.\n"
         "Examples:\n"
         "  qrx histogram samples/sample.png\n"
-        "  qrx histogram in.png -o histogram.png --json\n"
-        "  qrx histogram photo.jpg -o - --format png 2>/dev/null | display");
+        "  qrx histogram samples/rings.png -o histogram.png --json\n"
+        "  qrx histogram samples/sample.png -o - --format png 2>/dev/null > plot.png");
     return cmd;
 }
 
@@ -214,8 +214,9 @@ int runHistogram(Context& ctx, const HistogramOptions& opts) {
 
     if (opts.plot) {
         try {
-            savePicture(*host, *opts.plot, host->pictureFromImage(plot(h)),
-                        pictureWriteOptions(ctx));
+            Ref picture = host->pictureFromImage(plot(h));
+            savePicture(*host, *opts.plot, picture, pictureWriteOptions(ctx));
+            reportWritten(ctx, *opts.plot, picture);
         } catch (const ImageFileError& e) {
             throw UsageError(std::string("-o: ") + e.what());
         }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "errors.h"
+#include "help_format.h"
 
 // Where an installed qrx finds its plugin, relative to its own directory.
 #ifndef QRX_INSTALLED_PLUGIN_DIR
@@ -18,32 +19,35 @@ namespace fs = std::filesystem;
 
 void addHostOptions(CLI::App& cmd, HostOptions& opts) {
     cmd.add_option("--host", opts.kind,
-                   "Kind of host application: desktop keeps pictures as bitmap contexts, console "
-                   "and web as true-colour image records")
+                   "Kind of host: desktop keeps pictures as bitmap contexts, console and web as "
+                   "true-colour image records")
         ->check(CLI::IsMember({"desktop", "console", "web"}))
-        ->default_val("desktop");
+        ->default_val("desktop")
+        ->group(kHostOptionsGroup);
     cmd.add_option("--host-version", opts.version,
                    "Version the host reports, or 'none' for a host that reports none")
-        ->default_val("2019.1");
-    cmd.add_option(
-           "--layout", opts.layout,
-           "Alpha info of desktop pictures without an alpha channel (1 to 6; 3: bytes R G B "
-           "A)")
+        ->default_val("2019.1")
+        ->group(kHostOptionsGroup);
+    cmd.add_option("--layout", opts.layout,
+                   "Alpha info of desktop pictures without an alpha channel, 1 to 6 (3: bytes R "
+                   "G B A)")
         ->check(CLI::Range(1, 6))
-        ->default_val(3);
-    cmd.add_option(
-           "--alpha-layout", opts.alphaLayout,
-           "Alpha info of desktop pictures with an alpha channel (1 or 2; 1: bytes R G B A, "
-           "premultiplied)")
+        ->default_val(3)
+        ->group(kHostOptionsGroup);
+    cmd.add_option("--alpha-layout", opts.alphaLayout,
+                   "Alpha info of desktop pictures with an alpha channel, 1 or 2 (1: bytes R G B "
+                   "A, premultiplied)")
         ->check(CLI::Range(1, 2))
-        ->default_val(1);
+        ->default_val(1)
+        ->group(kHostOptionsGroup);
     cmd.add_flag("--legacy-pictures", opts.legacyPictures,
-                 "Desktop pictures also present themselves as offscreen worlds over their own "
-                 "rows, the form the legacy drawing library scrolls (a band a scroll uncovers "
-                 "becomes opaque white)");
+                 "Desktop pictures are also offscreen worlds over their own rows, which the "
+                 "legacy drawing library scrolls (a band a scroll uncovers turns white)")
+        ->group(kHostOptionsGroup);
     cmd.add_flag("--hide-legacy-library", opts.hideLegacyLibrary,
-                 "The host names no frameworks folder, so the plugin cannot load the legacy "
-                 "drawing library");
+                 "The host names no frameworks folder: the plugin cannot load the legacy "
+                 "drawing library")
+        ->group(kHostOptionsGroup);
     cmd.add_option("--max-pixels", opts.maxPixels,
                    "Refuse pictures of more pixels than N, from their header (also "
                    "$QRX_MAX_PIXELS; 0: no limit); default 268435456 (16384 x 16384)");
@@ -87,6 +91,8 @@ void addOutputOptions(CLI::App& cmd, OutputOptions& opts) {
     cmd.add_option("--quality", opts.quality, "JPEG quality of the written picture, 1 to 100")
         ->check(CLI::Range(1, 100))
         ->default_val(kDefaultJpegQuality);
+    cmd.add_flag("-v,--verbose", opts.verbose,
+                 "Say what was written (a picture written with -o is otherwise written silently)");
 }
 
 HostConfig makeHostConfig(const HostOptions& opts) {

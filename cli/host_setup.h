@@ -41,9 +41,10 @@ ImageReadPolicy makeReadPolicy(const HostOptions& opts);
 struct OutputOptions {
     std::string format; // --format png, jpeg, pam, ppm or ppic; empty: by the output's extension
     int quality = kDefaultJpegQuality; // --quality, for JPEG output
+    bool verbose = false;              // -v: say what was written; silent otherwise
 };
 
-// Adds --format and --quality to a command.
+// Adds --format, --quality and -v to a command.
 void addOutputOptions(CLI::App& cmd, OutputOptions& opts);
 
 // The configuration the options ask for; throws UsageError for a bad kind or version.

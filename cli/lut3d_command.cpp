@@ -107,9 +107,8 @@ CLI::App* addLut3DCommand(CLI::App& app, Context& ctx, Lut3DOptions& opts) {
         ".cube file (the message names its line), unreadable input. Nothing is written unless\n"
         "the exit code is 0.\n"
         "Examples:\n"
-        "  qrx lut3d --cube grade.cube samples/sample.png -o graded.png\n"
-        "  qrx lut3d --cube grade.cube --rect 10,10,120,90 --host console in.png -o out.pam\n"
-        "  qrx lut3d --cube grade.cube - -o - --format jpeg --quality 85 <in.jpg >out.jpg");
+        "  qrx lut3d --cube samples/grade.cube samples/sample.png -o graded.png\n"
+        "  qrx lut3d --cube samples/grade.cube --host console samples/rings.png -o g.pam");
     return cmd;
 }
 

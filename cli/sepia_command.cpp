@@ -38,15 +38,17 @@ CLI::App* addSepiaCommand(CLI::App& app, Context& ctx, SepiaOptions& opts) {
         ->required();
     cmd->footer(
         "Each pixel becomes gray = (R*kR + G*kG + B*kB) / 1024 with the weights times 1024\n"
-        "truncated, plus each channel's offset, clamped to 0 to 255. Without --rect the whole\n"
-        "picture is toned. The picture written keeps the source's pixels outside --rect and\n"
-        "the source's alpha channel; --raw writes the filter class's result as it stands.\n"
-        "Exit codes: 0 success; 1 the filter produced no picture; 2 bad usage, unreadable input.\n"
-        "Nothing is written unless the exit code is 0.\n"
+        "truncated, plus each channel's offset, clamped to 0 to 255. Without --rect the\n"
+        "whole picture is toned. The picture written keeps the source's pixels outside\n"
+        "--rect and the source's alpha channel; --raw writes the filter class's result as\n"
+        "it stands.\n"
+        "Exit codes: 0 success; 1 the filter produced no picture; 2 bad usage, unreadable\n"
+        "input. Nothing is written unless the exit code is 0.\n"
         "Examples:\n"
         "  qrx sepia samples/sample.png -o sepia.png\n"
-        "  qrx sepia --weights 0.3,0.6,0.1 --offsets 30,15,0 --rect 0,0,80,60 in.png -o out.png\n"
-        "  cat photo.jpg | qrx sepia - -o - --format jpeg --quality 80 > sepia.jpg");
+        "  qrx sepia --weights 0.3,0.6,0.1 --offsets 30,15,0 samples/rings.png -o r.png\n"
+        "  qrx sepia --rect 0,0,80,60 samples/sample.png -o part.png\n"
+        "  cat samples/sample.png | qrx sepia - -o - --format jpeg --quality 80 >s.jpg");
     return cmd;
 }
 

@@ -133,6 +133,7 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
                     "Picture file to write (PNG, JPEG, PAM, PPM or PPIC by extension, or "
                     "--format); - writes standard output")
         ->required();
+    // Every default is shown in the help, taken from the options' initial values.
     cmd->add_option("--width", opts.width, "Picture width, 1 to 32767")->capture_default_str();
     cmd->add_option("--height", opts.height, "Picture height, 1 to 32767")->capture_default_str();
     cmd->add_option("--smooth", opts.smooth,
@@ -155,10 +156,8 @@ CLI::App* addWaveformCommand(CLI::App& app, Context& ctx, WaveformOptions& opts)
                 "option outside its range), unreadable audio, audio without samples.\n"
                 "Examples:\n"
                 "  qrx waveform samples/sample.wav -o wave.png\n"
-                "  qrx waveform song.flac -o wave.png --width 1920 --height 200 --outline 2 "
-                "--autoscale\n"
-                "  qrx waveform speech.wav --channel 0 --fore '#FF8000' -o - --format jpeg > "
-                "wave.jpg");
+                "  qrx waveform samples/sample.wav -o w.png --width 1920 --height 200 --outline 2\n"
+                "  qrx waveform samples/sample.wav --channel 0 --fore '#FF8000' -o w.jpg");
     addHostOptions(*cmd, ctx.host);
     addOutputOptions(*cmd, ctx.output);
     return cmd;
@@ -197,6 +196,7 @@ int runWaveform(Context& ctx, const WaveformOptions& opts) {
     } catch (const ImageFileError& e) {
         throw UsageError(std::string("-o: ") + e.what());
     }
+    reportWritten(ctx, opts.output, *pic);
     return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "cli_util_test.h"
 #include "image_io.h"
@@ -59,7 +60,8 @@ TEST_P(InvertRectangle, WritesExactlyTheInvertedRectangle) {
     args.insert(args.end(), {"--on", kSample, "InvertQRX(5, 5, 120, 80)", "-o", out});
     auto r = runQrx(args);
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "result = <Picture 160x120>\n");
+    // The picture went to the file: nothing is printed.
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
     expectInvertedRectangle(qrx::readImage(kSample), qrx::readImage(out), 5, 5, 120, 80);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out" + GetParam().ext});
@@ -160,6 +162,8 @@ TEST_P(QrxUsage, ExitsWithTwoAndSaysWhy) {
     auto r = runQrx(args);
     EXPECT_EQ(r.code, 2) << r.err;
     EXPECT_EQ(r.out, "");
+    // The parser's messages read like every other message of the tool.
+    EXPECT_TRUE(r.err.starts_with("qrx: ")) << r.err;
     for (const std::string& part : GetParam().inMessage)
         EXPECT_TRUE(contains(r.err, part)) << "'" << part << "' not in: " << r.err;
     // No output file of any kind is left.
@@ -221,7 +225,21 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"bad_version",
                   {"call", "--host-version", "new", "--on", "$SAMPLE", "InvertQRX"},
                   {"--host-version", "'new'"}},
-        UsageCase{"no_command", {}, {"subcommand"}}),
+        UsageCase{"no_command", {}, {"give a command: list, call", "see qrx --help"}},
+        UsageCase{
+            "unknown_command", {"frobnicate"}, {"unknown command 'frobnicate'; see qrx --help"}},
+        UsageCase{"unknown_option", {"--frobnicate"}, {"unknown option '--frobnicate'"}},
+        UsageCase{"parser_range",
+                  {"call", "--quality", "0", "--on", "$SAMPLE", "InvertQRX"},
+                  {"--quality", "; see qrx call --help"}},
+        UsageCase{"parser_extra",
+                  {"sepia", "$SAMPLE", "-o", "$DIR/o.png", "surplus"},
+                  {"surplus", "; see qrx sepia --help"}},
+        UsageCase{
+            "parser_missing", {"lut3d", "$SAMPLE", "-o", "$DIR/o.png"}, {"--cube is required"}},
+        UsageCase{"parser_nested",
+                  {"batch", "sepia", "--frob", "$SAMPLE", "--out-dir", "$DIR/out"},
+                  {"--frob", "; see qrx batch sepia --help"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(QrxList, JsonHoldsTheInvertDeclarationsInOrder) {
@@ -318,6 +336,8 @@ TEST(QrxHelp, EveryCommandHasHelpWithAnExample) {
             EXPECT_TRUE(contains(help.out, part)) << cmd << ": " << part;
     }
     r = runQrx({"call", "--help"});
+    // Text is wrapped to the terminal's width wherever a line fills up.
+    std::replace(r.out.begin(), r.out.end(), '\n', ' ');
     for (const char* part : {"--host", "--host-version", "--layout", "--alpha-layout", "--on", "-o",
                              "--json", "2019.1", "alpha info 3", "alpha info 1"})
         EXPECT_TRUE(contains(r.out, part)) << part;
@@ -436,3 +456,269 @@ TEST(QrxCall, StringResultGoesToTheOutputFileAsRawBytes) {
 }
 
 } // namespace
+
+namespace conventions {
+
+using qrxclitest::operator<<;
+using qrxclitest::RunResult;
+using qrxclitest::runShell;
+
+TEST(QrxVersion, PrintsTheProjectVersion) {
+    auto r = runQrx({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, std::string("qrx ") + QRX_TEST_VERSION + "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// Every command whose help is checked, as its words on the command line.
+const std::vector<std::vector<std::string>> kCommands = {
+    {},           {"list"},  {"call"}, {"lut3d"},          {"sepia"},         {"histogram"},
+    {"waveform"}, {"batch"}, {"demo"}, {"batch", "lut3d"}, {"batch", "sepia"}};
+
+std::string commandName(const std::vector<std::string>& words) {
+    std::string name = "qrx";
+    for (const std::string& w : words)
+        name += " " + w;
+    return name;
+}
+
+RunResult help(const std::vector<std::string>& words) {
+    std::vector<std::string> args = words;
+    args.push_back("--help");
+    return runQrx(args);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Help fits an 80-column terminal, and the host options come in their own group after the
+// everyday options.
+TEST(QrxHelp, FitsEightyColumnsWithHostOptionsLast) {
+    const std::vector<std::string> hostOptions = {"--host ",           "--host-version",
+                                                  "--layout",          "--alpha-layout",
+                                                  "--legacy-pictures", "--hide-legacy-library"};
+    for (const auto& words : kCommands) {
+        const std::string name = commandName(words);
+        RunResult r = help(words);
+        ASSERT_EQ(r.code, 0) << name;
+        for (const std::string& line : lines(r.out))
+            EXPECT_LE(line.size(), 80u) << name << ": " << line;
+        const size_t group = r.out.find("\nHost options:\n");
+        const bool hasHost = contains(r.out, "--host-version");
+        if (!hasHost) continue;
+        ASSERT_NE(group, std::string::npos) << name;
+        EXPECT_LT(r.out.find("\nOptions:\n"), group) << name;
+        for (const std::string& opt : hostOptions)
+            EXPECT_GT(r.out.find("  " + opt), group) << name << ": " << opt;
+        // Nothing but host options after the group's heading, up to the footer.
+        const std::string rest = r.out.substr(group, r.out.find("\n\n", group + 1) - group);
+        EXPECT_FALSE(contains(rest, "--output")) << name;
+        EXPECT_FALSE(contains(rest, "--quality")) << name;
+    }
+}
+
+TEST(QrxHelp, WaveformShowsEveryDefault) {
+    RunResult r = help({"waveform"});
+    ASSERT_EQ(r.code, 0);
+    for (const char* opt : {"--width", "--height", "--smooth", "--outline ", "--back", "--fore",
+                            "--outline-color", "--channel", "--quality", "--host "}) {
+        const size_t at = r.out.find(std::string("  ") + opt);
+        ASSERT_NE(at, std::string::npos) << opt;
+        // The option's name and value type, up to its description.
+        std::string name = r.out.substr(at + 2, r.out.find('\n', at) - at - 2);
+        name = name.substr(0, name.find("  "));
+        EXPECT_TRUE(contains(name, "=")) << name;
+    }
+}
+
+// What a successful command that writes its picture prints: nothing, unless -v asks; results
+// that are not the written picture are printed as before.
+struct QuietCase {
+    std::string name;
+    std::vector<std::string> args; // $DIR: the scratch directory, $SAMPLE, $NEEDLE
+    std::string out, err;          // exactly; $DIR replaced
+};
+
+class QrxQuiet : public testing::TestWithParam<QuietCase> {};
+TEST_P(QrxQuiet, PrintsOnlyWhatWasAskedFor) {
+    ScratchDir dir;
+    auto expand = [&](std::string s) {
+        const std::string needle = std::string(QRX_SOURCE_DIR) + "/samples/needle.png";
+        for (auto [key, value] : {std::pair<std::string, std::string>{"$DIR", dir.path().string()},
+                                  {"$SAMPLE", kSample},
+                                  {"$NEEDLE", needle}})
+            for (size_t p; (p = s.find(key)) != std::string::npos;)
+                s.replace(p, key.size(), value);
+        return s;
+    };
+    std::vector<std::string> args;
+    for (const std::string& a : GetParam().args)
+        args.push_back(expand(a));
+    RunResult r = runQrx(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, expand(GetParam().out));
+    EXPECT_EQ(r.err, expand(GetParam().err));
+    EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, QrxQuiet,
+    testing::Values(
+        QuietCase{
+            "call_picture", {"call", "--on", "$SAMPLE", "InvertQRX", "-o", "$DIR/o.png"}, "", ""},
+        QuietCase{"call_verbose",
+                  {"call", "-v", "--on", "$SAMPLE", "InvertQRX", "-o", "$DIR/o.png"},
+                  "result = <Picture 160x120>\n",
+                  "qrx: wrote $DIR/o.png (160x120)\n"},
+        QuietCase{"call_in_place_keeps_result",
+                  {"call", "--on", "$SAMPLE", "FindPicture($NEEDLE, x, y)", "-o", "$DIR/o.pam"},
+                  "result = true\nx = 104\ny = 12\n",
+                  ""},
+        QuietCase{"call_string",
+                  {"call", "PicturetoBinaryStringQRX($SAMPLE)", "-o", "$DIR/s.bin"},
+                  "",
+                  ""},
+        QuietCase{"sepia", {"sepia", "$SAMPLE", "-o", "$DIR/s.png"}, "", ""},
+        QuietCase{"sepia_verbose",
+                  {"sepia", "--verbose", "$SAMPLE", "-o", "$DIR/s.png"},
+                  "",
+                  "qrx: wrote $DIR/s.png (160x120)\n"},
+        QuietCase{"lut3d",
+                  {"lut3d", "--cube", std::string(QRX_SOURCE_DIR) + "/samples/grade.cube",
+                   "$SAMPLE", "-o", "$DIR/g.png"},
+                  "",
+                  ""}),
+    [](const auto& info) { return info.param.name; });
+
+// A method that combines pictures answers nil when their sizes differ; the message says so.
+struct SizeNoteCase {
+    std::string name;
+    std::vector<std::string> args;
+    std::string note; // empty: none
+};
+
+class QrxSizeNote : public testing::TestWithParam<SizeNoteCase> {};
+TEST_P(QrxSizeNote, NilResultNamesDifferentSizes) {
+    RunResult r = runQrx(GetParam().args);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "returned nil where a picture was expected")) << r.err;
+    if (GetParam().note.empty())
+        EXPECT_FALSE(contains(r.err, "sizes differ")) << r.err;
+    else
+        EXPECT_TRUE(contains(r.err, "\nqrx: note: sizes differ: " + GetParam().note + "\n"))
+            << r.err;
+}
+
+const std::string kNeedle = std::string(QRX_SOURCE_DIR) + "/samples/needle.png";
+const std::string kRings = std::string(QRX_SOURCE_DIR) + "/samples/rings.png";
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, QrxSizeNote,
+    testing::Values(SizeNoteCase{"global_two",
+                                 {"call", "MergePictureQRX(" + kNeedle + ", " + kSample + ")"},
+                                 "24x20 and 160x120"},
+                    SizeNoteCase{"global_three",
+                                 {"call", "CombinePicturesQRX(" + kRings + ", " + kNeedle + ", " +
+                                              kSample + ")"},
+                                 "160x120 and 24x20"},
+                    SizeNoteCase{"one_size_nil_argument",
+                                 {"call", "MergePictureQRX(" + kRings + ", nil)"},
+                                 ""}),
+    [](const auto& info) { return info.param.name; });
+
+// ---- Examples run as printed ----
+
+struct Example {
+    std::string name; // where it comes from, and its number there
+    std::string line;
+};
+
+// Lines of the sh blocks of README.md's sections "Using qrx" and "Processing many files" that run
+// qrx.
+std::vector<Example> readmeExamples() {
+    std::vector<Example> out;
+    const std::string readme = readFile(std::string(QRX_SOURCE_DIR) + "/README.md");
+    for (const std::string section : {"## Using qrx\n", "## Processing many files\n"}) {
+        const size_t at = readme.find(section);
+        if (at == std::string::npos) continue;
+        const size_t begin = readme.find("```sh\n", at);
+        const size_t end = readme.find("```\n", begin + 6);
+        const std::string source = section == "## Using qrx\n" ? "readme_usage_" : "readme_batch_";
+        for (const std::string& line : lines(readme.substr(begin + 6, end - begin - 6)))
+            if (contains(line, "build/qrx"))
+                out.push_back({source + std::to_string(out.size() + 1), line});
+    }
+    return out;
+}
+
+// The lines under "Examples:" (or "Example ...:") in each command's help.
+std::vector<Example> helpExamples() {
+    std::vector<Example> out;
+    for (const auto& words : kCommands) {
+        RunResult r = help(words);
+        std::string source = "help";
+        for (const std::string& w : words)
+            source += "_" + w;
+        bool inExamples = false;
+        int n = 0;
+        for (const std::string& line : lines(r.out)) {
+            if (line.starts_with("Example")) {
+                inExamples = true;
+            } else if (inExamples && line.starts_with("  ")) {
+                out.push_back({source + "_" + std::to_string(++n), line.substr(2)});
+            } else {
+                inExamples = false;
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<Example> allExamples() {
+    std::vector<Example> all = readmeExamples();
+    for (Example& e : helpExamples())
+        all.push_back(std::move(e));
+    return all;
+}
+
+// The line with qrx (or build/qrx) at the start of each command turned into the built qrx.
+std::string withBuiltQrx(const std::string& line) {
+    static const std::regex command(R"((^\s*|[|;&]\s*)(build/)?qrx\b)");
+    return std::regex_replace(line, command, "$1{qrx}");
+}
+
+class QrxExamples : public testing::TestWithParam<Example> {};
+TEST_P(QrxExamples, RunAsPrinted) {
+    const std::string line = GetParam().line;
+    const std::string cmd = withBuiltQrx(line);
+    ASSERT_TRUE(contains(cmd, "{qrx}")) << line;
+    ScratchDir dir;
+    std::filesystem::copy(std::string(QRX_SOURCE_DIR) + "/samples", dir / "samples");
+    const auto before = dir.entries();
+    // On a line of its own, so that a comment at its end stays a comment.
+    RunResult r =
+        runShell("cd " + qrxclitest::shellQuote(dir.path().string()) + " && " + cmd + "\n");
+    EXPECT_EQ(r.code, 0) << line << "\n" << r.err;
+    // It did something: printed a result or wrote a file.
+    EXPECT_TRUE(!r.out.empty() || dir.entries() != before) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadmeAndHelp, QrxExamples, testing::ValuesIn(allExamples()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(QrxExamples, EveryCommandHasSome) {
+    const auto all = allExamples();
+    EXPECT_GE(readmeExamples().size(), 20u);
+    for (const char* source : {"help_1", "help_list_", "help_call_", "help_lut3d_", "help_sepia_",
+                               "help_histogram_", "help_waveform_", "help_batch_1", "help_demo_"})
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Example& e) {
+            return e.name.starts_with(source);
+        })) << source;
+}
+
+} // namespace conventions
