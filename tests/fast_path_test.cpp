@@ -1,8 +1,6 @@
-// The specialised pixel loops against the general decode-compute-encode loops. The test copy of
-// the module switches between them; every operation with a specialised loop is called twice on
-// the same random pictures and arguments, once each way, and must give the same bytes, the same
-// scalar results and the same byref values, in every layout, with random rectangles and with the
-// amounts where a truncation flips. Adding an operation is one row of the table.
+// The sepia filter's specialised pixel loops against its general loop (the picture operations are
+// held to their models at every level by ops_driver_test.cpp), the fast-path switch, and the
+// runtime's pool of pixel storage.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -177,79 +175,7 @@ class Maker {
     std::vector<Ref> pictures_;
 };
 
-// One call: a method of self, or a global method when self is not made. Every call runs on plain
-// pictures and on pictures with an alpha channel.
-struct Row {
-    const char* method;
-    bool global;
-    std::function<std::vector<Value>(Maker&)> args;
-};
-
 using A = std::vector<Value>;
-
-std::vector<Value> withRect(A front, Maker& m) {
-    for (Value& v : m.rectangle())
-        front.push_back(v);
-    return front;
-}
-
-const std::vector<Row>& rows() {
-    // clang-format off
-    static const std::vector<Row> table = {
-        {"InvertQRX", false, [](Maker& m) { return m.rectangle(); }},
-        {"InvertQRX", false, [](Maker&) { return A{}; }},
-        {"InvertGrayQRX", false, [](Maker& m) { return m.rectangle(); }},
-        {"ChangeBrightnessAbsoluteQRX", false, [](Maker& m) { return A{m.amount(300)}; }},
-        {"ChangeBrightnessAbsoluteQRX", false, [](Maker& m) { return A{m.amount(300), m.amount(300), m.amount(300)}; }},
-        {"ChangeBrightnessLinearQRX", false, [](Maker& m) { return A{m.amount(300)}; }},
-        {"ChangeBrightnessLinearQRX", false, [](Maker& m) { return A{m.amount(300), m.amount(300), m.amount(300)}; }},
-        {"ChangeContrastQRX", false, [](Maker& m) { return A{m.contrast()}; }},
-        {"ChangeContrastQRX", false, [](Maker& m) { return A{m.contrast(), m.contrast(), m.contrast()}; }},
-        {"ChangeContrastBrightnessAbsoluteQRX", false, [](Maker& m) { return A{m.contrast(), m.amount(300)}; }},
-        {"ChangeContrastBrightnessAbsoluteQRX", false, [](Maker& m) {
-             return A{m.contrast(), m.contrast(), m.contrast(), m.amount(300), m.amount(300), m.amount(300)}; }},
-        {"ChangeContrastBrightnessLinearQRX", false, [](Maker& m) { return A{m.contrast(), m.amount(300)}; }},
-        {"ChangeContrastBrightnessLinearQRX", false, [](Maker& m) {
-             return A{m.contrast(), m.contrast(), m.contrast(), m.amount(300), m.amount(300), m.amount(300)}; }},
-        {"ChangeCustomQRX", false, [](Maker& m) { return A{m.contrast(), m.amount(300)}; }},
-        {"ChangeSaturationQRX", false, [](Maker& m) { return A{m.integer(600)}; }},
-        {"TintPictureQRX", true, [](Maker& m) { return A{m.picture(), m.colour(), m.colour()}; }},
-        {"ReplaceRedChannelQRX", false, [](Maker& m) { return A{m.picture()}; }},
-        {"ReplaceGreenChannelQRX", false, [](Maker& m) { return A{m.picture()}; }},
-        {"ReplaceBlueChannelQRX", false, [](Maker& m) { return A{m.picture()}; }},
-        {"CombinePicturesQRX", true, [](Maker& m) { return A{m.picture(), m.picture(), m.picture()}; }},
-        {"MergePictureQRX", true, [](Maker& m) { return A{m.picture(), m.picture()}; }},
-        {"ReplaceColorQRX", false, [](Maker& m) { return A{m.colour(), m.colour()}; }},
-        {"ExtractColorQRX", false, [](Maker& m) { return A{m.colour(), m.colour(), m.colour()}; }},
-        {"TransformColorsQRX", false, [](Maker& m) {
-             Value dest = Nil{};
-             if (m.in(0, 1)) dest = m.picture();
-             return A{m.table(), m.table(), m.table(), dest}; }},
-        {"isBlackQRX", false, [](Maker& m) { return m.rectangle(); }},
-        {"isWhiteQRX", false, [](Maker& m) { return m.rectangle(); }},
-        {"isGrayQRX", false, [](Maker& m) { return withRect({m.integer(12)}, m); }},
-        {"isGrayQRX", false, [](Maker& m) { return A{m.integer(12)}; }},
-        {"CountColorQRX", false, [](Maker& m) { return A{m.colour()}; }},
-        {"CountColorsQRX", false, [](Maker& m) { return A{m.histogram(), m.histogram(), m.histogram(), int32_t(0)}; }},
-        {"ColornessQRX", false, [](Maker& m) { return A{m.integer(40)}; }},
-        {"PicturetoBinaryStringQRX", true, [](Maker& m) { return A{m.picture()}; }},
-        {"BinaryStringtoPictureQRX", true, [](Maker& m) { return A{m.binaryString()}; }},
-    };
-    // clang-format on
-    return table;
-}
-
-// The source picture of a call: the colour tests also get uniform pictures, so that they pass.
-Ref sourceFor(const Row& row, Maker& m) {
-    const std::string name = row.method;
-    if (name.rfind("is", 0) == 0 || name == "ColornessQRX" || name == "CountColorQRX") {
-        const Fill fill = m.pick<Fill>(
-            {Fill::Pattern, Fill::Black, Fill::White, Fill::NearGray, Fill::Black, Fill::White});
-        return m.picture(fill, m.in(0, 3) == 0);
-    }
-    if (name == "CountColorsQRX" && m.in(0, 1)) m.chooseLargeSize();
-    return m.picture();
-}
 
 // The bytes a value stands for: a picture's layout, size and words, a MemoryBlock's bytes, or
 // the rendering of a scalar.
@@ -272,13 +198,6 @@ std::string contents(const Value& v) {
     return qrx::describe(v);
 }
 
-// What one call left behind: its result, its byref values and every object argument afterwards
-// (a destination picture is written in place).
-struct Outcome {
-    std::vector<std::string> parts;
-    bool raised = false;
-};
-
 class FastPathTest : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
@@ -295,68 +214,12 @@ class FastPathTest : public testing::TestWithParam<qrxtest::HostCase> {
     // instructions (where the processor has none, the scalar loops again).
     static constexpr int kGeneral = 0, kScalarLoops = 1, kVectorLoops = 2;
 
-    Outcome run(const Row& row, bool alpha, unsigned seed, int level) {
-        const HostConfig saved = host->config();
-        Maker m(*host, alpha, seed);
-        m.chooseSize();
-        Ref self = sourceFor(row, m);
-        std::vector<Value> args = row.args(m);
-        m.chooseLayout(); // the layout of the result
-        useFastPaths(level);
-        qrx::CallResult r = row.global ? qrxtest::auditedGlobal(*host, row.method, args)
-                                       : qrxtest::auditedCall(*host, self, row.method, args);
-        useFastPaths(kVectorLoops);
-        host->config() = saved;
-        Outcome out;
-        out.raised = r.exception.has_value();
-        out.parts.push_back(contents(r.result));
-        for (const Value& v : r.byRef)
-            out.parts.push_back(contents(v));
-        for (const Value& v : args)
-            out.parts.push_back(contents(v));
-        out.parts.push_back(contents(Value(self)));
-        return out;
-    }
-
-    void compareAll(bool alpha) {
-        const auto& table = rows();
-        for (size_t i = 0; i < table.size(); ++i) {
-            const Row& row = table[i];
-            for (unsigned trial = 0; trial < 6; ++trial) {
-                const unsigned seed = unsigned(i * 131 + trial * 7 + (alpha ? 100000 : 0));
-                const Outcome general = run(row, alpha, seed, kGeneral);
-                for (int level : {kScalarLoops, kVectorLoops}) {
-                    const Outcome fast = run(row, alpha, seed, level);
-                    SCOPED_TRACE(std::string(row.method) + " row " + std::to_string(i) + " trial " +
-                                 std::to_string(trial) + " level " + std::to_string(level));
-                    EXPECT_EQ(fast.raised, general.raised);
-                    ASSERT_EQ(fast.parts.size(), general.parts.size());
-                    for (size_t p = 0; p < fast.parts.size(); ++p)
-                        EXPECT_TRUE(fast.parts[p] == general.parts[p]) << "part " << p;
-                }
-            }
-        }
-    }
-
     std::unique_ptr<Host> host;
     void (*useFastPaths)(int) = nullptr;
 };
 
-TEST_P(FastPathTest, PlainPicturesGiveTheGeneralBytes) {
-    compareAll(false);
-}
-
-class FastPathAlphaTest : public FastPathTest {};
-
-TEST_P(FastPathAlphaTest, AlphaPicturesGiveTheGeneralBytes) {
-    compareAll(true);
-}
-
 INSTANTIATE_TEST_SUITE_P(Hosts, FastPathTest, testing::ValuesIn(qrxtest::plainHostCases()),
                          qrxtest::caseName);
-INSTANTIATE_TEST_SUITE_P(Hosts, FastPathAlphaTest, testing::ValuesIn(qrxtest::alphaHostCases()),
-                         qrxtest::caseName);
-
 // The sepia filter object, its rectangle and weights random, run each way.
 TEST_P(FastPathTest, SepiaFilterGivesTheGeneralBytes) {
     for (unsigned trial = 0; trial < 24; ++trial) {
