@@ -753,6 +753,24 @@ Outcome renderSamples(const Ctx& c, const std::vector<Val>& a) {
     return give(std::move(*out));
 }
 
+// ---- masks: the alpha the plugin reads from each pixel as a gray picture (a record keeps a
+// transparency, so its alpha reads inverted), and whether the host holds a separate mask
+// (pictures here have none).
+Outcome embeddedMask(const Ctx& c, const std::vector<Val>& a) {
+    const Image* src = read(c, a[0]);
+    if (!src) return nil();
+    std::optional<Image> out = newPlain(c, src->width, src->height);
+    if (!out) return nil();
+    for (int y = 0; y < src->height; ++y)
+        for (int x = 0; x < src->width; ++x) {
+            int v = src->pixel(x, y)[3];
+            if (c.records) v = 255 - v;
+            if (std::get<bool>(a[1])) v = 255 - v;
+            put(*out, x, y, {v, v, v});
+        }
+    return give(std::move(*out));
+}
+
 // ---- binary picture strings: "PPIC", length, width, height, 32, data offset, 16 zero bytes,
 // then R G B per pixel, rows top first; integers big-endian.
 void be32(std::string& s, uint32_t v) {
@@ -831,6 +849,8 @@ const std::map<std::pair<std::string, size_t>, Fn>& table() {
         {{"PictureSepiaQRX.Run", 11}, sepiaRun},
         {{"PictureLut3DQRX.Run", 6}, lutRun},
         {{"RenderSamplesQRX", 11}, renderSamples},
+        {{"EmbeddedMaskQRX", 2}, embeddedMask},
+        {{"HasMaskQRX", 1}, [](const Ctx&, const std::vector<Val>&) { return give(false); }},
         {{"ScrollQRX", 5}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 0); }},
         {{"ScrollVerticalQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 1); }},
         {{"ScrollHorizontalQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 2); }},

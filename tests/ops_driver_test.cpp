@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -374,6 +375,8 @@ const std::vector<Row>& rows() {
              return A{m.samples(), m.pick<int32_t>({0, m.in(1, 90), 100000}), m.pick<int32_t>({1, 2, 3, 9, -1, -2, -7}),
                       int32_t(m.in(0, 3) ? m.in(1, 40) : 0), int32_t(m.in(1, 24)), int32_t(m.in(-1, 1)),
                       m.colour(), m.colour(), m.colour(), bits, m.in(0, 1) == 0}; }},
+        {"EmbeddedMaskQRX", false, [](Maker& m) { return A{m.in(0, 1) == 0}; }},
+        {"HasMaskQRX", false, [](Maker&) { return A{}; }},
         {"PicturetoBinaryStringQRX", true, [](Maker& m) { return A{m.picture()}; }},
         {"BinaryStringtoPictureQRX", true, [](Maker& m) { return A{m.binaryString()}; }},
     };
@@ -401,6 +404,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         ctx.version = config.version;
         ctx.plainLockRefused = config.bitmapLockFails && config.kind == HostKind::Desktop;
         ctx.offscreenWorlds = config.legacyPictures && config.kind == HostKind::Desktop;
+        ctx.records = config.kind != HostKind::Desktop;
         // What an unwritten pixel reads as, in this host's forms.
         uint8_t fill[4];
         host->newPicture(1, 1, false).as<qrx::Picture>()->rgba(0, 0, fill);
@@ -547,5 +551,24 @@ TEST_P(Driver, EveryOperationMatchesItsModel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, Driver, testing::ValuesIn(driverHosts()), qrxtest::caseName);
+
+// Every method the plugin registers, on Picture and as a global method, and both filter classes
+// have a row above.
+TEST(Driver, EveryRegisteredMethodHasARow) {
+    auto host = qrxtest::loadHost();
+    std::set<std::string> covered;
+    for (const Row& row : rows())
+        covered.insert(row.method);
+    std::vector<std::string> names = {"PictureSepiaQRX.Run", "PictureLut3DQRX.Run"};
+    const qrx::ClassInfo* picture = host->findClass("Picture");
+    ASSERT_NE(picture, nullptr);
+    for (const auto* list : {&picture->methods, &picture->extensions})
+        for (const qrx::MethodInfo& m : *list)
+            if (!m.builtIn) names.push_back(m.decl.name);
+    for (const qrx::MethodInfo& m : host->globalMethods())
+        names.push_back(m.decl.name);
+    for (const std::string& name : names)
+        EXPECT_TRUE(covered.count(name)) << name << " has no row";
+}
 
 } // namespace
