@@ -173,6 +173,19 @@ class Maker {
         if (in(0, 3) == 0) return pick<int32_t>({kIntMin, kIntMax, 65536, -65536, 65537, 0});
         return in(-3, 3) * n + in(-2, 2);
     }
+    // Colours whose components often sit at the same place in their cells (ties between the
+    // fractions of the lookup table's interpolation), or a pattern.
+    Ref cellTies() {
+        if (in(0, 1)) return picture();
+        chooseLayout();
+        Image img = qrxtest::patternImage(width_, height_, alpha_, unsigned(in(1, 1 << 20)));
+        const int offset = in(0, 16);
+        for (size_t i = 0; i < img.rgba.size(); ++i)
+            if (i % 4 != 3)
+                img.rgba[i] =
+                    uint8_t(std::min(255, 17 * in(0, 15) + (in(0, 3) ? offset : in(0, 16))));
+        return last_ = host_.pictureFromImage(img);
+    }
     // A lookup table as the bytes of 18 x 18 x 18 x 3 doubles: a few nodes per axis set, some to
     // values beyond 0 to 255, NaN or infinite, and some entries of nodes 16 and 17 (never used).
     Value lutTable() {
@@ -186,8 +199,8 @@ class Maker {
                 for (int b : nodes[2])
                     for (int x = 0; x < 3; ++x)
                         t[size_t(((r * 18 + g) * 18 + b) * 3 + x)] =
-                            in(0, 30) ? in(-20, 280) + in(0, 99) / 100.0
-                                      : pick<double>({kNaN, kInf, -kInf, 1e300, -0.0});
+                            in(0, 5) ? in(-20, 280) + in(0, 99) / 100.0
+                                     : pick<double>({kNaN, kInf, -kInf, 1e300, -0.0});
         return host_.newString(
             std::string_view(reinterpret_cast<const char*>(t.data()), t.size() * 8), 0xFFFF);
     }
@@ -364,7 +377,7 @@ const std::vector<Row>& rows() {
              a[10] = int32_t(int64_t(std::get<int32_t>(a[8])) + std::get<int32_t>(a[10]) % 1000);
              return a; }},
         {"PictureLut3DQRX.Run", true, [](Maker& m) {
-             A a = {m.picture()};
+             A a = {m.cellTies()};
              for (Value& v : m.rectangle()) a.push_back(v);
              a[3] = int32_t(int64_t(std::get<int32_t>(a[1])) + std::get<int32_t>(a[3]) % 1000);
              a[4] = int32_t(int64_t(std::get<int32_t>(a[2])) + std::get<int32_t>(a[4]) % 1000);
