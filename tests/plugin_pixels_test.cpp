@@ -1,6 +1,6 @@
-// The plugin's own building blocks, linked statically and driven without a host runtime: pixel
-// layouts, row movement of editors, rectangle clipping, console flag translation and the lazy
-// binding of host services.
+// The plugin's own building blocks, linked statically and driven without a host runtime: row
+// movement of editors, console flag translation and the lazy binding of host services (pixel
+// layouts and rectangle clipping are held to the models by ops_driver_test.cpp).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -18,141 +18,6 @@
 #include "pixels/editor.h"
 
 namespace {
-
-uint32_t WordFromBytes(const std::array<uint8_t, 4>& bytes) {
-    uint32_t w;
-    std::memcpy(&w, bytes.data(), 4);
-    return w;
-}
-
-std::array<uint8_t, 4> BytesOfWord(uint32_t w) {
-    std::array<uint8_t, 4> bytes;
-    std::memcpy(bytes.data(), &w, 4);
-    return bytes;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Pixel layouts
-
-struct LayoutCase {
-    int32_t type;
-    // Memory bytes b0..b3 of the stored pixel 0x11 0x22 0x33 0x44, read as this layout.
-    int red, green, blue, alpha;
-    // Memory bytes of the opaque pixel (red 0xA1, green 0xB2, blue 0xC3) in this layout.
-    std::array<uint8_t, 4> encoded;
-};
-
-const LayoutCase kLayouts[] = {
-    {1, 0x11, 0x22, 0x33, 0x44, {0xA1, 0xB2, 0xC3, 0xFF}},
-    {3, 0x11, 0x22, 0x33, 0x44, {0xA1, 0xB2, 0xC3, 0xFF}},
-    {5, 0x11, 0x22, 0x33, 0x44, {0xA1, 0xB2, 0xC3, 0xFF}},
-    {2, 0x22, 0x33, 0x44, 0x11, {0xFF, 0xA1, 0xB2, 0xC3}},
-    {4, 0x22, 0x33, 0x44, 0x11, {0xFF, 0xA1, 0xB2, 0xC3}},
-    {6, 0x22, 0x33, 0x44, 0x11, {0xFF, 0xA1, 0xB2, 0xC3}},
-    // Type 8: alpha 0x44 is the 7-bit 0x44, widened to 0x88 | 0.
-    {8, 0x33, 0x22, 0x11, 0x88, {0xC3, 0xB2, 0xA1, 0x00}},
-};
-
-class PixelLayout : public testing::TestWithParam<LayoutCase> {};
-
-TEST_P(PixelLayout, DecodesTheBitFieldsOfTheLayout) {
-    const LayoutCase& c = GetParam();
-    const auto type = static_cast<RBPixelType>(c.type);
-    int r = -1, g = -1, b = -1, a = -1;
-    EXPECT_TRUE(DecodePixel(type, WordFromBytes({0x11, 0x22, 0x33, 0x44}), r, g, b, &a));
-    EXPECT_EQ(r, c.red);
-    EXPECT_EQ(g, c.green);
-    EXPECT_EQ(b, c.blue);
-    EXPECT_EQ(a, c.alpha);
-}
-
-TEST_P(PixelLayout, EncodesOpaquePixelsInTheLayoutsByteOrder) {
-    const LayoutCase& c = GetParam();
-    const auto type = static_cast<RBPixelType>(c.type);
-    uint32_t w = 0xDEADBEEF;
-    ASSERT_TRUE(EncodePixel(type, 0xA1, 0xB2, 0xC3, w));
-    EXPECT_EQ(BytesOfWord(w), c.encoded);
-}
-
-TEST_P(PixelLayout, EveryColourSurvivesEncodeThenDecode) {
-    const auto type = static_cast<RBPixelType>(GetParam().type);
-    for (int v = 0; v < 256; ++v) {
-        const int r = v, g = (v * 7 + 3) & 0xFF, b = 255 - v;
-        uint32_t w = 0;
-        ASSERT_TRUE(EncodePixel(type, r, g, b, w));
-        int dr, dg, db, da;
-        ASSERT_TRUE(DecodePixel(type, w, dr, dg, db, &da));
-        EXPECT_EQ(dr, r);
-        EXPECT_EQ(dg, g);
-        EXPECT_EQ(db, b);
-        // Written pixels are opaque: 255, or the record's top byte 0 (alpha 0 when read back).
-        EXPECT_EQ(da, type == kRBPixelTrueColor ? 0 : 255);
-    }
-}
-
-TEST_P(PixelLayout, WalkingFormsStepOnePixel) {
-    const auto type = static_cast<RBPixelType>(GetParam().type);
-    uint32_t row[2] = {0, 0};
-    uint32_t* dst = row;
-    EncodePixel(type, dst, 10, 20, 30);
-    EXPECT_EQ(dst, row + 1);
-    const uint32_t* src = row;
-    int r, g, b;
-    DecodePixel(type, src, r, g, b);
-    EXPECT_EQ(src, row + 1);
-    EXPECT_EQ((std::array{r, g, b}), (std::array{10, 20, 30}));
-}
-
-INSTANTIATE_TEST_SUITE_P(AllTypes, PixelLayout, testing::ValuesIn(kLayouts),
-                         [](const auto& info) { return "type" + std::to_string(info.param.type); });
-
-TEST(PixelLayoutGroups, MembershipOfEveryCode) {
-    for (int32_t code = -2; code <= 100; ++code) {
-        const auto type = static_cast<RBPixelType>(code);
-        const bool last = code == 1 || code == 3 || code == 5;
-        const bool first = code == 2 || code == 4 || code == 6;
-        EXPECT_EQ(IsAlphaLastLayout(type), last) << code;
-        EXPECT_EQ(IsAlphaFirstLayout(type), first) << code;
-        EXPECT_EQ(IsTrueColorLayout(type), code == 8) << code;
-    }
-}
-
-TEST(PixelLayoutTrueColor, SevenBitAlphaIsWidenedToEightBits) {
-    struct {
-        uint8_t top;
-        int alpha;
-    } const cases[] = {{0x00, 0},    {0x01, 3},    {0x02, 4}, {0x40, 0x80}, {0x41, 0x83},
-                       {0x7E, 0xFC}, {0x7F, 0xFF}, {0x80, 0}, {0xFF, 0xFF}};
-    for (const auto& c : cases) {
-        int r, g, b, a = -1;
-        ASSERT_TRUE(DecodePixel(kRBPixelTrueColor, WordFromBytes({1, 2, 3, c.top}), r, g, b, &a));
-        EXPECT_EQ(a, c.alpha) << int(c.top);
-        EXPECT_EQ((std::array{r, g, b}), (std::array{3, 2, 1}));
-    }
-}
-
-TEST(PixelLayoutUnknown, CodesOutsideTheLayoutsReadBlackAndWriteNothing) {
-    for (int32_t code : {0, 7, 9, 10, 16, 42, 84, 255, -1, INT32_MIN}) {
-        SCOPED_TRACE(code);
-        const auto type = static_cast<RBPixelType>(code);
-        uint32_t row[2] = {0x11223344, 0x55667788};
-        int r = 9, g = 9, b = 9, a = 9;
-        EXPECT_FALSE(DecodePixel(type, row[0], r, g, b, &a));
-        EXPECT_EQ((std::array{r, g, b}), (std::array{0, 0, 0}));
-
-        const uint32_t* src = row;
-        DecodePixel(type, src, r, g, b);
-        EXPECT_EQ(src, row) << "an unknown pixel is not consumed";
-
-        uint32_t* dst = row;
-        EncodePixel(type, dst, 1, 2, 3);
-        EXPECT_EQ(dst, row);
-        EXPECT_EQ(row[0], 0x11223344u) << "nothing is stored";
-        uint32_t w = 0xCAFEF00D;
-        EXPECT_FALSE(EncodePixel(type, 1, 2, 3, w));
-        EXPECT_EQ(w, 0xCAFEF00Du);
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 // Row movement of editors (set up by hand over local pixels; no host is involved)
@@ -222,45 +87,6 @@ TEST(Editor, FreshEditorHoldsNothingAndRendersNull) {
     w.clear();
     EXPECT_EQ(w.picture, nullptr);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Rectangle clipping
-
-struct RectCase {
-    OmittedWhen omitted;
-    int32_t left, top, width, height;
-    PixelSpan expected;
-};
-
-constexpr int32_t kPicW = 100, kPicH = 40;
-
-const RectCase kRects[] = {
-    {OmittedWhen::BelowOne, 0, 0, -1, -1, {0, 0, 100, 40}},
-    {OmittedWhen::BelowOne, 0, 0, 0, 0, {0, 0, 100, 40}},
-    {OmittedWhen::BelowOne, -10, 0, 20, 1, {0, 0, 10, 1}},
-    {OmittedWhen::BelowOne, -10, 0, 0, 1, {0, 0, 90, 1}},
-    {OmittedWhen::BelowOne, 10, 0, 0, 1, {10, 0, 100, 1}},
-    {OmittedWhen::BelowOne, 5, 5, 10, 10, {5, 5, 15, 15}},
-    {OmittedWhen::BelowOne, 100, 0, 5, 5, {100, 0, 100, 5}},
-    {OmittedWhen::Negative, 0, 0, 0, 0, {0, 0, 0, 0}},
-    {OmittedWhen::Negative, 0, 0, -1, -1, {0, 0, 100, 40}},
-    {OmittedWhen::Negative, -10, -5, -1, -7, {0, 0, 90, 35}},
-    {OmittedWhen::Negative, 3, 4, 0, 9, {3, 4, 3, 13}},
-    // Sums wrap as 32-bit host integers do.
-    {OmittedWhen::BelowOne, 2147483647, 0, 1, 1, {2147483647, 0, INT32_MIN, 1}},
-};
-
-class Rectangles : public testing::TestWithParam<RectCase> {};
-
-TEST_P(Rectangles, ClipToThePicture) {
-    const RectCase& c = GetParam();
-    const PixelSpan s = ResolveRectangle(c.left, c.top, c.width, c.height, kPicW, kPicH, c.omitted);
-    EXPECT_EQ((std::array{s.x0, s.y0, s.x1, s.y1}),
-              (std::array{c.expected.x0, c.expected.y0, c.expected.x1, c.expected.y1}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, Rectangles, testing::ValuesIn(kRects),
-                         [](const auto& info) { return "rect" + std::to_string(info.index); });
 
 // ---------------------------------------------------------------------------------------------
 // Console flags

@@ -1,7 +1,6 @@
-// Waveform rendering: "RenderSamplesQRX" through the runtime on every host configuration against a
-// scalar reference of the rendering (which plots its anti-aliased outline with the plugin's line
-// routine, checked point by point against worked examples), hand-worked pictures, the outline pen
-// as handed to the host, and the runtime's rectangular-pen line drawing.
+// Waveform rendering beyond what ops_driver_test.cpp holds to its model: the line routine point by
+// point, the outline pen of widths 2 and more as handed to the host (against a scalar reference of
+// the envelopes), the runtime's rectangular-pen line drawing, and the 16-bit sums.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -209,14 +208,6 @@ void expectSamePixels(const Rendered& got, const Rendered& want) {
                               << want.rgb[size_t(y) * want.width + x];
 }
 
-std::vector<uint8_t> randomBlock(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> b(n);
-    for (auto& v : b)
-        v = uint8_t(rng());
-    return b;
-}
-
 // A sine of the given period in samples, in the format of bits, amplitude as a fraction of full
 // scale.
 std::vector<uint8_t> sineBlock(int count, int bits, double period, double amplitude) {
@@ -241,145 +232,6 @@ class RenderOnHost : public testing::TestWithParam<HostCase> {
     void SetUp() override { host = qrxtest::loadHost(GetParam().config); }
     std::unique_ptr<qrx::Host> host;
 };
-
-TEST_P(RenderOnHost, AlternatingFullScaleSamplesOneColumnEach) {
-    RenderArgs a;
-    for (int i = 0; i < 8; ++i)
-        a.block.push_back(i % 2 ? 0x80 : 0x7F); // 127, -128 as signed bytes
-    a.bits = 7;
-    a.height = 100;
-    // AutoScale: the peak is 256 (the -128 column), R = 512; 254 * 100 / 512 = 49.6 reaches row
-    // 99, -256 * 100 / 512 = -50 reaches row 0.
-    a.autoScale = true;
-    Rendered got = renderThroughHost(*host, a);
-    ASSERT_EQ(got.width, 8);
-    for (int x = 0; x < 8; ++x)
-        for (int y = 0; y < 100; ++y) {
-            const bool painted = x % 2 == 0 ? y >= 50 : y <= 50;
-            ASSERT_EQ(got.at(x, y), painted ? kFore : kBack) << x << "," << y;
-        }
-    // Without AutoScale the 127 column reaches 254 * 100 / 127 = 200 below the middle: clipped.
-    a.autoScale = false;
-    got = renderThroughHost(*host, a);
-    for (int y = 0; y < 100; ++y) {
-        EXPECT_EQ(got.at(0, y), y >= 50 ? kFore : kBack) << y;
-        EXPECT_EQ(got.at(1, y), y <= 50 ? kFore : kBack) << y;
-    }
-}
-
-// Rows: sample formats, counts, sizes (height 1 collapses every bar onto row zero), smoothing
-// (1, -1 and below leave the envelopes; 0 doubles them), outlines, AutoScale (on silence only the
-// middle row shows), and colours whose top bytes must be ignored.
-TEST_P(RenderOnHost, MatchesTheReference) {
-    struct Case {
-        int bits, count, sampleCount, width, height, smooth, outline;
-        bool autoScale = false, silent = false, topBytes = false;
-    };
-    const Case cases[] = {
-        {8, 600, 0, 90, 64, 1, 1},
-        {7, 600, 0, 90, 64, 4, 1, true},
-        {15, 500, 0, 70, 51, 0, 1},
-        {16, 500, 400, 45, 80, -2, 1, true},
-        {8, 40, 0, 100, 30, 3, 1, true},
-        {16, 300, 0, 0, 64, 2, 0},
-        {15, 1000, 0, 100, 40, 8, 1, true},
-        {8, 100, 0, 100, 33, 1, 1, true},
-        {8, 64, 0, 16, 1, 1, 1},
-        {8, 64, 0, 16, 1, 1, 0},
-        {8, 800, 0, 80, 60, -1, 1},
-        {8, 800, 0, 80, 60, -50, 1},
-        {8, 800, 0, 80, 60, 5, 1},
-        {7, 200, 0, 50, 21, 1, 1, true, true},
-        {16, 400, 0, 40, 30, 1, 1, false, false, true},
-    };
-    for (const Case& c : cases) {
-        RenderArgs a{.block = randomBlock(size_t(c.count) * (c.bits <= 8 ? 1 : 2),
-                                          unsigned(c.count + c.bits)),
-                     .sampleCount = c.sampleCount,
-                     .smooth = c.smooth,
-                     .width = c.width,
-                     .height = c.height,
-                     .outline = c.outline,
-                     .back = kBack | (c.topBytes ? 0xFF000000u : 0),
-                     .fore = kFore | (c.topBytes ? 0x7F000000u : 0),
-                     .line = kLine | (c.topBytes ? 0x01000000u : 0),
-                     .bits = c.bits,
-                     .autoScale = c.autoScale};
-        // Mix a sine in so that envelopes vary smoothly across the picture.
-        auto sine = sineBlock(c.count, c.bits, 97.0, 0.8);
-        for (size_t i = 0; i < a.block.size(); i += 3)
-            a.block[i] = sine[i];
-        if (c.silent) std::fill(a.block.begin(), a.block.end(), 0);
-        SCOPED_TRACE("bits " + std::to_string(c.bits) + " width " + std::to_string(c.width) +
-                     " height " + std::to_string(c.height) + " smooth " + std::to_string(c.smooth) +
-                     " outline " + std::to_string(c.outline));
-        expectSamePixels(renderThroughHost(*host, a), *refRender(a));
-    }
-}
-
-TEST_P(RenderOnHost, SizesDerivedFromTheBlockAndTheDefaultHeight) {
-    struct Case {
-        int bits;
-        size_t bytes;
-        int32_t sampleCount, width, height;
-        int wantWidth, wantHeight;
-    };
-    const Case cases[] = {
-        {16, 1001, 0, 0, 0, 500, 500},   // 16-bit: an odd last byte is ignored; height 500
-        {15, 1001, 0, 0, 1, 500, 1},     //
-        {8, 300, 0, 0, 20, 300, 20},     //
-        {7, 300, 120, 0, 20, 120, 20},   // the count given
-        {8, 300, 5000, 0, 20, 300, 20},  // a count beyond the block is limited to it
-        {8, 300, 0, 640, 20, 640, 20},   // wider than the samples
-        {16, 1001, -3, 0, -7, 500, 500}, // negative count and height
-    };
-    for (const Case& c : cases) {
-        RenderArgs a;
-        a.bits = c.bits;
-        a.block.assign(c.bytes, c.bits == 8 ? 128 : 0);
-        if (c.bits == 16)
-            for (size_t i = 1; i < c.bytes; i += 2)
-                a.block[i] = 0x80; // 0x8000 is silence
-        a.sampleCount = c.sampleCount;
-        a.width = c.width;
-        a.height = c.height;
-        Rendered got = renderThroughHost(*host, a);
-        EXPECT_EQ(got.width, c.wantWidth);
-        ASSERT_EQ(got.height, c.wantHeight);
-        // Silence: the middle row only.
-        const int mid = c.wantHeight / 2;
-        for (int y = 0; y < got.height; ++y)
-            EXPECT_EQ(got.at(got.width - 1, y), y == mid ? kFore : kBack) << y;
-    }
-}
-
-// Unsupported sample formats, an empty block and an oversized width give nil; a nil block raises.
-TEST_P(RenderOnHost, RefusedArgumentsGiveNil) {
-    for (int bits : {0, 1, 6, 9, 10, 12, 14, 17, 24, 32, -8}) {
-        RenderArgs a;
-        a.block.assign(64, 0);
-        a.bits = bits;
-        qrx::CallResult r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", argsOf(*host, a));
-        EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result)) << bits;
-        EXPECT_FALSE(r.exception) << bits;
-    }
-    RenderArgs a;
-    auto args = argsOf(*host, a);
-    args[0] = qrx::Nil{};
-    qrx::CallResult r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", args);
-    EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result));
-    ASSERT_TRUE(r.exception);
-    EXPECT_EQ(r.exception->className, "NilObjectException");
-    EXPECT_EQ(r.exception->message, "memoryblock is nil");
-
-    // Empty block, no count, no width: W = 0; and a width beyond what a picture can have.
-    for (int32_t width : {0, 32768}) {
-        a.width = width;
-        r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX", argsOf(*host, a));
-        EXPECT_TRUE(std::holds_alternative<qrx::Nil>(r.result)) << width;
-        EXPECT_FALSE(r.exception);
-    }
-}
 
 TEST_P(RenderOnHost, PenOutlineOfAConstantSignalIsCentredOnTheEnvelopes) {
     // Every column holds the same samples, so each envelope is a horizontal line after a vertical

@@ -1,6 +1,5 @@
-// Scrolling in place: wrapped rotations that keep every stored word, legacy scrolls of offscreen
-// worlds through the drawing library (and their silent absence), separate masks, every host
-// configuration, and a clean audit after every call.
+// Scrolling what the models of ops_driver_test.cpp leave out: separate mask pictures scrolled
+// with the picture, and the legacy drawing library missing, partly missing or bound late.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -8,11 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_util_test.h"
-#include "host/services.h"
-#include "image_io.h"
 #include "op_test_util.h"
-#include "ops/scroll.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -58,10 +53,6 @@ bool call(qrx::Host& host, const Ref& pic, const std::string& name, std::vector<
     return std::holds_alternative<bool>(r.result) && std::get<bool>(r.result);
 }
 
-const int32_t kDeltas[] = {0,       1,       -1,     2,         -2,         3,           H,
-                           -H,      H + 1,   -H - 1, 3 * H + 2, -3 * H - 2, 65536,       -65536,
-                           INT_MAX, INT_MIN, W,      -W,        W + 3,      -(2 * W) - 1};
-
 class ScrollOnHost : public testing::TestWithParam<qrxtest::HostCase> {
   protected:
     void SetUp() override {
@@ -75,49 +66,6 @@ class ScrollOnHost : public testing::TestWithParam<qrxtest::HostCase> {
     Ref pic;
     bool editable = true;
 };
-
-// A vertical scroll of a picture that cannot be edited fails unless it is by 0; a horizontal
-// one always reports success.
-TEST_P(ScrollOnHost, WrapRotatesRowsAndColumns) {
-    for (bool vertical : {true, false})
-        for (int32_t d : kDeltas) {
-            SCOPED_TRACE((vertical ? "vertical " : "horizontal ") + std::to_string(d));
-            Words before = wordsOf(pic);
-            bool ok = call(*host, pic, vertical ? "ScrollVerticalQRX" : "ScrollHorizontalQRX",
-                           {d, true, false});
-            EXPECT_EQ(ok, editable || d == 0 || !vertical);
-            EXPECT_EQ(wordsOf(pic), !editable  ? before
-                                    : vertical ? rotated(before, W, H, 0, d)
-                                               : rotated(before, W, H, d, 0));
-        }
-}
-
-TEST_P(ScrollOnHost, BothWaysAndBackRestoresEveryWord) {
-    const Words original = wordsOf(pic);
-    const int32_t pairs[][2] = {{1, 1}, {-3, 2}, {6, -4}, {100, -1001}, {INT_MIN, INT_MAX}};
-    for (auto [dx, dy] : pairs) {
-        SCOPED_TRACE(std::to_string(dx) + "," + std::to_string(dy));
-        EXPECT_EQ(call(*host, pic, "ScrollQRX", {dx, dy, true, false}), editable);
-        EXPECT_EQ(wordsOf(pic), editable ? rotated(original, W, H, dx, dy) : original);
-        // INT_MIN cannot be negated: undo with the opposite shift modulo the size instead.
-        const int32_t ux = dx == INT_MIN ? -mod(dx, W) : -dx;
-        const int32_t uy = -dy;
-        EXPECT_EQ(call(*host, pic, "ScrollQRX", {ux, uy, true, false}), editable);
-        EXPECT_EQ(wordsOf(pic), original);
-    }
-}
-
-TEST_P(ScrollOnHost, WithoutWrapNothingMovesOutsideAnOffscreenWorld) {
-    // Desktop pictures kept as bitmaps and console records are no offscreen worlds.
-    const Words before = wordsOf(pic);
-    for (int32_t d : {1, -2, 65536}) {
-        EXPECT_FALSE(call(*host, pic, "ScrollVerticalQRX", {d, false, false}));
-        EXPECT_TRUE(call(*host, pic, "ScrollHorizontalQRX", {d, false, false}));
-        EXPECT_FALSE(call(*host, pic, "ScrollQRX", {d, d, false, true}));
-    }
-    EXPECT_TRUE(call(*host, pic, "ScrollVerticalQRX", {0, false, false}));
-    EXPECT_EQ(wordsOf(pic), before);
-}
 
 TEST_P(ScrollOnHost, MaskScrollsWithThePictureWhenAsked) {
     auto* p = pic.as<Picture>();
@@ -187,53 +135,6 @@ Words shifted(const Words& w, int width, int height, int dx, int dy, uint32_t wh
     return out;
 }
 
-TEST(ScrollLegacy, WithoutWrapMovesTheOffscreenWorld) {
-    auto host = qrxtest::loadHost(legacyHost());
-    Ref pic = host->pictureFromImage(qrxtest::patternImage(W, H, false, 4));
-    auto* p = pic.as<Picture>();
-    const uint8_t whiteRgba[4] = {255, 255, 255, 255};
-    p->mask = host->newPicture(W, H, false);
-    p->mask.as<Picture>()->setRgba(0, 0, whiteRgba);
-    const uint32_t white = p->mask.as<Picture>()->word(0, 0);
-    p->mask.as<Picture>()->setWord(0, 0, 0x12345678);
-
-    struct Case {
-        const char* method;
-        int32_t dx, dy;       // as passed
-        int expectX, expectY; // as scrolled: the low 16 bits
-        bool result;
-    };
-    const Case cases[] = {
-        {"ScrollVerticalQRX", 0, 1, 0, 1, true},
-        {"ScrollVerticalQRX", 0, -2, 0, -2, true},
-        {"ScrollVerticalQRX", 0, 0, 0, 0, true},
-        {"ScrollVerticalQRX", 0, 65536, 0, 0, true},
-        {"ScrollVerticalQRX", 0, 65537, 0, 1, true},
-        {"ScrollVerticalQRX", 0, H + 2, 0, H + 2, true},
-        {"ScrollHorizontalQRX", 3, 0, 3, 0, true},
-        {"ScrollHorizontalQRX", -1, 0, -1, 0, true},
-        {"ScrollHorizontalQRX", -65536, 0, 0, 0, true},
-        {"ScrollHorizontalQRX", -W, 0, -W, 0, true},
-        {"ScrollQRX", 2, -1, 2, -1, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.method) + " " + std::to_string(c.dx) + "," +
-                     std::to_string(c.dy));
-        p->fromImage(qrxtest::patternImage(W, H, false, 5));
-        const Words before = wordsOf(pic), maskBefore = wordsOf(p->mask);
-        std::vector<Value> args;
-        const std::string m = c.method;
-        if (m == "ScrollQRX")
-            args = {c.dx, c.dy, false, true};
-        else
-            args = {m == "ScrollVerticalQRX" ? c.dy : c.dx, false, true};
-        EXPECT_EQ(call(*host, pic, c.method, args), c.result);
-        EXPECT_EQ(wordsOf(pic), shifted(before, W, H, c.expectX, c.expectY, white));
-        // The mask is scrolled the same way (scrollmask).
-        EXPECT_EQ(wordsOf(p->mask), shifted(maskBefore, W, H, c.expectX, c.expectY, white));
-    }
-}
-
 TEST(ScrollLegacy, MissingLibraryOrCallIsASilentNoOp) {
     struct Case {
         const char* name;
@@ -286,63 +187,6 @@ TEST(ScrollLegacy, BindingIsTriedAgainAfterAMiss) {
     EXPECT_TRUE(call(*host, pic, "ScrollVerticalQRX", {1, false, false}));
     EXPECT_NE(wordsOf(pic), before);
     EXPECT_EQ(wordsOf(pic)[W], before[0]);
-}
-
-TEST(ScrollLegacy, WrapStillMovesRawWords) {
-    auto host = qrxtest::loadHost(legacyHost());
-    Ref pic = host->pictureFromImage(qrxtest::patternImage(W, H, true, 2));
-    const Words before = wordsOf(pic);
-    EXPECT_TRUE(call(*host, pic, "ScrollQRX", {-2, 3, true, true}));
-    EXPECT_EQ(wordsOf(pic), rotated(before, W, H, -2, 3));
-}
-
-// Called directly: a nil picture and the reduction of a shift.
-TEST(Scroll, NilPictureAndShiftReduction) {
-    ResetPluginState();
-    EXPECT_TRUE(ScrollVerticalQRX(nullptr, 0, 1, 1));
-    EXPECT_FALSE(ScrollVerticalQRX(nullptr, 3, 1, 1));
-    EXPECT_FALSE(ScrollVerticalQRX(nullptr, 3, 0, 1));
-    EXPECT_TRUE(ScrollHorizontalQRX(nullptr, 3, 1, 1));
-    EXPECT_TRUE(ScrollHorizontalQRX(nullptr, 3, 0, 0));
-    EXPECT_FALSE(ScrollQRX(nullptr, 1, 1, 1, 0));
-    EXPECT_TRUE(ScrollQRX(nullptr, 1, 0, 1, 0));
-
-    struct Case {
-        int32_t delta, length, shift;
-    };
-    const Case cases[] = {{1, 3, 1},  {-1, 3, 2}, {2, 3, 2},  {3, 3, 0},        {-3, 3, 0},
-                          {4, 3, 1},  {2, 4, 2},  {-2, 4, 2}, {3, 4, -1},       {1, 1, 0},
-                          {-7, 1, 0}, {5, 2, 1},  {-5, 2, 1}, {INT_MIN, 7, -2}, {INT_MAX, 7, 1}};
-    for (const Case& c : cases) {
-        const int32_t s = ReduceShift(c.delta, c.length);
-        EXPECT_EQ(s, c.shift) << c.delta << " over " << c.length;
-        EXPECT_EQ(mod((long long)c.delta - s, c.length), 0);
-        EXPECT_GT(s, -(c.length / 2) - (c.length == 1 ? 1 : 0));
-        EXPECT_LE(s, c.length - c.length / 2);
-    }
-}
-
-TEST(ScrollCli, ScrolledPictureIsWritten) {
-    using namespace qrxclitest;
-    ScratchDir dir;
-    const std::string in = (dir / "p.pam").string(), out = (dir / "out.pam").string();
-    qrx::Image src = qrxtest::patternImage(20, 9, false, 11);
-    qrx::writeImage(in, src);
-    auto r = runQrx({"call", "--on", in, "ScrollHorizontalQRX(-3, true, false)", "-o", out});
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "result = true\n");
-    qrx::Image got = qrx::readImage(out);
-    ASSERT_EQ(got.width, 20);
-    ASSERT_EQ(got.height, 9);
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 20; ++x)
-            ASSERT_TRUE(
-                std::equal(src.pixel(x, y), src.pixel(x, y) + 4, got.pixel(mod(x - 3, 20), y)))
-                << x << "," << y;
-    // Without wrap on a bitmap picture the vertical scroll reports false and the picture stays.
-    r = runQrx({"call", "--on", in, "ScrollVerticalQRX(5, false, false)", "-o", out});
-    EXPECT_EQ(r.out, "result = false\n");
-    EXPECT_EQ(qrx::readImage(out).rgba, src.rgba);
 }
 
 } // namespace
