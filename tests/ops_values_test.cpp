@@ -106,6 +106,10 @@ const std::vector<WorkedCase> kWorked = {
     {"isBlackQRX(0, 0, 1, -1)", {{0, 0, 0}, {0, 0, 1}}, {}, true},
     {"isBlackQRX(0, 0, 0, 0)", {{9, 9, 9}}, {}, true},
     {"isWhiteQRX(-1, 0, -1, 1)", {{255, 255, 255}, {255, 255, 254}}, {}, true},
+    // The whole-picture forms start at the first column.
+    {"isWhiteQRX", {{255, 255, 254}, {255, 255, 255}}, {}, false},
+    {"isBlackQRX", {{0, 0, 1}, {0, 0, 0}}, {}, false},
+    {"isGrayQRX", {{128, 128, 129}, {128, 128, 128}}, {}, false},
     {"isGrayQRX", {{128, 128, 129}}, {}, false},
     {"isGrayQRX(-1)", {{128, 128, 129}}, {}, true},
     {"isGrayQRX(10)", {{100, 110, 120}}, {}, false},
