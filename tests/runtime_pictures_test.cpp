@@ -80,12 +80,13 @@ TEST_P(PictureForms, FillAndRoundTrip) {
     const uint8_t plain[4] = {10, 20, 30, 255}, alpha[4] = {40, 50, 60, 0};
     std::memcpy(host.config().plainFill, plain, 4);
     std::memcpy(host.config().alphaFill, alpha, 4);
+    const uint8_t* want = f.alpha ? alpha : plain;
     for (auto [w, h] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{32, 17}}) {
         Ref pic = makePicture(host, f, w, h);
         Image img = pic.as<Picture>()->toImage();
         EXPECT_EQ(std::tuple(img.width, img.height, img.hasAlpha), std::tuple(w, h, f.alpha));
         for (size_t i = 0; i < img.rgba.size(); ++i)
-            ASSERT_EQ(img.rgba[i], (f.alpha ? alpha : plain)[i % 4]) << i;
+            ASSERT_EQ(img.rgba[i], want[i % 4]) << i;
         img = randomImage(w, h, f.alpha, unsigned(w * 100 + h));
         pic.as<Picture>()->fromImage(img);
         EXPECT_EQ(pic.as<Picture>()->toImage().rgba, img.rgba) << w << "x" << h;
