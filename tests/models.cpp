@@ -441,7 +441,9 @@ bool scrollOne(const Ctx& c, Image& img, int32_t delta, bool wrapAround, bool ve
     if (delta == 0) return true;
     if (wrapAround) {
         if (c.plainLockRefused && !img.hasAlpha) return false; // no in-place editor
-        if (img.width == 0 || img.height == 0) return true;
+        // Rows without columns or padding that do move need a buffer of no bytes: refused.
+        if (img.width == 0 || img.height == 0)
+            return !vertical || img.height == 0 || c.paddedRows || delta % img.height == 0;
         img = moved(img, vertical ? 0 : delta, vertical ? delta : 0, true);
         return true;
     }
@@ -676,11 +678,29 @@ void wuLine(Image& img, int x0, int y0, int x1, int y1, RGB oc) {
     blend(img, x1, y1, 0, oc);
 }
 
+// The host's line: at each step i of the n along the longer axis the other coordinate moves by
+// i * m / n rounded half up; every point paints the pen's square below and right of it.
+void penLine(Image& img, int pen, int x0, int y0, int x1, int y1, RGB oc) {
+    const int64_t dx = int64_t(x1) - x0, dy = int64_t(y1) - y0,
+                  n = std::max(std::abs(dx), std::abs(dy));
+    for (int64_t i = 0; i <= n; ++i) {
+        auto step = [&](int64_t d) {
+            return n ? (2 * i * std::abs(d) + n) / (2 * n) * (d < 0 ? -1 : 1) : 0;
+        };
+        const int64_t px = x0 + step(dx), py = y0 + step(dy);
+        for (int64_t y = std::max<int64_t>(py, 0); y < std::min<int64_t>(py + pen, img.height); ++y)
+            for (int64_t x = std::max<int64_t>(px, 0); x < std::min<int64_t>(px + pen, img.width);
+                 ++x)
+                put(img, int(x), int(y), oc);
+    }
+}
+
 Outcome renderSamples(const Ctx& c, const std::vector<Val>& a) {
     const std::string* block = std::get_if<std::string>(&a[0]);
     if (!block) return raise("NilObjectException");
     const int bits = num(a[9]);
-    if (bits != 7 && bits != 8 && bits != 15 && bits != 16) return nil();
+    // The runtime gives an empty block no data address.
+    if ((bits != 7 && bits != 8 && bits != 15 && bits != 16) || block->empty()) return nil();
     const int bytes = bits <= 8 ? 1 : 2;
     // A count beyond the block is cut to its whole samples.
     const int64_t whole = int64_t(block->size()) / bytes;
@@ -742,13 +762,19 @@ Outcome renderSamples(const Ctx& c, const std::vector<Val>& a) {
             for (int row = lo; row <= hi; ++row)
                 put(*out, x, row, fore);
         }
-    if (num(a[5]) == 1) {
+    // An outline of 1 is an anti-aliased line; wider ones are the host's square pen, moved up and
+    // left by half its width.
+    const int pen = num(a[5]), h = pen / 2;
+    if (pen >= 1) {
         int prevN = mid, prevP = mid, prevX = 0;
         for (int x = 0; x < W; ++x) {
             const int yN = std::clamp<int32_t>(trunc32(neg[size_t(x)] + mid), -32768, 32767);
             const int yP = std::clamp<int32_t>(trunc32(pos[size_t(x)] + mid), -32768, 32767);
-            wuLine(*out, prevX, prevN, x, yN, oc);
-            wuLine(*out, prevX, prevP, x, yP, oc);
+            for (auto [y0, y1] : {std::pair{prevN, yN}, std::pair{prevP, yP}})
+                if (pen == 1)
+                    wuLine(*out, prevX, y0, x, y1, oc);
+                else
+                    penLine(*out, pen, prevX - h, y0 - h, x - h, y1 - h, oc);
             prevX = x, prevN = yN, prevP = yP;
         }
     }
@@ -775,6 +801,23 @@ Outcome embeddedMask(const Ctx& c, const std::vector<Val>& a) {
 
 // ---- binary picture strings: "PPIC", length, width, height, 32, data offset, 16 zero bytes,
 // then R G B per pixel, rows top first; integers big-endian.
+// Assigning a mask writes the red of each pixel it covers (inverted when swapped) as the alpha of
+// the picture's pixel, in place; records keep seven bits of it, as a transparency. A plain picture
+// that refuses its bitmap is written through a copy, which changes nothing.
+Outcome setMask(const Ctx& c, const std::vector<Val>& a) {
+    const Image* src = pic(a[0]);
+    const Image* mask = read(c, a[2]);
+    Outcome o;
+    o.self = *src;
+    if (!mask || (c.plainLockRefused && !src->hasAlpha)) return o;
+    for (int y = 0; y < std::min(src->height, mask->height); ++y)
+        for (int x = 0; x < std::min(src->width, mask->width); ++x) {
+            const int v = std::get<bool>(a[1]) ? 255 - mask->pixel(x, y)[0] : mask->pixel(x, y)[0];
+            o.self->pixel(x, y)[3] = uint8_t(c.records ? 255 - ((v >> 1 << 1) | (v >> 1 & 1)) : v);
+        }
+    return o;
+}
+
 void be32(std::string& s, uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8)
         s.push_back(char(v >> shift & 255));
@@ -852,6 +895,7 @@ const std::map<std::pair<std::string, size_t>, Fn>& table() {
         {{"PictureLut3DQRX.Run", 6}, lutRun},
         {{"RenderSamplesQRX", 11}, renderSamples},
         {{"EmbeddedMaskQRX", 2}, embeddedMask},
+        {{"EmbeddedMaskQRX=", 3}, setMask},
         {{"HasMaskQRX", 1}, [](const Ctx&, const std::vector<Val>&) { return give(false); }},
         {{"ScrollQRX", 5}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 0); }},
         {{"ScrollVerticalQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 1); }},

@@ -37,6 +37,7 @@ struct Ctx {
     uint8_t alphaFill[4] = {0, 0, 0, 0};
     bool plainLockRefused = false; // plain pictures handed in cannot be written in place
     bool offscreenWorlds = false;  // desktop pictures are also legacy offscreen worlds
+    bool paddedRows = false;       // rows hold bytes beyond their pixels
     bool records = false; // pictures are true-colour records, whose top byte is a transparency
 };
 

@@ -148,6 +148,16 @@ qrx::CallResult auditedCall(qrx::Host& host, const qrx::Ref& self, const std::st
                    [&](std::vector<qrx::Value> a) { return host.call(self, name, std::move(a)); });
 }
 
+qrx::CallResult auditedAssign(qrx::Host& host, const qrx::Ref& self, const std::string& name,
+                              std::vector<qrx::Value> args, qrx::Value value) {
+    args.push_back(std::move(value));
+    return audited(host, std::move(args), [&](std::vector<qrx::Value> a) {
+        qrx::Value v = std::move(a.back());
+        a.pop_back();
+        return host.assign(self, name, std::move(a), std::move(v));
+    });
+}
+
 qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
                               std::vector<qrx::Value> args) {
     return audited(host, std::move(args),

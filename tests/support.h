@@ -47,6 +47,8 @@ qrx::Image patternImage(int width, int height, bool hasAlpha, unsigned seed = 1)
 // lock is held, no string data is outstanding, and the host saw no violation.
 qrx::CallResult auditedCall(qrx::Host& host, const qrx::Ref& self, const std::string& name,
                             std::vector<qrx::Value> args);
+qrx::CallResult auditedAssign(qrx::Host& host, const qrx::Ref& self, const std::string& name,
+                              std::vector<qrx::Value> args, qrx::Value value);
 qrx::CallResult auditedGlobal(qrx::Host& host, const std::string& name,
                               std::vector<qrx::Value> args);
 
