@@ -5,6 +5,7 @@
 // held by the driver and the surface snapshot.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -104,10 +105,9 @@ TEST_F(OnRuntime, BuildStringEncodingsAndLengths) {
 
 // Reading string bytes: the string-data service, its fallback through StringGetCString and LenB
 // (a copy of the plugin's own, ending in four zero bytes), and the record of older hosts.
-const std::set<std::string> kNoData = {"PluginGetStringData", "PluginDisposeStringData"};
 const std::tuple<const char*, std::optional<double>, std::set<std::string>, bool> kViewCases[] = {
     {"string_data_service", 2019.1, {}, true},
-    {"fallback_copy", 2019.1, kNoData, true},
+    {"fallback_copy", 2019.1, {"PluginGetStringData", "PluginDisposeStringData"}, true},
     {"fallback_without_cstring", 2019.1, {"PluginGetStringData", "StringGetCString"}, false},
     {"fallback_without_lenb", 2019.1, {"PluginGetStringData", "REALLoadGlobalMethod"}, false},
     {"record_of_older_host", 2012.9, {"PluginGetStringData"}, true},
@@ -198,8 +198,10 @@ INSTANTIATE_TEST_SUITE_P(Hosts, EditorRows, testing::ValuesIn(qrxtest::everyHost
 
 TEST_F(OnRuntime, WriterSizeLimitsAndGivenPictures) {
     start();
-    for (auto [w, h] : {std::pair{32767, 1}, {1, 32768}, {0, 5}})
-        EXPECT_EQ(PictureWriter().NewPictureWriter(w, h), w == 32767) << w << "x" << h;
+    for (auto [w, h] : {std::pair{1, 32768}, {0, 5}, {32768, 1}}) // refused before asking the host
+        EXPECT_FALSE(PictureWriter().NewPictureWriter(w, h)) << w << "x" << h;
+    EXPECT_EQ(host->resolveCount("newPicture"), 0u);
+    EXPECT_TRUE(PictureWriter().NewPictureWriter(32767, 1));
     // Into a given picture when it is large enough.
     Ref dest = host->newPicture(10, 10, false);
     PictureWriter writer;
@@ -208,6 +210,7 @@ TEST_F(OnRuntime, WriterSizeLimitsAndGivenPictures) {
     ASSERT_TRUE(writer.NewPictureWriter(handleOf(dest), 11, 8));
     EXPECT_NE(writer.picture, handleOf(dest)) << "too small: a new picture";
     EXPECT_EQ(writer.width, 11);
+    EXPECT_EQ(host->resolveCount("newPicture"), 1u) << "a service found is kept";
 }
 
 TEST_F(OnRuntime, OwnCopyOnlyForWholeRecordsOfEqualSize) {
@@ -242,6 +245,25 @@ TEST_F(OnRuntime, CloneDrawsThroughTheHostOrCopiesRecords) {
         EXPECT_EQ(ClonePicture(handleOf(empty)), nullptr);
         EXPECT_EQ(ClonePicture(nullptr), nullptr);
     }
+}
+
+// Without a host: the allocation helpers refuse sizes outside what a host can hold (cleared memory
+// 1 to 2^31 - 1 bytes, MemoryBlocks 0 to 2^31 - 2) before asking for any service.
+TEST(PluginMemory, SizesOutsideTheHostRangeAreRefusedUnasked) {
+    ResetPluginState();
+    static int asked = 0;
+    gResolver = [](const char*) -> void* { return ++asked, nullptr; };
+    for (long long size : {-1LL, 0LL, 2147483648LL})
+        EXPECT_EQ(AllocateClearMemory(size), nullptr) << size;
+    auto* p = static_cast<unsigned char*>(AllocateClearMemory(4099));
+    EXPECT_EQ(std::count(p, p + 4099, 0), 4099);
+    FreeMemoryNow(p);
+    for (long long size : {-1LL, 2147483647LL})
+        EXPECT_EQ(REALNewMemoryBlock(size), nullptr) << size;
+    EXPECT_EQ(asked, 0);
+    REALNewMemoryBlock(0);
+    EXPECT_EQ(asked, 1);
+    ResetPluginState();
 }
 
 } // namespace
