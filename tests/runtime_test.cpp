@@ -1,8 +1,8 @@
 // The host runtime as a plugin reaches it through the resolver, each part as a table: registration
 // records and calls (a small class of this file's own functions, registered as a plugin would:
 // overloads, defaults, object slots, assignable methods, direct and function properties, malformed
-// records), the services (names, withheld names, description locks, references, strings,
-// MemoryBlocks) with the audit, and how host pictures of both forms and every layout store a pixel.
+// records), the services (description locks, references, strings, MemoryBlocks) with the audit,
+// and how host pictures of both forms and every layout store a pixel.
 // (What the plugin's own methods ask of the runtime, Graphics.DrawPicture of whole pictures among
 // them, is driven and audited by the driver.)
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <string>
 
 #include "bitmap_context.h"
-#include "host_impl.h"
 #include "qrx/host.h"
 #include "sdk/services.h"
 #include "support.h"
