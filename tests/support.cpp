@@ -207,24 +207,6 @@ qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s) {
     return qrx::Nil{};
 }
 
-const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha) {
-    EXPECT_FALSE(r.exception);
-    const qrx::Ref* ref = std::get_if<qrx::Ref>(&r.result);
-    if (!ref || !*ref) {
-        ADD_FAILURE() << "nil result";
-        return nullptr;
-    }
-    const auto* out = ref->as<qrx::Picture>();
-    const auto* src = source.as<qrx::Picture>();
-    EXPECT_NE(out, src) << "the result must be a new picture";
-    EXPECT_EQ(out->width(), src->width());
-    EXPECT_EQ(out->height(), src->height());
-    EXPECT_EQ(out->hasAlpha(), hasAlpha);
-    if (out == src || out->width() != src->width() || out->height() != src->height())
-        return nullptr;
-    return out;
-}
-
 std::string commandOutput(const std::string& command) {
     std::string out;
     if (FILE* pipe = popen(command.c_str(), "r")) {

@@ -69,12 +69,6 @@ struct Samples {
 };
 qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s);
 
-// The picture a call returned, checked to be a new picture of the source's size with an alpha
-// channel exactly when `hasAlpha`; null (with a failure) otherwise. The result holds the picture,
-// so it must outlive the pointer: a temporary result is refused.
-const qrx::Picture* newResult(const qrx::CallResult& r, const qrx::Ref& source, bool hasAlpha);
-const qrx::Picture* newResult(qrx::CallResult&&, const qrx::Ref&, bool) = delete;
-
 // Runs a shell command and returns what it wrote to standard output.
 std::string commandOutput(const std::string& command);
 
