@@ -275,8 +275,8 @@ Outcome merge(const Ctx& c, const std::vector<Val>& a) {
 }
 
 // ---- colour tests and counts
-Outcome colourTest(const Ctx& c, const std::vector<Val>& a, const std::function<bool(RGB)>& passes,
-                   size_t rectFrom) {
+Outcome colourTest(const Ctx& c, const std::vector<Val>& a, size_t rectFrom,
+                   const std::function<bool(RGB)>& passes) {
     const Image* src = read(c, a[0]);
     if (!src) return give(false);
     const Span s = rectArgs(*src, a, rectFrom, 0); // negative: omitted; zero: empty
@@ -286,28 +286,17 @@ Outcome colourTest(const Ctx& c, const std::vector<Val>& a, const std::function<
     return give(true);
 }
 Outcome isBlack(const Ctx& c, const std::vector<Val>& a) {
-    return colourTest(
-        c, a,
-        [](RGB p) {
-            return p == RGB{0, 0, 0};
-        },
-        1);
+    return colourTest(c, a, 1, [](RGB p) { return p == RGB{0, 0, 0}; });
 }
 Outcome isWhite(const Ctx& c, const std::vector<Val>& a) {
-    return colourTest(
-        c, a,
-        [](RGB p) {
-            return p == RGB{255, 255, 255};
-        },
-        1);
+    return colourTest(c, a, 1, [](RGB p) { return p == RGB{255, 255, 255}; });
 }
 Outcome isGray(const Ctx& c, const std::vector<Val>& a) {
     const int64_t t = std::abs(int64_t(num(a[1])));
-    auto near = [&](RGB p) {
+    return colourTest(c, a, 2, [&](RGB p) {
         return std::abs(p[0] - p[1]) <= t && std::abs(p[0] - p[2]) <= t &&
                std::abs(p[1] - p[2]) <= t;
-    };
-    return colourTest(c, a, near, 2);
+    });
 }
 
 Outcome countColor(const Ctx& c, const std::vector<Val>& a) {
@@ -636,8 +625,7 @@ Outcome lutRun(const Ctx& c, const std::vector<Val>& a) {
 }
 
 // ---- the waveform of a MemoryBlock of samples: Samples, SampleCount, Smooth, Width, Height,
-// outlinewidth, BackColor, ForeColor, OutLineColor, Bits, AutoScale. Outline widths of 2 and
-// more are drawn by the host's pen and are not modelled.
+// outlinewidth, BackColor, ForeColor, OutLineColor, Bits, AutoScale.
 // Blends the outline colour into a pixel: weight 0 paints it, 255 keeps the pixel.
 void blend(Image& img, int x, int y, int weight, RGB oc) {
     if (x < 0 || y < 0 || x >= img.width || y >= img.height) return;
