@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host_impl.h"
+#include "models.h"
 #include "qrx/host.h"
 #include "support.h"
 
@@ -141,23 +142,9 @@ qrx::CallResult runEntry(
     return host.invoke(*e.method, self, std::move(args));
 }
 
-// Strings are bytes a method of the surface produced on a host with every service (so that a
-// string reader gets something it can parse).
-qrxtest::Samples samplesFor(Host& host) {
-    qrxtest::Samples samples{"qrx", kREALTextEncodingRaw, 9, 7};
-    for (const Entry& e : surface(host)) {
-        if (e.kind == Entry::Setter || !e.method || !e.method->decl.result ||
-            e.method->decl.result->kind != TypeKind::String)
-            continue;
-        qrxtest::Samples plain;
-        qrx::CallResult r = runEntry(host, e, plain);
-        if (auto* ref = std::get_if<Ref>(&r.result); ref && ref->as<qrx::String>()) {
-            samples.stringBytes = ref->as<qrx::String>()->text();
-            samples.stringEncoding = ref->as<qrx::String>()->encoding;
-            break;
-        }
-    }
-    return samples;
+// Strings hold a binary picture string, so that a string reader gets something it can parse.
+qrxtest::Samples samplesFor(Host&) {
+    return {model::binaryString(pattern(false)), kREALTextEncodingRaw, 9, 7};
 }
 
 // What a run may keep when the service that gives it back is missing: without "REALUnlockObject"
