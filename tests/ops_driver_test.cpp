@@ -204,9 +204,11 @@ class Maker {
         return host_.newString(
             std::string_view(reinterpret_cast<const char*>(t.data()), t.size() * 8), 0xFFFF);
     }
-    // Samples: silence, a sine of some loudness, noise, or the extremes; sometimes an odd byte.
+    // Samples: silence, a sine of some loudness, noise, or the extremes; sometimes an odd byte,
+    // sometimes more than 65536 samples (summed in blocks).
     Ref samples() {
-        std::vector<uint8_t> b(size_t(in(0, 6) == 0 ? in(0, 3) : in(4, 160)));
+        const int n = pick<int>({in(0, 3), in(4, 160), in(4, 160), in(4, 160), in(65530, 140000)});
+        std::vector<uint8_t> b(static_cast<size_t>(n));
         const int kind = in(0, 3);
         const double loud = in(1, 100) / 100.0;
         for (size_t i = 0; i < b.size(); ++i)

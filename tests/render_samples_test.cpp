@@ -1,10 +1,9 @@
 // Waveform rendering beyond what ops_driver_test.cpp holds to its model: the line routine point by
-// point against worked values, tall pictures, and the 16-bit sums of long blocks.
+// point against worked values, and tall pictures.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "ops/render_samples.h"
@@ -77,50 +76,6 @@ TEST(RenderSamplesTall, WritesOnlyInsideThePicture) {
                                          int32_t(64), int32_t(20000), outline, Color{0xFFFFFF},
                                          Color{0x3060C0}, Color{0x102030}, int32_t(16), false});
         EXPECT_TRUE(std::get<Ref>(r.result));
-    }
-}
-
-// ---- 16-bit sums against 8-bit samples -------------------------------------------------------
-
-// With AutoScale the picture depends on the samples only up to a power-of-two factor: 16-bit
-// samples 256 times the 8-bit ones give exactly the same envelope values once scaled to the
-// loudest column. The 16-bit formats are summed eight at a time and the 8-bit ones one by one,
-// so the two must draw the same picture for every column length, including columns that end
-// inside a group of eight and blocks longer than 65536 samples.
-TEST(RenderSamplesSums, SixteenBitFormatsDrawWhatTheEightBitFormatsDraw) {
-    std::unique_ptr<qrx::Host> host = qrxtest::loadHost();
-    std::mt19937 rng(8);
-    for (int n : {5, 8, 23, 1000, 70001, 200003}) {
-        for (int width : {1, 7, 640}) {
-            SCOPED_TRACE(testing::Message() << n << " samples, " << width << " columns");
-            std::vector<int> s(static_cast<size_t>(n), 0);
-            for (int& v : s)
-                v = rng() % 4 == 0 ? (rng() % 2 ? 127 : -128) : int(rng() % 256) - 128;
-            std::vector<uint8_t> b7, b8, b15, b16;
-            for (int v : s) {
-                b7.push_back(uint8_t(int8_t(v)));
-                b8.push_back(uint8_t(v + 128));
-                const auto w15 = uint16_t(int16_t(v * 256));
-                const auto w16 = uint16_t(v * 256 + 32768);
-                b15.insert(b15.end(), {uint8_t(w15), uint8_t(w15 >> 8)});
-                b16.insert(b16.end(), {uint8_t(w16), uint8_t(w16 >> 8)});
-            }
-            auto render = [&](const std::vector<uint8_t>& bytes, int bits) {
-                auto r = qrxtest::auditedGlobal(
-                    *host, "RenderSamplesQRX",
-                    {host->newMemoryBlock(bytes), int32_t(0), int32_t(3), int32_t(width),
-                     int32_t(90), int32_t(1), qrx::Color{0xFFFFFF}, qrx::Color{0x3060C0},
-                     qrx::Color{0x102030}, int32_t(bits), true});
-                const Ref* pic = std::get_if<Ref>(&r.result);
-                EXPECT_TRUE(pic && *pic);
-                return pic && *pic ? pic->as<Picture>()->toImage().rgba : std::vector<uint8_t>{};
-            };
-            const std::vector<uint8_t> want = render(b7, 7);
-            ASSERT_FALSE(want.empty());
-            EXPECT_EQ(render(b8, 8), want);
-            EXPECT_EQ(render(b15, 15), want);
-            EXPECT_EQ(render(b16, 16), want);
-        }
     }
 }
 

@@ -11,53 +11,57 @@ namespace qrxtest {
 using qrx::HostConfig;
 using qrx::HostKind;
 
-std::vector<HostCase> plainHostCases() {
+namespace {
+struct HostRow {
+    const char* name;
+    HostKind kind;
+    uint32_t layout; // the plain or alpha layout of a desktop host
+    int rowPadding;
+    bool bitmapLockFails;
+    std::optional<double> version;
+};
+const double kNow = HostConfig{}.version.value_or(0);
+// clang-format off
+const HostRow kPlain[] = {
+    {"desktop_layout1", HostKind::Desktop, 1, 0, false, kNow}, {"desktop_layout2", HostKind::Desktop, 2, 0, false, kNow},
+    {"desktop_layout3", HostKind::Desktop, 3, 0, false, kNow}, {"desktop_layout4", HostKind::Desktop, 4, 0, false, kNow},
+    {"desktop_layout5", HostKind::Desktop, 5, 0, false, kNow}, {"desktop_layout6", HostKind::Desktop, 6, 0, false, kNow},
+    {"desktop_padded_rows", HostKind::Desktop, 0, 12, false, kNow},
+    {"desktop_copy_path", HostKind::Desktop, 0, 0, true, kNow},
+    {"desktop_2011", HostKind::Desktop, 6, 0, false, 2011.0},
+    {"console", HostKind::Console, 0, 0, false, kNow},
+    {"web_no_version", HostKind::Web, 0, 0, false, std::nullopt},
+};
+const HostRow kAlpha[] = {
+    {"desktop_alpha_layout1", HostKind::Desktop, 1, 0, false, kNow},
+    {"desktop_alpha_layout2", HostKind::Desktop, 2, 8, false, kNow},
+    {"console_alpha", HostKind::Console, 0, 0, false, kNow},
+    {"web_alpha", HostKind::Web, 0, 0, false, kNow},
+};
+// clang-format on
+
+std::vector<HostCase> casesOf(const auto& rows, bool alpha) {
     std::vector<HostCase> cases;
-    for (uint32_t layout = 1; layout <= 6; ++layout) {
+    for (const HostRow& r : rows) {
         HostConfig c;
-        c.plainLayout = layout;
-        cases.push_back({"desktop_layout" + std::to_string(layout), c});
+        c.kind = r.kind;
+        if (r.layout) (alpha ? c.alphaLayout : c.plainLayout) = r.layout;
+        c.rowPadding = r.rowPadding;
+        c.bitmapLockFails = r.bitmapLockFails;
+        c.version = r.version;
+        cases.push_back({r.name, c, alpha});
     }
-    HostConfig padded;
-    padded.rowPadding = 12;
-    cases.push_back({"desktop_padded_rows", padded});
-    HostConfig copy;
-    copy.bitmapLockFails = true;
-    cases.push_back({"desktop_copy_path", copy});
-    HostConfig older;
-    older.version = 2011.0;
-    older.plainLayout = 6;
-    cases.push_back({"desktop_2011", older});
-    HostConfig console;
-    console.kind = HostKind::Console;
-    cases.push_back({"console", console});
-    HostConfig web;
-    web.kind = HostKind::Web;
-    web.version = std::nullopt;
-    cases.push_back({"web_no_version", web});
     return cases;
 }
+} // namespace
 
-std::vector<HostCase> alphaHostCases() {
-    std::vector<HostCase> cases;
-    for (uint32_t layout = 1; layout <= 2; ++layout) {
-        HostConfig c;
-        c.alphaLayout = layout;
-        c.rowPadding = layout == 2 ? 8 : 0;
-        cases.push_back({"desktop_alpha_layout" + std::to_string(layout), c, true});
-    }
-    HostConfig console;
-    console.kind = HostKind::Console;
-    cases.push_back({"console_alpha", console, true});
-    HostConfig web;
-    web.kind = HostKind::Web;
-    cases.push_back({"web_alpha", web, true});
-    return cases;
+std::vector<HostCase> plainHostCases() {
+    return casesOf(kPlain, false);
 }
 
 std::vector<HostCase> everyHost() {
     std::vector<HostCase> cases = plainHostCases();
-    for (HostCase& c : alphaHostCases())
+    for (HostCase& c : casesOf(kAlpha, true))
         cases.push_back(std::move(c));
     return cases;
 }

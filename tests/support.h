@@ -24,9 +24,8 @@ inline void PrintTo(const HostCase& c, std::ostream* os) {
 // Desktop in every plain layout, with padded rows, with a refused bitmap lock (copy path), an
 // older desktop host, console and web.
 std::vector<HostCase> plainHostCases();
-// Configurations for pictures with an alpha channel (desktop alpha layouts 1 and 2, console, web).
-std::vector<HostCase> alphaHostCases();
-// Both lists: every host kind and every pixel layout.
+// Every host kind and every pixel layout: the list above, then configurations for pictures with an
+// alpha channel (desktop alpha layouts 1 and 2, console, web).
 std::vector<HostCase> everyHost();
 
 // The default host configuration but for its kind.
