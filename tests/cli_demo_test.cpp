@@ -23,21 +23,15 @@ namespace demo = qrx::cli::demo;
 
 const fs::path kSamples = fs::path(QRX_SOURCE_DIR) / "samples";
 
-uint32_t le32(const std::string& b, size_t at) {
-    return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
-           uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
-}
-uint16_t le16(const std::string& b, size_t at) {
-    return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);
-}
-
 // ---- The bundled samples ----
 
 TEST(Samples, CommittedFilesAreWhatTheGeneratorMakes) {
     ScratchDir dir;
     const std::string cmd = shellQuote(QRX_TEST_MAKE_SAMPLES) + " " + shellQuote(dir.path());
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::vector<std::string> made = dir.entries();
+    std::vector<std::string> made;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        made.push_back(e.path().filename().string());
     // Everything the demo reads is made by the generator.
     for (const std::string& name : demo::sampleFiles())
         EXPECT_TRUE(std::count(made.begin(), made.end(), name)) << name;
@@ -56,40 +50,6 @@ TEST(Samples, CommittedFilesAreWhatTheGeneratorMakes) {
             EXPECT_TRUE(readFile(dir / name) == readFile(kSamples / name))
                 << "the committed file differs from what the generator makes";
         }
-    }
-}
-
-TEST(Samples, SoundIsThreeSecondsOfMono16BitWithFourBeats) {
-    const std::string wav = readFile(kSamples / "sample.wav");
-    ASSERT_GE(wav.size(), 44u);
-    EXPECT_LT(wav.size(), 1000000u);
-    EXPECT_EQ(wav.substr(0, 4), "RIFF");
-    EXPECT_EQ(le32(wav, 4), wav.size() - 8);
-    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(le16(wav, 20), 1);     // PCM
-    EXPECT_EQ(le16(wav, 22), 1);     // mono
-    EXPECT_EQ(le32(wav, 24), 44100); // frames per second
-    EXPECT_EQ(le16(wav, 34), 16);    // bits
-    EXPECT_EQ(wav.substr(36, 4), "data");
-    const uint32_t frames = le32(wav, 40) / 2;
-    ASSERT_EQ(le32(wav, 40), wav.size() - 44);
-    EXPECT_EQ(frames, 3u * 44100);
-
-    // Each beat is loud after its attack and dies down towards its end; nothing clips.
-    const uint32_t beat = frames / 4;
-    auto peak = [&](uint32_t from, uint32_t to) {
-        int p = 0;
-        for (uint32_t i = from; i < to; ++i)
-            p = std::max(p, std::abs(int(int16_t(le16(wav, 44 + 2 * size_t(i))))));
-        return p;
-    };
-    for (uint32_t k = 0; k < 4; ++k) {
-        SCOPED_TRACE("beat " + std::to_string(k));
-        const int loud = peak(k * beat, k * beat + beat / 8);
-        const int tail = peak(k * beat + beat * 19 / 20, (k + 1) * beat);
-        EXPECT_GT(loud, 12000);
-        EXPECT_LT(loud, 32767);
-        EXPECT_LT(tail * 50, loud);
     }
 }
 
@@ -169,18 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Picture.InvertGrayQRX(left as integer,top as integer,width as integer,height "
                      "as integer) as picture",
                      "Picture.InvertGrayQRX as picture"}},
-        DroppedCase{"FindPicture",
-                    {"Picture.FindPicture(pic as picture, byref x as integer, byref y as integer) "
-                     "as boolean"}},
         DroppedCase{"MergePictureQRX",
                     {"MergePictureQRX(source1 as picture, source2 as picture) as picture"}},
-        DroppedCase{"class PictureSepiaQRX", {"class PictureSepiaQRX"}},
-        DroppedCase{"RenderSamplesQRX",
-                    {"RenderSamplesQRX(Samples as memoryblock, SampleCount as integer, Smooth as "
-                     "integer, Width as integer, Height as integer, outlinewidth as integer, "
-                     "BackColor as color=&c88B5C4, ForeColor as color=&c274C5A, OutLineColor as "
-                     "color=&c203F4E, Bits as Integer = 8, AutoScale as boolean = false) as "
-                     "Picture"}}),
+        DroppedCase{"class PictureSepiaQRX", {"class PictureSepiaQRX"}}),
     [](const testing::TestParamInfo<DroppedCase>& info) {
         std::string name = info.param.dropped;
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
