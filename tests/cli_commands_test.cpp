@@ -14,7 +14,6 @@
 //   $ CMD  the rest is a shell command that must succeed
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <functional>
@@ -33,29 +32,11 @@ namespace fs = std::filesystem;
 using namespace qrxclitest;
 using qrx::Image;
 
-std::string be32(uint32_t v) {
-    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
 std::string le(uint32_t v, int n) {
     std::string s;
     for (int i = 0; i < n; ++i)
         s += char(v >> (8 * i));
     return s;
-}
-
-// A PNG with the given header whose image data is `raw` compressed.
-std::string pngFile(const std::string& ihdr, const std::string& raw) {
-    auto chunk = [](const std::string& type, const std::string& data) {
-        const std::string body = type + data;
-        const auto* p = reinterpret_cast<const Bytef*>(body.data());
-        return be32(uint32_t(data.size())) + body + be32(uint32_t(crc32(0, p, uInt(body.size()))));
-    };
-    std::string packed(compressBound(uLong(raw.size())), '\0');
-    uLongf n = uLongf(packed.size());
-    compress(reinterpret_cast<Bytef*>(packed.data()), &n,
-             reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
-    return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", ihdr) +
-           chunk("IDAT", packed.substr(0, n)) + chunk("IEND", "");
 }
 
 // The sample with colour c of each pixel made m[4c] + m[4c + 1] r + m[4c + 2] g + m[4c + 3] b.
@@ -179,29 +160,13 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-// The fields of a table line between " | ", trimmed; at most n of them.
-std::vector<std::string> fields(std::string line, size_t n) {
-    auto trim = [](std::string f) {
-        return f.erase(0, f.find_first_not_of(' ')).erase(f.find_last_not_of(' ') + 1);
-    };
-    std::vector<std::string> out;
-    line += " ";
-    for (size_t bar; out.size() + 1 < n && (bar = line.find(" | ")) != std::string::npos;
-         line.erase(0, bar + 3))
-        out.push_back(trim(line.substr(0, bar)));
-    out.push_back(trim(line));
-    return out;
-}
-
 // Makes in dir the fixtures that `text` names, and those their making names.
 void makeFixtures(const fs::path& dir, std::string text) {
     std::vector<std::pair<std::string, std::string>> all;
     for (const std::string& name : kMadeByCode)
         all.push_back({name, ""});
-    for (const std::string& line : lines(kMadeByShell)) {
-        const auto f = fields(line, 2);
+    for (const auto& f : rowsOf(kMadeByShell, 2))
         all.push_back({f[0], f[1]});
-    }
     std::vector<bool> needed(all.size());
     for (size_t i = all.size(); i-- > 0;)
         if ((needed[i] = contains(text, all[i].first))) text += " " + all[i].second;
@@ -233,9 +198,7 @@ void expectText(const std::string& got, const std::string& want, const char* str
     size_t at = 0;
     std::istringstream parts(want);
     for (std::string part; std::getline(parts, part, '|');) {
-        for (auto [code, c] : {std::pair{"\\n", '\n'}, {"\\r", '\r'}, {"\\e", '\033'}})
-            for (size_t p; (p = part.find(code)) != std::string::npos;)
-                part.replace(p, 2, 1, c);
+        part = unescape(part);
         if (part.starts_with("!")) {
             EXPECT_FALSE(contains(got, part.substr(1))) << stream << ": " << part << " in:\n"
                                                         << got;
@@ -328,10 +291,8 @@ std::string rowName(const testing::TestParamInfo<Row>& i) {
 }
 auto rows(const char* table) {
     std::vector<Row> out;
-    for (const std::string& line : lines(table)) {
-        const auto f = fields(line, 6);
+    for (const auto& f : rowsOf(table, 6))
         out.push_back({f.at(0), f.at(1), std::stoi(f.at(2)), f.at(3), f.at(4), f.at(5)});
-    }
     return testing::ValuesIn(out);
 }
 

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,6 +61,58 @@ inline std::string shellQuote(const std::string& s) {
     for (char c : s)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
+}
+
+// \n, \r, \t and \e in a table's text: a line end, a carriage return, a tab and an escape.
+inline std::string unescape(std::string s) {
+    for (auto [code, c] : {std::pair{"\\n", '\n'}, {"\\r", '\r'}, {"\\t", '\t'}, {"\\e", '\033'}})
+        for (size_t p; (p = s.find(code)) != std::string::npos;)
+            s.replace(p, 2, 1, c);
+    return s;
+}
+
+// The rows of a table, one a line: fields between " | ", at most n, trimmed; a field in
+// backquotes keeps its blanks.
+inline std::vector<std::vector<std::string>> rowsOf(const std::string& text, size_t n = 99) {
+    auto trim = [](std::string f) {
+        f.erase(0, f.find_first_not_of(' ')).erase(f.find_last_not_of(' ') + 1);
+        return f.size() > 1 && f.front() == '`' && f.back() == '`' ? f.substr(1, f.size() - 2) : f;
+    };
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) continue;
+        std::vector<std::string> row;
+        line += " ";
+        for (size_t bar; row.size() + 1 < n && (bar = line.find(" | ")) != std::string::npos;
+             line.erase(0, bar + 3))
+            row.push_back(trim(line.substr(0, bar)));
+        row.push_back(trim(line));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+inline std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+inline std::string pngChunk(const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    const auto* p = reinterpret_cast<const Bytef*>(body.data());
+    return be32(uint32_t(data.size())) + body + be32(uint32_t(crc32(0, p, uInt(body.size()))));
+}
+
+// A PNG of the given header, with `chunks` before its image data, the scanlines `raw` (each with
+// its filter byte) compressed.
+inline std::string pngFile(const std::string& ihdr, const std::string& raw,
+                           const std::string& chunks = "") {
+    std::string packed(compressBound(uLong(raw.size())), '\0');
+    uLongf n = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &n,
+             reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+    return std::string("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", ihdr) + chunks +
+           pngChunk("IDAT", packed.substr(0, n)) + pngChunk("IEND", "");
 }
 
 struct RunResult {
