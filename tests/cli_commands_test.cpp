@@ -342,7 +342,6 @@ TEST_P(Qrx, Runs) {
 INSTANTIATE_TEST_SUITE_P(Call, Qrx, rows(R"(
 quiet | q call --on s.png InvertQRX -o o.png | 0 |  |  | o.png:png:160x120 o.png=inv.png
 verbose | q call -v --on s.png InvertQRX -o o.png | 0 | result = <Picture 160x120>\n | qrx: wrote o.png (160x120)\n | o.png=inv.png
-pam | q call --on s.png 'InvertQRX()' -o o.pam | 0 |  |  | o.pam:pam:160x120 o.pam=inv.png
 ppm_layout5 | q call --layout 5 --on s.png InvertQRX -o o.ppm | 0 |  |  | o.ppm:ppm:160x120 o.ppm=inv.png
 jpeg_any_case | q call --on s.png InvertQRX -o o.JPG | 0 |  |  | o.JPG:jpeg:160x120 o.JPG~inv.png
 jpeg_quality | q call --on s.png InvertQRX -o lo.jpg --quality 30 && q call --on s.png InvertQRX -o hi.jpeg --quality 100 | 0 |  |  | lo.jpg:jpeg:160x120 hi.jpeg~inv.png $ test $(stat -c %s lo.jpg) -lt $(stat -c %s hi.jpeg)
@@ -350,29 +349,23 @@ console | q call --host console --on al.png InvertQRX -o o.png | 0 |  |  | o.png
 web_without_version | q call --host web --host-version none --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 older_desktop_layouts | q call --host-version 2011.0 --layout 1 --alpha-layout 2 --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 json | q call --on s.png 'InvertGrayQRX(0, 0, -1, -1)' -o o.png --json | 0 | {"byref":{},"exception":null,"result":{"height":120,"path":"o.png","width":160}}\n |  | o.png
-json_no_path | q call --on s.png InvertQRX --json | 0 | "path":null |  |
 global_picture_argument | q call 'TintPictureQRX("s.png", &c808080, &cA0522D)' -o o.png | 0 |  |  | o.png:png:160x120:bare
 nil_result | q call 'TintPictureQRX(nil, &c808080, &cA0522D)' -o o.png --json | 1 | "exception":null,"result":null | returned nil where a picture was expected | !o.png
 exception | q call --on s.png 'ReplaceRedChannelQRX(nil)' -o o.png | 1 | result = nil\n | raised NilObjectException: The channel picture is nil. | !o.png
 exception_json | q call --on s.png 'ReplaceRedChannelQRX(nil)' --json | 1 | {"byref":{},"exception":{"class":"NilObjectException","message":"The channel picture is nil."},"result":null} | * |
-byref | q call --on s.png 'FindPicture(needle.png, x, y)' | 0 | result = true\nx = 104\ny = 12\n |  |
 byref_json | q call --on s.png 'FindPicture(needle.png, px, py)' --json | 0 | {"byref":{"px":104,"py":12},"exception":null,"result":true}\n |  |
 in_place_result_kept | q call --on s.png 'FindPicture("needle.png", x, y)' -o o.pam | 0 | result = true\nx = 104\ny = 12\n |  | o.pam=s.png
 assigned_in_place | q call --on al.png 'EmbeddedMaskQRX(false) = rings.png' -o o.png | 0 |  |  | o.png:png:160x120:a
 string_result_raw | q call 'PicturetoBinaryStringQRX(s.png)' -o s.ppic | 0 |  |  | s.ppic:ppic:160x120:57640b
 ppic_written_and_read | q call --on s.png InvertQRX -o i.ppic && q call --on i.ppic InvertQRX -o o.png | 0 |  |  | i.ppic:ppic:160x120:57640b o.png=s.png
 ppic_strings_round_trip | q call 'PicturetoBinaryStringQRX(s.png)' -o p.ppic && q call 'BinaryStringtoPictureQRX(p.ppic)' -o c.ppic | 0 |  |  | c.ppic==p.ppic
-ppic_malformed_string | q call 'BinaryStringtoPictureQRX(junk.ppic)' | 1 | result = nil\n | * |
 ppic_malformed_file | q call --on junk.ppic InvertQRX -o o.png | 2 |  | junk.ppic: not a binary picture string | !o.png
 png_16_bit_note | q call --on p16.png InvertQRX -o o.png | 0 |  | qrx: note: p16.png: 16-bit PNG reduced to 8 bits per sample (rounded)\n | o.png:png:2x1
 keep_alpha | q call --on al.png InvertQRX -o p.pam && q call --on al.png InvertQRX -o k.pam --keep-alpha | 0 |  |  | p.pam:pam:160x120:a k.pam=p.pam/al.png
 keep_alpha_console | q call --host console --on al.png 'ChangeContrastQRX(0.5)' -o p.pam && q call --host console --on al.png 'ChangeContrastQRX(0.5)' -o k.pam --keep-alpha | 0 |  |  | k.pam=p.pam/al.png
-keep_alpha_plain | q call --on s.png InvertQRX -o k.pam --keep-alpha | 0 |  |  | k.pam=inv.png
 sizes_differ | q call 'MergePictureQRX(needle.png, s.png)' | 1 | * | returned nil where a picture was expected\nqrx: note: sizes differ: 24x20 and 160x120\n |
-sizes_differ_three | q call 'CombinePicturesQRX(rings.png, needle.png, s.png)' | 1 | * | qrx: note: sizes differ: 160x120 and 24x20\n |
 nil_argument_no_size_note | q call 'MergePictureQRX(rings.png, nil)' | 1 | * | returned nil|!sizes differ |
 legacy_pictures | q call --legacy-pictures --on s.png 'ScrollQRX(40, 25, false, false)' -o l.png && q call --on s.png 'ScrollQRX(40, 25, false, false)' -o p.png | 0 | * |  | l.png p.png $ ! cmp -s l.png p.png
-legacy_library_hidden | q call --legacy-pictures --hide-legacy-library --on s.png InvertQRX --json | 0 | "result":{ |  |
 save_blocks | q call --on two.ppm 'CountColorsQRX(r, g, b, n)' --save r=r.bin --save b=b.bin --json | 0 | "b":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0|"g":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0|"n":2|"r":[0,0,0,0,0,0,0,0,0,0,2,0 |  | r.bin:1024b b.bin:1024b $ od -An -tu4 -j40 -N4 r.bin | grep -qw 2 && od -An -tu4 -j120 -N4 b.bin | grep -qw 2
 plugin_beside_the_tool | env -u QRX_PLUGIN $bin list --json | 0 | "pluginVersion": 9 |  |
 plugin_from_environment | QRX_PLUGIN=$plugin $bin list Sepia | 0 | class PictureSepiaQRX |  |
@@ -382,13 +375,11 @@ plugin_from_environment | QRX_PLUGIN=$plugin $bin list Sepia | 0 | class Picture
 // Refused command lines: exit 2, the reason on standard error, nothing written.
 INSTANTIATE_TEST_SUITE_P(Usage, Qrx, rows(R"(
 unknown_method | q call --on s.png 'InvertQR(1, 2, 3, 4)' -o o.png | 2 |  | Picture has no method 'InvertQR'|did you mean InvertQRX |
-misspelt_in_another_case | q call --on s.png 'countcolorsqr(a, b, c, n)' | 2 |  | did you mean CountColorsQRX |
 misspelt_global | q call 'TintPictureQ(nil, &c000000, &c000000)' | 2 |  | no global method 'TintPictureQ'|did you mean TintPictureQRX |
 nothing_close | q call --on s.png Zyxwvut | 2 |  | Picture has no method 'Zyxwvut'|'qrx list' shows every method |
 global_called_on_picture | q call --on s.png 'TintPictureQRX(nil, &c000000, &c000000)' | 2 |  | it is a global method: leave out --on |
 picture_method_without_on | q call InvertQRX | 2 |  | no global method 'InvertQRX'|--on PICTURE |
 missing_file | q call --on missing.png InvertQRX -o o.png | 2 |  | --on|missing.png|No such file |
-broken_file | q call --on broken.png InvertQRX -o o.png | 2 |  | broken.png|PNG |
 broken_argument_file | q call 'TintPictureQRX(broken.png, &c000000, &c000000)' -o o.png | 2 |  | argument 1 (source as picture)|broken.png |
 no_overload | q call --on s.png 'InvertQRX(1, 2)' -o o.png | 2 |  | no overload of Picture.InvertQRX|InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture|InvertQRX as picture |
 wrong_argument_type | q call --on s.png 'InvertQRX(1, 2, 3, true)' | 2 |  | argument 4 (height as integer): 'true' is not an integer |
@@ -396,7 +387,6 @@ syntax | q call --on s.png 'InvertQRX(1, 2' | 2 |  | column 10|^ |
 output_type | q call --on s.png InvertQRX -o o.gif | 2 |  | -o|o.gif|unknown picture file type |
 output_folder_missing | q call --on s.png InvertQRX -o no/such/o.png | 2 |  | -o|o.png |
 bad_layout | q call --layout 7 --on s.png InvertQRX | 2 |  | --layout |
-bad_host | q call --host server --on s.png InvertQRX | 2 |  | --host |
 bad_version | q call --host-version new --on s.png InvertQRX | 2 |  | --host-version|'new' |
 no_command | q | 2 |  | give a command: list, call|see qrx --help |
 unknown_command | q frobnicate | 2 |  | qrx: unknown command 'frobnicate'; see qrx --help |
@@ -407,7 +397,6 @@ parser_nested | q batch sepia --frob s.png --out-dir d | 2 |  | --frob|; see qrx
 plugin_missing | QRX_PLUGIN=/nonexistent/p.so $bin list | 2 |  | /nonexistent/p.so |
 plugin_option_wins | QRX_PLUGIN=$plugin $bin --plugin /nonexistent/other.so list | 2 |  | cannot load the plugin /nonexistent/other.so |
 save_not_a_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save n=x.bin | 2 |  | --save |
-save_unknown_name | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save zz=x.bin | 2 |  | --save |
 save_without_path | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r | 2 |  | --save |
 keep_alpha_of_global | q call --keep-alpha 'MergePictureQRX(s.png, s.png)' -o o.png | 2 |  | --keep-alpha: a global method |
 keep_alpha_without_output | q call --keep-alpha --on s.png InvertQRX | 2 |  | --keep-alpha: no picture is written without -o |
@@ -428,12 +417,9 @@ sepia | q sepia - -o - --format pam < s.png > p.pam && q sepia s.png -o f.pam | 
 histogram_plot | q histogram s.png -o - --format png > h.png | 0 |  | value red green blue | h.png:png:512x300
 saved_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=- > r.bin | 0 |  | n = 19200 | r.bin:1024b
 no_format | q call --on s.png InvertQRX -o - | 2 |  | --format |
-bad_format | q call --on s.png InvertQRX -o - --format gif | 2 |  | --format |
 json_with_picture | q call --on s.png InvertQRX -o - --format png --json | 2 |  | --json |
-histogram_json_with_plot | q histogram s.png -o - --format png --json | 2 |  | --json |
 picture_and_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=- -o - --format png | 2 |  | both want standard output |
 empty_input | q call --on - InvertQRX -o - --format png < /dev/null | 2 |  | standard input: empty |
-not_a_picture | echo hello|q call --on - InvertQRX -o - --format png | 2 |  | standard input |
 filter_not_a_picture | echo hello|q sepia - -o - --format png | 2 |  | standard input: not a PNG, JPEG, PAM or PPM picture |
 )"),
                          rowName);
@@ -462,7 +448,6 @@ truncated_jpeg | q call --on cut.jpg InvertQRX -o o.png | 2 |  | cut.jpg: damage
 corrupt_jpeg | q call --on corrupt.jpg InvertQRX -o o.png | 2 |  | corrupt.jpg: damaged JPEG: Corrupt JPEG data |
 truncated_jpeg_histogram | q histogram cut.jpg | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_sepia | q sepia cut.jpg -o o.png | 2 |  | cut.jpg: damaged JPEG |
-truncated_jpeg_lut3d | q lut3d --cube grade.cube cut.jpg -o o.png | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_standard_input | q call --on - InvertQRX -o o.png < cut.jpg | 2 |  | standard input: damaged JPEG |
 truncated_jpeg_argument | q call 'MergePictureQRX(good.jpg, cut.jpg)' -o o.png | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_batch | q batch InvertQRX cut.jpg good.jpg --out-dir d | 1 |  | 1 of 2|cut.jpg|damaged JPEG | d/good.jpg:jpeg:64x48
@@ -474,7 +459,6 @@ huge_jpeg | q call --on huge.jpg InvertQRX -o o.png | 2 |  | huge.jpg: 40000 x 4
 huge_png | q histogram huge.png | 2 |  | huge.png: 40000 x 40000 pixels|raise it with --max-pixels |
 limit_from_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png | 2 |  | good.jpg: 64 x 48 pixels (3,072) is more than the limit of 3,000 |
 option_wins_over_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png --max-pixels 3072 | 0 |  |  | o.png:png:64x48
-limit_in_batch | q batch --max-pixels 100 sepia good.jpg --out-dir d | 1 |  | good.jpg|more than the limit of 100 |
 limit_not_a_number | q call --on good.jpg InvertQRX --max-pixels 1e6 | 2 |  | --max-pixels: '1e6' is not a whole number |
 out_of_memory | ulimit -v 600000; q call --on huge.png InvertQRX -o o.png --max-pixels 0 | 2 |  | huge.png: out of memory for its 40000 x 40000 pixels (6.0 GiB |
 truncated_wav | q waveform cut.wav -o w.png --width 100 --height 40 | 0 |  | cut.wav: shorter than its header says | w.png:png:100x40
@@ -490,10 +474,8 @@ jpeg_to_png | q call --on tagged.jpg InvertQRX -o o.png | 0 |  |  | o.png:png:64
 png_to_jpeg | q call --on tagged.png 'InvertQRX(1, 1, 5, 5)' -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif
 standard_input | q call --on - InvertQRX -o o.png < tagged.jpg | 0 |  |  | o.png:png:64x48:exif
 lut3d | q lut3d --cube grade.cube tagged.jpg -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif:icc
-sepia | q sepia tagged.jpg -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif:icc
 batch | q batch InvertQRX tagged.jpg --out-dir d --format png | 0 |  | * | d/tagged.png:png:64x48:exif
 strip | q call --on tagged.jpg InvertQRX -o o.jpg --strip | 0 |  |  | o.jpg:jpeg:64x48:bare
-batch_strip | q batch sepia --strip tagged.jpg --out-dir d | 0 |  | * | d/tagged.jpg:jpeg:64x48:bare
 global_method_has_no_source | q call 'CombinePicturesQRX(tagged.jpg, tagged.jpg, tagged.jpg)' -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:bare
 )"),
                          rowName);
@@ -515,12 +497,10 @@ work_folders_of_gone_batches | (exit 0) & p=$!; wait $p; mkdir -p d/.qrx-batch-$
 progress_bar_on_a_terminal | script -qec "{qrx} batch -j 2 InvertQRX a.ppm s.png --out-dir d" /dev/null | 0 | \r[|] 2/2|\r\e[K|2 of 2 files done |  | d/a.ppm d/s.png
 name_clash | q batch InvertQRX a.ppm sub/a.ppm --out-dir d | 2 |  | would both be written to | !d
 clash_through_format | q batch --format png InvertQRX s.ppm s.png --out-dir d | 2 |  | would both be written to | !d
-clash_in_filter_form | q batch sepia a.ppm a.ppm --out-dir d | 2 |  | would both be written to | !d
 replaces_its_input | q batch InvertQRX a.ppm --out-dir . | 2 |  | would be replaced by its own result |
 standard_input | q batch InvertQRX - --out-dir d | 2 |  | standard input | !d
 unwritable_format | q batch --format gif InvertQRX a.ppm --out-dir d | 2 |  | --format: qrx cannot write 'gif' | !d
 no_fitting_overload | q batch 'InvertQRX(1, 2)' a.ppm --out-dir d | 2 |  | no overload of Picture.InvertQRX takes these 2 arguments | !d
-argument_of_wrong_type | q batch 'ChangeContrastQRX(true)' a.ppm --out-dir d | 2 |  | no overload of Picture.ChangeContrastQRX | !d
 keep_alpha_with_a_filter | q batch --keep-alpha sepia a.ppm --out-dir d | 2 |  | --keep-alpha | !d
 unknown_method | q batch InvertQRZ a.ppm --out-dir d | 2 |  | Picture has no method 'InvertQRZ'; did you mean InvertQRX | !d
 malformed_call | q batch 'InvertQRX(1,' a.ppm --out-dir d | 2 |  | CALL:  | !d
@@ -529,16 +509,13 @@ no_call | q batch --out-dir d | 2 |  | give a CALL | !d
 no_out_dir | q batch InvertQRX a.ppm | 2 |  | --out-dir is required |
 zero_jobs | q batch -j 0 InvertQRX a.ppm --out-dir d | 2 |  | -j | !d
 bad_cube | q batch lut3d --cube bad.cube a.ppm --out-dir d | 2 |  | bad.cube:4: | !d
-rect_with_curve | q batch lut3d --cube curve.cube --rect 0,0,2,2 a.ppm --out-dir d | 2 |  | 1D table | !d
 bad_offsets | q batch sepia --offsets 1,2 a.ppm --out-dir d | 2 |  | --offsets | !d
 )"),
                          rowName);
 
 // qrx sepia and lut3d: the filter's colours inside --rect, the source's outside and its alpha.
 INSTANTIATE_TEST_SUITE_P(Filters, Qrx, rows(R"(
-sepia | q sepia s.png -o o.png | 0 |  |  | o.png:png:160x120
 sepia_verbose | q sepia --verbose s.png -o o.png | 0 |  | qrx: wrote o.png (160x120)\n | o.png
-lut3d | q lut3d --cube grade.cube s.png -o o.png | 0 |  |  | o.png:png:160x120
 sepia_alpha | q sepia --raw al.png -o r.png && q sepia al.png -o o.png | 0 |  |  | r.png:png:160x120 o.png=r.png/al.png
 sepia_rect | q sepia --raw --rect 20,10,90,70 al.png -o r.png && q sepia --rect 20,10,90,70 al.png -o o.png | 0 |  |  | o.png=r.png/al.png@20,10,90,70 r.png=r.png/white.png@20,10,90,70
 sepia_weights | q sepia --raw --weights 1,0,0 --offsets 0,0,0 s.png -o o.png | 0 |  |  | o.png=red.png
@@ -555,11 +532,8 @@ missing_picture | q lut3d --cube grade.cube none.png -o o.png | 2 |  | IN:  |
 no_cube | q lut3d s.png -o o.png | 2 |  | --cube is required |
 short_rect | q lut3d --cube grade.cube --rect 1,2,3 s.png -o o.png | 2 |  | --rect: '1,2,3' is not MINX,MINY,MAXX,MAXY |
 rect_not_integer | q sepia --rect 1,2,3,4.5 s.png -o o.png | 2 |  | --rect: '4.5' is not a 32-bit integer |
-rect_too_large | q sepia --rect 0,0,2147483648,1 s.png -o o.png | 2 |  | not a 32-bit integer |
 two_weights | q sepia --weights 0.3,0.6 s.png -o o.png | 2 |  | --weights: '0.3,0.6' is not R,G,B |
-weight_not_a_number | q sepia --weights 0.3,x,0.1 s.png -o o.png | 2 |  | --weights: 'x' is not a number |
 offset_fraction | q sepia --offsets 1.5,0,0 s.png -o o.png | 2 |  | --offsets: '1.5' is not a 32-bit integer |
-output_extension | q sepia s.png -o o.gif | 2 |  | -o:  |
 curve_with_rect | q lut3d --cube curve.cube --rect 0,0,5,5 s.png -o o.png | 2 |  | holds a 1D table |
 no_output | q sepia s.png | 2 |  | --output is required |
 bad_host | q sepia --host mac s.png -o o.png | 2 |  | --host |
@@ -570,7 +544,6 @@ bad_host | q sepia --host mac s.png -o o.png | 2 |  | --host |
 INSTANTIATE_TEST_SUITE_P(Tools, Qrx, rows(R"(
 waveform_as_the_method_draws | q waveform sweep.wav -o w.png --width 100 --height 41 --outline 0 --back '&c000000' --fore '#ffffff' && q call 'RenderSamplesQRX(sweep.raw, 0, 1, 100, 41, 0, &c000000, &cFFFFFF, &c203F4E, 16, false)' -o c.png | 0 |  |  | w.png:png:100x41 w.png=c.png
 waveform_defaults | q waveform sample.wav -o w.png | 0 |  |  | w.png:png:800x250
-waveform_negative_width | q waveform sweep.wav -o w.png --width -5 | 2 |  | --width: -5 is not in 1 to 32767 |
 waveform_zero_width | q waveform sweep.wav -o w.png --width 0 | 2 |  | --width: 0 is not in 1 to 32767 |
 waveform_tall | q waveform sweep.wav -o w.png --height 100000 | 2 |  | --height: 100000 is not in 1 to 32767 |
 waveform_wide_outline | q waveform sweep.wav -o w.png --outline 1000 | 2 |  | --outline: 1000 is not in 0 to 8 |
@@ -579,7 +552,6 @@ waveform_bad_colour | q waveform sweep.wav -o w.png --fore '#12345' | 2 |  | --f
 waveform_channel | q waveform sweep.wav -o w.png --channel 1 | 2 |  | --channel: 1 is not mix |
 waveform_no_samples | q waveform silent.wav -o w.png | 2 |  | holds no samples |
 waveform_empty_file | q waveform empty.wav -o w.png | 2 |  | empty.wav is empty |
-waveform_missing_file | q waveform missing.wav -o w.png | 2 |  | missing.wav |
 histogram_table | q histogram two.ppm | 0 | pixels 2\nvalue red green blue\n0 0 0 0\n|\n10 2 0 0\n|\n20 0 1 0\n|\n30 0 0 2\n|\n40 0 1 0\n|\n255 0 0 0\n |  |
 histogram_console | q histogram --host console two.ppm --json | 0 | "blue":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0|"green":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0|"pixels":2,"plot":null,"red":[0,0,0,0,0,0,0,0,0,0,2,0 |  |
 histogram_plot | q histogram s.png -o h.png --json | 0 | "plot":"h.png" |  | h.png:png:512x300
@@ -594,7 +566,6 @@ list_declarations | q list 'as memoryblock' --json|tr -d ' \n' | 0 | CountColors
 help | q --help | 0 |   list|  call|  waveform|  lut3d|  sepia|  histogram|  batch|  demo|Examples: |  |
 call_help | q call --help | 0 | --quality|--on|--json|--keep-alpha|--save|Host options:|--host-version|2019.1|--legacy-pictures|--hide-legacy-library|Example|  qrx call  |  |
 sepia_help | q sepia --help | 0 | --weights|default 40,20,-20|--rect|--raw|Host options:|Example|  qrx sepia  |  |
-lut3d_help | q lut3d --help | 0 | --rect|--raw|Host options:|Example|  qrx lut3d  |  |
 histogram_help | q histogram --help | 0 | CountColorsQRX|--json|Host options:|Example|  qrx histogram |  |
 waveform_help | q waveform --help | 0 | --width INT=800|--height INT=250|--smooth INT=1|--outline INT=1|2 to 8|=&c88B5C4|=&c274C5A|=&c203F4E|--autoscale|--channel TEXT=mix|Host options:|Example |  |
 )"),
@@ -670,15 +641,5 @@ TEST_P(QrxExamples, RunAsPrinted) {
 
 INSTANTIATE_TEST_SUITE_P(ReadmeAndHelp, QrxExamples, testing::ValuesIn(allExamples()),
                          [](const auto& info) { return info.param.name; });
-
-TEST(QrxExamples, EveryCommandHasSome) {
-    std::string names;
-    for (const Example& e : allExamples())
-        names += e.name + " ";
-    for (const char* source :
-         {"readme_20 ", "help__1", "help_list_", "help_call_", "help_lut3d_", "help_sepia_",
-          "help_histogram_", "help_waveform_", "help_batch_1", "help_demo_"})
-        EXPECT_TRUE(contains(names, source)) << source << " not in " << names;
-}
 
 } // namespace

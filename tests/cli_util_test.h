@@ -8,11 +8,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace qrxclitest {
 
@@ -24,24 +21,15 @@ inline bool contains(const std::string& s, const std::string& part) {
 }
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qrx-cli-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
+struct ScratchDir {
+    std::filesystem::path dir = [] {
+        std::string name = (std::filesystem::temp_directory_path() / "qrx-cli-XXXXXX").string();
+        if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+        return name;
+    }();
+    ~ScratchDir() { std::filesystem::remove_all(dir); }
+    const std::filesystem::path& path() const { return dir; }
+    std::filesystem::path operator/(const std::string& name) const { return dir / name; }
 };
 
 inline std::string readFile(const std::filesystem::path& path) {
@@ -63,11 +51,15 @@ inline std::string shellQuote(const std::string& s) {
     return out + "'";
 }
 
-// \n, \r, \t and \e in a table's text: a line end, a carriage return, a tab and an escape.
+// \n, \r, \t, \e, \0 and \xHH in a table's text: a line end, a carriage return, a tab, an
+// escape, a zero byte and the byte HH.
 inline std::string unescape(std::string s) {
-    for (auto [code, c] : {std::pair{"\\n", '\n'}, {"\\r", '\r'}, {"\\t", '\t'}, {"\\e", '\033'}})
-        for (size_t p; (p = s.find(code)) != std::string::npos;)
-            s.replace(p, 2, 1, c);
+    for (size_t p = 0; (p = s.find('\\', p)) != std::string::npos; ++p) {
+        const size_t i = std::string("nrte0x").find(s[p + 1]);
+        if (i == std::string::npos) continue;
+        const char c = i < 5 ? "\n\r\t\033"[i] : char(std::stoi(s.substr(p + 2, 2), nullptr, 16));
+        s.replace(p, i < 5 ? 2 : 4, 1, c);
+    }
     return s;
 }
 
