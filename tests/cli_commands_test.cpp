@@ -345,20 +345,16 @@ verbose | q call -v --on s.png InvertQRX -o o.png | 0 | result = <Picture 160x12
 ppm_layout5 | q call --layout 5 --on s.png InvertQRX -o o.ppm | 0 |  |  | o.ppm:ppm:160x120 o.ppm=inv.png
 jpeg_any_case | q call --on s.png InvertQRX -o o.JPG | 0 |  |  | o.JPG:jpeg:160x120 o.JPG~inv.png
 jpeg_quality | q call --on s.png InvertQRX -o lo.jpg --quality 30 && q call --on s.png InvertQRX -o hi.jpeg --quality 100 | 0 |  |  | lo.jpg:jpeg:160x120 hi.jpeg~inv.png $ test $(stat -c %s lo.jpg) -lt $(stat -c %s hi.jpeg)
-console | q call --host console --on al.png InvertQRX -o o.png | 0 |  |  | o.png:png:160x120:a
 web_without_version | q call --host web --host-version none --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 older_desktop_layouts | q call --host-version 2011.0 --layout 1 --alpha-layout 2 --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 json | q call --on s.png 'InvertGrayQRX(0, 0, -1, -1)' -o o.png --json | 0 | {"byref":{},"exception":null,"result":{"height":120,"path":"o.png","width":160}}\n |  | o.png
 global_picture_argument | q call 'TintPictureQRX("s.png", &c808080, &cA0522D)' -o o.png | 0 |  |  | o.png:png:160x120:bare
 nil_result | q call 'TintPictureQRX(nil, &c808080, &cA0522D)' -o o.png --json | 1 | "exception":null,"result":null | returned nil where a picture was expected | !o.png
-exception | q call --on s.png 'ReplaceRedChannelQRX(nil)' -o o.png | 1 | result = nil\n | raised NilObjectException: The channel picture is nil. | !o.png
 exception_json | q call --on s.png 'ReplaceRedChannelQRX(nil)' --json | 1 | {"byref":{},"exception":{"class":"NilObjectException","message":"The channel picture is nil."},"result":null} | * |
 byref_json | q call --on s.png 'FindPicture(needle.png, px, py)' --json | 0 | {"byref":{"px":104,"py":12},"exception":null,"result":true}\n |  |
 in_place_result_kept | q call --on s.png 'FindPicture("needle.png", x, y)' -o o.pam | 0 | result = true\nx = 104\ny = 12\n |  | o.pam=s.png
-assigned_in_place | q call --on al.png 'EmbeddedMaskQRX(false) = rings.png' -o o.png | 0 |  |  | o.png:png:160x120:a
 string_result_raw | q call 'PicturetoBinaryStringQRX(s.png)' -o s.ppic | 0 |  |  | s.ppic:ppic:160x120:57640b
 ppic_written_and_read | q call --on s.png InvertQRX -o i.ppic && q call --on i.ppic InvertQRX -o o.png | 0 |  |  | i.ppic:ppic:160x120:57640b o.png=s.png
-ppic_strings_round_trip | q call 'PicturetoBinaryStringQRX(s.png)' -o p.ppic && q call 'BinaryStringtoPictureQRX(p.ppic)' -o c.ppic | 0 |  |  | c.ppic==p.ppic
 ppic_malformed_file | q call --on junk.ppic InvertQRX -o o.png | 2 |  | junk.ppic: not a binary picture string | !o.png
 png_16_bit_note | q call --on p16.png InvertQRX -o o.png | 0 |  | qrx: note: p16.png: 16-bit PNG reduced to 8 bits per sample (rounded)\n | o.png:png:2x1
 keep_alpha | q call --on al.png InvertQRX -o p.pam && q call --on al.png InvertQRX -o k.pam --keep-alpha | 0 |  |  | p.pam:pam:160x120:a k.pam=p.pam/al.png
@@ -378,26 +374,21 @@ unknown_method | q call --on s.png 'InvertQR(1, 2, 3, 4)' -o o.png | 2 |  | Pict
 misspelt_global | q call 'TintPictureQ(nil, &c000000, &c000000)' | 2 |  | no global method 'TintPictureQ'|did you mean TintPictureQRX |
 nothing_close | q call --on s.png Zyxwvut | 2 |  | Picture has no method 'Zyxwvut'|'qrx list' shows every method |
 global_called_on_picture | q call --on s.png 'TintPictureQRX(nil, &c000000, &c000000)' | 2 |  | it is a global method: leave out --on |
-picture_method_without_on | q call InvertQRX | 2 |  | no global method 'InvertQRX'|--on PICTURE |
 missing_file | q call --on missing.png InvertQRX -o o.png | 2 |  | --on|missing.png|No such file |
 broken_argument_file | q call 'TintPictureQRX(broken.png, &c000000, &c000000)' -o o.png | 2 |  | argument 1 (source as picture)|broken.png |
 no_overload | q call --on s.png 'InvertQRX(1, 2)' -o o.png | 2 |  | no overload of Picture.InvertQRX|InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture|InvertQRX as picture |
 wrong_argument_type | q call --on s.png 'InvertQRX(1, 2, 3, true)' | 2 |  | argument 4 (height as integer): 'true' is not an integer |
 syntax | q call --on s.png 'InvertQRX(1, 2' | 2 |  | column 10|^ |
 output_type | q call --on s.png InvertQRX -o o.gif | 2 |  | -o|o.gif|unknown picture file type |
-output_folder_missing | q call --on s.png InvertQRX -o no/such/o.png | 2 |  | -o|o.png |
 bad_layout | q call --layout 7 --on s.png InvertQRX | 2 |  | --layout |
 bad_version | q call --host-version new --on s.png InvertQRX | 2 |  | --host-version|'new' |
-no_command | q | 2 |  | give a command: list, call|see qrx --help |
 unknown_command | q frobnicate | 2 |  | qrx: unknown command 'frobnicate'; see qrx --help |
-unknown_option | q --frobnicate | 2 |  | unknown option '--frobnicate' |
 parser_range | q call --quality 0 --on s.png InvertQRX -o o.jpg | 2 |  | --quality|; see qrx call --help |
 parser_extra | q sepia s.png -o o.png surplus | 2 |  | surplus|; see qrx sepia --help |
 parser_nested | q batch sepia --frob s.png --out-dir d | 2 |  | --frob|; see qrx batch sepia --help | !d
 plugin_missing | QRX_PLUGIN=/nonexistent/p.so $bin list | 2 |  | /nonexistent/p.so |
 plugin_option_wins | QRX_PLUGIN=$plugin $bin --plugin /nonexistent/other.so list | 2 |  | cannot load the plugin /nonexistent/other.so |
 save_not_a_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save n=x.bin | 2 |  | --save |
-save_without_path | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r | 2 |  | --save |
 keep_alpha_of_global | q call --keep-alpha 'MergePictureQRX(s.png, s.png)' -o o.png | 2 |  | --keep-alpha: a global method |
 keep_alpha_without_output | q call --keep-alpha --on s.png InvertQRX | 2 |  | --keep-alpha: no picture is written without -o |
 list_no_match | q list NoSuchWordAnywhere --json | 2 |  | nothing registered holds 'NoSuchWordAnywhere'|'qrx list' shows everything |
@@ -410,9 +401,7 @@ png_to_png | cat s.png|q call --on - InvertQRX -o - --format png > o.png | 0 |  
 png_to_jpeg | q call --on - InvertQRX -o - --format jpeg < s.png > o.jpg | 0 |  |  | o.jpg:jpeg:160x120 o.jpg~inv.png
 jpeg_to_pam | q call --on s.png InvertQRX -o i.jpg && q call --on - InvertQRX -o - --format pam < i.jpg > o.pam | 0 |  |  | i.jpg o.pam:pam:160x120 o.pam~s.png
 pam_to_ppm | q call --on al.png InvertQRX -o i.pam && q call --on - InvertQRX -o - --format ppm < i.pam > o.ppm | 0 |  |  | i.pam o.ppm:ppm:160x120
-ppm_to_ppic | q call --on s.png InvertQRX -o i.ppm && q call --on - InvertQRX -o - --format ppic < i.ppm > o.ppic | 0 |  |  | i.ppm o.ppic:ppic:160x120
 ppic_to_png | q call --on s.png InvertQRX -o i.ppic && q call --on - InvertQRX -o - --format png < i.ppic > o.png | 0 |  |  | i.ppic o.png=s.png
-results_to_stderr | q call --on - 'FindPicture(needle.png, x, y)' -o - --format png < s.png > o.png | 0 |  | result = true\nx = 104\ny = 12\n | o.png=s.png
 sepia | q sepia - -o - --format pam < s.png > p.pam && q sepia s.png -o f.pam | 0 |  |  | p.pam==f.pam
 histogram_plot | q histogram s.png -o - --format png > h.png | 0 |  | value red green blue | h.png:png:512x300
 saved_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=- > r.bin | 0 |  | n = 19200 | r.bin:1024b
@@ -428,7 +417,6 @@ filter_not_a_picture | echo hello|q sepia - -o - --format png | 2 |  | standard 
 INSTANTIATE_TEST_SUITE_P(Outputs, Qrx, rows(R"(
 symlink_target_replaced | q call --on s.png InvertQRX -o link.png | 0 |  |  | target.png=inv.png $ test -L link.png
 symlink_into_other_folder | q sepia s.png -o sublink.png | 0 |  |  | $ test -L sublink.png && ! cmp -s sub/t.png s.png && test $(ls -A sub) = t.png
-dangling_symlink | q call --on s.png InvertQRX -o dangling.png | 0 |  |  | new.png=inv.png $ test -L dangling.png
 mode_kept | q call --on s.png InvertQRX -o m640.png | 0 |  |  | m640.png=inv.png $ test $(stat -c %a m640.png) = 640
 file_not_writable | other call --on s.png InvertQRX -o ro.png | 2 |  | ro.png: permission denied | ro.png==s.png $ test $(stat -c %a ro.png) = 444
 folder_not_writable | other sepia s.png -o rodir/o.png | 2 |  | permission denied | !rodir/o.png
@@ -437,7 +425,6 @@ fifo | cat fifo > got.png & q call --on s.png InvertQRX -o fifo --format png; wa
 stream_alias | q sepia s.png -o /dev/fd/1 --format png > got.png && q sepia s.png -o want.png | 0 |  |  | got.png==want.png
 dev_null | q call --on s.png InvertQRX -o /dev/null --format png | 0 |  |  |
 device | q call --on s.png InvertQRX -o devnode --format png | 0 |  |  | $ test -c devnode
-save_through_symlink | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=dangling.png | 0 | * |  | new.png:1024b $ test -L dangling.png
 batch_through_symlink_keeping_mode | q batch InvertQRX s.png --out-dir out | 0 |  | * | t600.png=inv.png $ test -L out/s.png && test $(stat -c %a t600.png) = 600
 )"),
                          rowName);
@@ -447,7 +434,6 @@ INSTANTIATE_TEST_SUITE_P(BadInput, Qrx, rows(R"(
 truncated_jpeg | q call --on cut.jpg InvertQRX -o o.png | 2 |  | cut.jpg: damaged JPEG: Premature end|--accept-damaged |
 corrupt_jpeg | q call --on corrupt.jpg InvertQRX -o o.png | 2 |  | corrupt.jpg: damaged JPEG: Corrupt JPEG data |
 truncated_jpeg_histogram | q histogram cut.jpg | 2 |  | cut.jpg: damaged JPEG |
-truncated_jpeg_sepia | q sepia cut.jpg -o o.png | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_standard_input | q call --on - InvertQRX -o o.png < cut.jpg | 2 |  | standard input: damaged JPEG |
 truncated_jpeg_argument | q call 'MergePictureQRX(good.jpg, cut.jpg)' -o o.png | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_batch | q batch InvertQRX cut.jpg good.jpg --out-dir d | 1 |  | 1 of 2|cut.jpg|damaged JPEG | d/good.jpg:jpeg:64x48
@@ -456,21 +442,18 @@ accept_damaged_batch | q batch --accept-damaged sepia cut.jpg --out-dir d | 0 | 
 truncated_png | q call --on cut.png InvertQRX -o o.png | 2 |  | cut.png: bad PNG |
 png_crc_error | q sepia crc.png -o o.png | 2 |  | crc.png: bad PNG:  |
 huge_jpeg | q call --on huge.jpg InvertQRX -o o.png | 2 |  | huge.jpg: 40000 x 40000 pixels (1,600,000,000) is more than the limit of 268,435,456 pixels; raise it with --max-pixels N or QRX_MAX_PIXELS=N (0: no limit) |
-huge_png | q histogram huge.png | 2 |  | huge.png: 40000 x 40000 pixels|raise it with --max-pixels |
 limit_from_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png | 2 |  | good.jpg: 64 x 48 pixels (3,072) is more than the limit of 3,000 |
 option_wins_over_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png --max-pixels 3072 | 0 |  |  | o.png:png:64x48
 limit_not_a_number | q call --on good.jpg InvertQRX --max-pixels 1e6 | 2 |  | --max-pixels: '1e6' is not a whole number |
 out_of_memory | ulimit -v 600000; q call --on huge.png InvertQRX -o o.png --max-pixels 0 | 2 |  | huge.png: out of memory for its 40000 x 40000 pixels (6.0 GiB |
 truncated_wav | q waveform cut.wav -o w.png --width 100 --height 40 | 0 |  | cut.wav: shorter than its header says | w.png:png:100x40
 huge_waveform | q waveform cut.wav -o w.png --width 30000 --height 10000 | 2 |  | cut.wav: its waveform: 30000 x 10000 pixels (300,000,000) is more than the limit |
-waveform_limit | q waveform cut.wav -o w.png --width 300 --height 100 --max-pixels 29999 | 2 |  | more than the limit of 29,999 pixels |
 )"),
                          rowName);
 
 // The ICC profile and EXIF block of the picture worked on go into PNG and JPEG results.
 INSTANTIATE_TEST_SUITE_P(Metadata, Qrx, rows(R"(
 jpeg_to_jpeg | q call --on tagged.jpg InvertQRX -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif:icc
-jpeg_to_png | q call --on tagged.jpg InvertQRX -o o.png | 0 |  |  | o.png:png:64x48:exif
 png_to_jpeg | q call --on tagged.png 'InvertQRX(1, 1, 5, 5)' -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif
 standard_input | q call --on - InvertQRX -o o.png < tagged.jpg | 0 |  |  | o.png:png:64x48:exif
 lut3d | q lut3d --cube grade.cube tagged.jpg -o o.jpg | 0 |  |  | o.jpg:jpeg:64x48:exif:icc
@@ -483,7 +466,6 @@ global_method_has_no_source | q call 'CombinePicturesQRX(tagged.jpg, tagged.jpg,
 // qrx batch: each file as the single-file command does it, failures named, refusals up front.
 INSTANTIATE_TEST_SUITE_P(Batch, Qrx, rows(R"(
 failures_one_worker | q batch -j 1 InvertQRX pic.bmp a.ppm broken.png s.png al.png --out-dir d | 1 |  | qrx batch: 3 of 5 files done|2 failed|  pic.bmp: |give --format png|  broken.png: |(exit 2) | d/a.ppm:ppm:13x9 d/s.png=inv.png d/al.png:png:160x120:a
-failures_eight_workers | q batch -j 8 InvertQRX a.ppm broken.png s.png --out-dir d | 1 |  | 2 of 3 files done|  broken.png:  | d/a.ppm d/s.png=inv.png
 call_rect | q batch -j 2 'InvertQRX(2, 3, 11, 8)' a.ppm s.png --out-dir d && q call --on a.ppm 'InvertQRX(2, 3, 11, 8)' -o r.ppm | 0 |  | * | d/a.ppm==r.ppm d/s.png
 console_pam | q batch --host console --layout 1 --format pam InvertQRX al.png --out-dir d && q call --host console --layout 1 --on al.png InvertQRX -o r.pam | 0 |  | * | d/al.pam==r.pam
 jpeg_quality | q batch --quality 40 --format jpg InvertQRX s.png --out-dir d && q call --quality 40 --on s.png InvertQRX -o r.jpg | 0 |  | * | d/s.jpg==r.jpg
@@ -497,7 +479,6 @@ work_folders_of_gone_batches | (exit 0) & p=$!; wait $p; mkdir -p d/.qrx-batch-$
 progress_bar_on_a_terminal | script -qec "{qrx} batch -j 2 InvertQRX a.ppm s.png --out-dir d" /dev/null | 0 | \r[|] 2/2|\r\e[K|2 of 2 files done |  | d/a.ppm d/s.png
 name_clash | q batch InvertQRX a.ppm sub/a.ppm --out-dir d | 2 |  | would both be written to | !d
 clash_through_format | q batch --format png InvertQRX s.ppm s.png --out-dir d | 2 |  | would both be written to | !d
-replaces_its_input | q batch InvertQRX a.ppm --out-dir . | 2 |  | would be replaced by its own result |
 standard_input | q batch InvertQRX - --out-dir d | 2 |  | standard input | !d
 unwritable_format | q batch --format gif InvertQRX a.ppm --out-dir d | 2 |  | --format: qrx cannot write 'gif' | !d
 no_fitting_overload | q batch 'InvertQRX(1, 2)' a.ppm --out-dir d | 2 |  | no overload of Picture.InvertQRX takes these 2 arguments | !d
@@ -505,9 +486,7 @@ keep_alpha_with_a_filter | q batch --keep-alpha sepia a.ppm --out-dir d | 2 |  |
 unknown_method | q batch InvertQRZ a.ppm --out-dir d | 2 |  | Picture has no method 'InvertQRZ'; did you mean InvertQRX | !d
 malformed_call | q batch 'InvertQRX(1,' a.ppm --out-dir d | 2 |  | CALL:  | !d
 no_files | q batch InvertQRX --out-dir d | 2 |  | no picture FILES | !d
-no_call | q batch --out-dir d | 2 |  | give a CALL | !d
 no_out_dir | q batch InvertQRX a.ppm | 2 |  | --out-dir is required |
-zero_jobs | q batch -j 0 InvertQRX a.ppm --out-dir d | 2 |  | -j | !d
 bad_cube | q batch lut3d --cube bad.cube a.ppm --out-dir d | 2 |  | bad.cube:4: | !d
 bad_offsets | q batch sepia --offsets 1,2 a.ppm --out-dir d | 2 |  | --offsets | !d
 )"),
@@ -521,21 +500,17 @@ sepia_rect | q sepia --raw --rect 20,10,90,70 al.png -o r.png && q sepia --rect 
 sepia_weights | q sepia --raw --weights 1,0,0 --offsets 0,0,0 s.png -o o.png | 0 |  |  | o.png=red.png
 sepia_offsets | q sepia --raw --weights 0,0,0 --offsets 10,20,30 s.png -o o.png | 0 |  |  | o.png=const.png
 lut3d_table_axes | q lut3d --raw --cube swap.cube s.png -o o.png | 0 |  |  | o.png~swapped.png
-sepia_rect_to_the_edges | q sepia --raw --rect -5,30,1000,1000 s.png -o r.png && q sepia --rect -5,30,1000,1000 s.png -o o.png | 0 |  |  | o.png=r.png/s.png@0,30,160,120
 sepia_max_not_above_min | q sepia --host console --raw --rect 50,50,50,40 al.png -o r.pam && q sepia --host console --rect 50,50,50,40 al.png -o o.pam | 0 |  |  | o.pam=r.pam/al.png@50,50,160,120
 sepia_rect_of_no_columns | q sepia --rect -5,30,0,1000 --offsets 5,5,5 al.png -o o.png | 0 |  |  | o.png=al.png
 lut3d_rect | q lut3d --raw --cube grade.cube --rect 10,5,60,40 al.png -o r.png && q lut3d --cube grade.cube --rect 10,5,60,40 al.png -o o.png | 0 |  |  | r.png:png:160x120:a o.png=r.png/al.png@10,5,60,40
 lut3d_curve | q lut3d --cube curve.cube s.png -o o.png | 0 |  |  | o.png=curved.png
 malformed_cube | q lut3d --cube bad.cube s.png -o o.png | 2 |  | bad.cube:4: expected 3 values on a data line, found 2 |
 missing_cube | q lut3d --cube none.cube s.png -o o.png | 2 |  | none.cube: cannot read |
-missing_picture | q lut3d --cube grade.cube none.png -o o.png | 2 |  | IN:  |
 no_cube | q lut3d s.png -o o.png | 2 |  | --cube is required |
 short_rect | q lut3d --cube grade.cube --rect 1,2,3 s.png -o o.png | 2 |  | --rect: '1,2,3' is not MINX,MINY,MAXX,MAXY |
 rect_not_integer | q sepia --rect 1,2,3,4.5 s.png -o o.png | 2 |  | --rect: '4.5' is not a 32-bit integer |
 two_weights | q sepia --weights 0.3,0.6 s.png -o o.png | 2 |  | --weights: '0.3,0.6' is not R,G,B |
-offset_fraction | q sepia --offsets 1.5,0,0 s.png -o o.png | 2 |  | --offsets: '1.5' is not a 32-bit integer |
 curve_with_rect | q lut3d --cube curve.cube --rect 0,0,5,5 s.png -o o.png | 2 |  | holds a 1D table |
-no_output | q sepia s.png | 2 |  | --output is required |
 bad_host | q sepia --host mac s.png -o o.png | 2 |  | --host |
 )"),
                          rowName);
@@ -545,13 +520,10 @@ INSTANTIATE_TEST_SUITE_P(Tools, Qrx, rows(R"(
 waveform_as_the_method_draws | q waveform sweep.wav -o w.png --width 100 --height 41 --outline 0 --back '&c000000' --fore '#ffffff' && q call 'RenderSamplesQRX(sweep.raw, 0, 1, 100, 41, 0, &c000000, &cFFFFFF, &c203F4E, 16, false)' -o c.png | 0 |  |  | w.png:png:100x41 w.png=c.png
 waveform_defaults | q waveform sample.wav -o w.png | 0 |  |  | w.png:png:800x250
 waveform_zero_width | q waveform sweep.wav -o w.png --width 0 | 2 |  | --width: 0 is not in 1 to 32767 |
-waveform_tall | q waveform sweep.wav -o w.png --height 100000 | 2 |  | --height: 100000 is not in 1 to 32767 |
 waveform_wide_outline | q waveform sweep.wav -o w.png --outline 1000 | 2 |  | --outline: 1000 is not in 0 to 8 |
 waveform_negative_outline | q waveform sweep.wav -o w.png --outline -1 | 2 |  | --outline: -1 is not in 0 to 8 |
 waveform_bad_colour | q waveform sweep.wav -o w.png --fore '#12345' | 2 |  | --fore: #12345 is not a colour |
-waveform_channel | q waveform sweep.wav -o w.png --channel 1 | 2 |  | --channel: 1 is not mix |
 waveform_no_samples | q waveform silent.wav -o w.png | 2 |  | holds no samples |
-waveform_empty_file | q waveform empty.wav -o w.png | 2 |  | empty.wav is empty |
 histogram_table | q histogram two.ppm | 0 | pixels 2\nvalue red green blue\n0 0 0 0\n|\n10 2 0 0\n|\n20 0 1 0\n|\n30 0 0 2\n|\n40 0 1 0\n|\n255 0 0 0\n |  |
 histogram_console | q histogram --host console two.ppm --json | 0 | "blue":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0|"green":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0|"pixels":2,"plot":null,"red":[0,0,0,0,0,0,0,0,0,0,2,0 |  |
 histogram_plot | q histogram s.png -o h.png --json | 0 | "plot":"h.png" |  | h.png:png:512x300
@@ -561,7 +533,6 @@ list | q list | 0 | class PictureSepiaQRX|property SourcePicture as Picture  fla
 list_json | q list --json|tr -d ' \n' | 0 | "builtIn":true|{"assignable":false,"declaration":"InvertQRX(leftasinteger,topasinteger,widthasinteger,heightasinteger)aspicture","flags":4},{"assignable":false,"declaration":"InvertQRXaspicture","flags":4}|"pluginVersion":9 |  |
 list_flags_of_an_old_host | q list --json --host-version 2009.0|tr -d ' \n' | 0 | "declaration":"InvertQRXaspicture","flags":0} |  |
 list_word_any_case | q list invertqrx | 0 | InvertQRX(left as integer|InvertQRX as picture|!InvertGrayQRX|!Sepia|!global methods |  |
-list_class_whole | q list SEPIA | 0 | class PictureSepiaQRX|property SepiaRed|method Run as boolean|!Lut3D|!InvertQRX |  |
 list_declarations | q list 'as memoryblock' --json|tr -d ' \n' | 0 | CountColorsQRX|RenderSamplesQRX|"search":"asmemoryblock"|!InvertQRX|!"properties":[{ |  |
 help | q --help | 0 |   list|  call|  waveform|  lut3d|  sepia|  histogram|  batch|  demo|Examples: |  |
 call_help | q call --help | 0 | --quality|--on|--json|--keep-alpha|--save|Host options:|--host-version|2019.1|--legacy-pictures|--hide-legacy-library|Example|  qrx call  |  |
@@ -578,27 +549,26 @@ const std::vector<std::string> kCommands = {"",      "list",        "call",     
 // Help fits an 80-column terminal, with the six host options in their own group, last.
 TEST(QrxHelp, FitsEightyColumnsWithHostOptionsLast) {
     for (const std::string& words : kCommands) {
-        const RunResult r = runShell("{qrx} " + words + " --help");
-        ASSERT_EQ(r.code, 0) << words;
-        for (const std::string& line : lines(r.out))
-            EXPECT_LE(line.size(), 80u) << words << ": " << line;
-        const size_t group = r.out.find("\nHost options:\n");
-        if (!contains(r.out, "--host-version")) continue;
-        ASSERT_NE(group, std::string::npos) << words;
-        EXPECT_LT(r.out.find("\nOptions:\n"), group) << words;
-        for (const char* opt : {"--host ", "--host-version", "--layout", "--alpha-layout",
-                                "--legacy-pictures", "--hide-legacy-library"})
-            EXPECT_GT(r.out.find(std::string("  ") + opt), group) << words << ": " << opt;
-        const std::string rest = r.out.substr(group, r.out.find("\n\n", group + 1) - group);
+        const std::string help = runShell("{qrx} " + words + " --help").out;
+        EXPECT_FALSE(std::regex_search(help, std::regex("[^\n]{81}"))) << words;
+        const size_t group = help.find("\nHost options:\n");
+        EXPECT_TRUE(
+            !contains(help, "--host-version") ||
+            std::regex_search(
+                help,
+                std::regex("\nOptions:\n[\\s\\S]*\nHost options:\n  --host [\\s\\S]*  "
+                           "--host-version[\\s\\S]*  --layout[\\s\\S]*  --alpha-layout[\\s\\S]*  "
+                           "--legacy-pictures[\\s\\S]*  --hide-legacy-library")))
+            << words;
+        const std::string rest =
+            help.substr(std::min(group, help.size()), help.find("\n\n", group + 1) - group);
         EXPECT_FALSE(contains(rest, "--output") || contains(rest, "--quality")) << words;
     }
 }
 
 // ---- Every example of the README and of each command's help, run as printed ----
 
-struct Example {
-    std::string name, line;
-};
+using Example = std::pair<std::string, std::string>; // name, line
 
 std::vector<Example> allExamples() {
     std::vector<Example> out;
@@ -626,7 +596,7 @@ std::vector<Example> allExamples() {
 
 class QrxExamples : public testing::TestWithParam<Example> {};
 TEST_P(QrxExamples, RunAsPrinted) {
-    const std::string line = GetParam().line;
+    const std::string line = GetParam().second;
     const std::string cmd =
         std::regex_replace(line, std::regex(R"((^\s*|[|;&]\s*)(build/)?qrx\b)"), "$1{qrx}");
     ASSERT_TRUE(contains(cmd, "{qrx}")) << line;
@@ -640,6 +610,6 @@ TEST_P(QrxExamples, RunAsPrinted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadmeAndHelp, QrxExamples, testing::ValuesIn(allExamples()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& info) { return info.param.first; });
 
 } // namespace

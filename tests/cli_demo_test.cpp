@@ -81,24 +81,6 @@ TEST_F(DemoTable, LeavingEntriesOutReportsExactlyWhatTheyShowed) {
     }
 }
 
-TEST_F(DemoTable, EntriesNamingNothingRegisteredAreProblems) {
-    demo::Entry unknown = demo::entries().front();
-    unknown.call = "NoSuchMethodQRX(1)";
-    demo::Entry misfit = demo::entries().front();
-    misfit.call = "InvertQRX(1, 2)"; // no overload takes two arguments
-    demo::Entry global = demo::entries().front();
-    global.on.clear(); // InvertQRX is no global method
-    demo::Entry cover = demo::entries().back();
-    cover.covers = {"class NoSuchClassQRX"};
-    const demo::Coverage cov = demo::coverage(*host, {unknown, misfit, global, cover});
-    ASSERT_EQ(cov.problems.size(), 4u);
-    EXPECT_NE(cov.problems[0].find("NoSuchMethodQRX"), std::string::npos);
-    EXPECT_NE(cov.problems[1].find("InvertQRX(1, 2)"), std::string::npos);
-    EXPECT_NE(cov.problems[3].find("NoSuchClassQRX"), std::string::npos);
-    for (const auto& shown : cov.perEntry)
-        EXPECT_TRUE(shown.empty());
-}
-
 TEST(DemoText, ShellWordsAndHtml) {
     std::string quoted;
     for (const char* word : {"out/demo/invert.png", "--rect", "80,0,159,119",

@@ -5,7 +5,6 @@
 
 #include <sstream>
 
-#include "batch.h"
 #include "binding.h"
 #include "call_expr.h"
 #include "cli_util_test.h"
@@ -93,40 +92,37 @@ TEST(ParseCall, Rows) {
 
 // ---- Binding a call to an overload and to host values ----
 
-struct Methods {
-    std::vector<MethodInfo> infos;
-    Methods(std::initializer_list<const char*> decls) {
-        static int dummy;
-        for (const char* text : decls) {
-            infos.push_back({});
-            infos.back().className = "Picture";
-            infos.back().decl = parseDeclaration(text);
-            infos.back().function = &dummy;
-            infos.back().setter =
-                contains(text, "Mask") || contains(text, "Table(") ? &dummy : nullptr;
-        }
+// Methods as the host keeps them, from declarations, one a line; assignable ones get a setter.
+std::vector<MethodInfo> methods(const std::string& decls) {
+    static int dummy;
+    std::vector<MethodInfo> out;
+    for (const auto& row : rowsOf(decls)) {
+        out.push_back({});
+        out.back().className = "Picture", out.back().decl = parseDeclaration(row[0]);
+        out.back().function = &dummy,
+        out.back().setter =
+            contains(row[0], "Mask") || contains(row[0], "Table(") ? &dummy : nullptr;
     }
-};
+    return out;
+}
 
 // The overload chosen (its place in the list), or the fault; every overload is listed then.
 TEST(Binding, ChoosesByCountThenFitThenExactness) {
-    const Methods all{
-        "InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture",
-        "InvertQRX as picture",
-        "isGrayQRX(tolerance as integer = 0) as boolean",
-        "isGrayQRX(tolerance as integer, left as integer,top as integer,width as integer,height as "
-        "integer) as boolean",
-        "F(a as integer) as integer",
-        "F(a as double) as integer",
-        "G(a as double) as integer",
-        "G(a as integer) as integer",
-        "EmbeddedMaskQRX(swap as boolean) as picture",
-        "FindPicture(pic as picture, byref x as integer, byref y as integer) as boolean",
-        "Table(r as UInt32, g as UInt32, b as UInt32, x as UInt32) as double",
-        "CountColorQRX(col as color) as integer",
-        "RenderSamplesQRX(Samples as memoryblock, SampleCount as integer, BackColor as "
-        "color=&c88B5C4, Bits as Integer = 8, AutoScale as boolean = false) as Picture",
-        "Use(o as PictureSepiaQRX, s as string)"};
+    const std::vector<MethodInfo> all = methods(R"(
+InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture
+InvertQRX as picture
+isGrayQRX(tolerance as integer = 0) as boolean
+isGrayQRX(tolerance as integer, left as integer,top as integer,width as integer,height as integer) as boolean
+F(a as integer) as integer
+F(a as double) as integer
+G(a as double) as integer
+G(a as integer) as integer
+EmbeddedMaskQRX(swap as boolean) as picture
+FindPicture(pic as picture, byref x as integer, byref y as integer) as boolean
+Table(r as UInt32, g as UInt32, b as UInt32, x as UInt32) as double
+CountColorQRX(col as color) as integer
+RenderSamplesQRX(Samples as memoryblock, SampleCount as integer, BackColor as color=&c88B5C4, Bits as Integer = 8, AutoScale as boolean = false) as Picture
+Use(o as PictureSepiaQRX, s as string))");
     for (const auto& row : rowsOf(R"(
 `InvertQRX` | 1
 `InvertQRX(5, 5, 120, 80)` | 0
@@ -163,10 +159,10 @@ TEST(Binding, ChoosesByCountThenFitThenExactness) {
         SCOPED_TRACE(row[0]);
         const CallExpr call = parseCall(row[0]);
         std::vector<const MethodInfo*> overloads;
-        for (const MethodInfo& m : all.infos)
+        for (const MethodInfo& m : all)
             if (m.decl.name == call.name) overloads.push_back(&m);
         if (std::isdigit(row[1][0])) {
-            EXPECT_EQ(chooseOverload(overloads, call, call.name), &all.infos[std::stoul(row[1])]);
+            EXPECT_EQ(chooseOverload(overloads, call, call.name), &all[std::stoul(row[1])]);
             continue;
         }
         try {
@@ -183,35 +179,28 @@ TEST(Binding, ChoosesByCountThenFitThenExactness) {
 
 TEST(Binding, ArgumentsBecomeHostValues) {
     ScratchDir dir;
-    const Image img{
-        3,
-        2,
-        false,
-        {9, 18, 27, 255, 1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 0, 0, 0, 255, 9, 9, 9, 255},
-        {}};
-    writeImage(dir / "p.png", img);
+    writeImage(dir / "p.png", Image{3, 1, false, {9, 18, 27, 255, 1, 2, 3, 255, 4, 5, 6, 255}, {}});
     writeFile(dir / "raw.bin", std::string("\x00\x01\xFE\xFFzz", 6));
-    const Methods m{"M(i as integer, u as UInt32, d as double, b as boolean, c as color, p as "
-                    "picture, mb as memoryblock, s as string, byref oi as integer, byref od as "
-                    "double, byref ob as boolean, byref oc as color, byref op as picture, q as "
-                    "picture)"};
+    const auto m =
+        methods("M(i as integer, u as UInt32, d as double, b as boolean, c as color, p as picture, "
+                "mb as memoryblock, s as string, byref oi as integer, byref od as double, byref ob "
+                "as boolean, byref oc as color, byref op as picture, q as picture)");
     const std::string d = dir.path().string();
     Host host;
     const BoundArgs b =
-        bindArguments(host, m.infos[0],
+        bindArguments(host, m[0],
                       parseCall("M(-3, 4000000000, 2, true, &cA1B2C3, " + d + "/p.png, " + d +
                                 "/raw.bin, \"" + d + "/raw.bin\", n1, n2, n3, n4, n5, nil)")
                           .args);
-    std::string shown;
-    for (const Value& v : b.values)
-        shown += valueText(v) + " ";
-    EXPECT_EQ(shown,
-              "-3 4000000000 2.0 true &cA1B2C3 <Picture 3x2> <MemoryBlock 6 bytes> 0001feff7a7a "
-              "\"\\x00\\x01\\xfe\\xffzz\" 0 0.0 false &c000000 nil nil ");
-    EXPECT_EQ(std::get<Ref>(b.values[5]).as<Picture>()->toImage().rgba, img.rgba);
-    EXPECT_EQ(std::get<Ref>(b.values[7]).as<String>()->encoding, kREALTextEncodingRaw);
-    EXPECT_EQ(b.outputNames, (std::vector<std::string>{"", "", "", "", "", "", "", "", "n1", "n2",
-                                                       "n3", "n4", "n5", ""}));
+    std::string shown = std::to_string(std::get<Ref>(b.values[7]).as<String>()->encoding) + ":";
+    for (size_t i = 0; i < b.values.size(); ++i)
+        shown += " " + b.outputNames[i] + "=" + valueText(b.values[i]);
+    EXPECT_EQ(shown, std::to_string(kREALTextEncodingRaw) +
+                         ": =-3 =4000000000 =2.0 =true =&cA1B2C3 =<Picture 3x1> =<MemoryBlock 6 "
+                         "bytes> 0001feff7a7a =\"\\x00\\x01\\xfe\\xffzz\" n1=0 n2=0.0 n3=false "
+                         "n4=&c000000 n5=nil =nil");
+    EXPECT_EQ(std::get<Ref>(b.values[5]).as<Picture>()->toImage().rgba,
+              readImage(dir / "p.png").rgba);
 }
 
 // ---- .cube files ----
@@ -434,15 +423,10 @@ TEST(ImageRead, NetpbmBytes) {
     writeFile(dir / "g.pam", "P7\n# gray\nWIDTH 2\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE "
                              "GRAYSCALE_ALPHA\nENDHDR\n\x05\x06\x07\x08");
     EXPECT_EQ(readImage(dir / "g.pam").rgba, (std::vector<uint8_t>{5, 5, 5, 6, 7, 7, 7, 8}));
-    const Image img{2, 1, true, {1, 2, 3, 4, 250, 251, 252, 253}, {}};
-    EXPECT_EQ(encodeImage(img, ImageFormat::Pam, 90, "a"),
-              "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE "
-              "RGB_ALPHA\nENDHDR\n\x01\x02\x03\x04\xFA\xFB\xFC\xFD");
-    EXPECT_EQ(encodeImage(img, ImageFormat::Ppm, 90, "a"),
-              "P6\n2 1\n255\n\x01\x02\x03\xFA\xFB\xFC");
-    EXPECT_EQ(encodeImage(Image{2, 1, false, img.rgba, {}}, ImageFormat::Pam, 90, "a"),
-              "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\nTUPLTYPE "
-              "RGB\nENDHDR\n\x01\x02\x03\xFA\xFB\xFC");
+    const std::string pam = encodeImage(Image{2, 1, true, {1, 2, 3, 4, 250, 251, 252, 253}, {}},
+                                        ImageFormat::Pam, 90, "a");
+    EXPECT_EQ(pam, "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE "
+                   "RGB_ALPHA\nENDHDR\n\x01\x02\x03\x04\xFA\xFB\xFC\xFD");
 }
 
 TEST(ImageRead, FaultsNameTheFile) {
@@ -471,50 +455,6 @@ h.jpg |  | damaged JPEG: Premature end)")) {
         const std::string msg = thrown<ImageFileError>([&] { readImage(dir / row[0]); });
         EXPECT_TRUE(contains(msg, (dir / row[0]).string()) && contains(msg, row[2])) << msg;
     }
-}
-
-// ---- The worker pool of qrx batch, with the shell as the worker ----
-
-std::vector<std::vector<std::string>> shellJobs(const std::vector<std::string>& scripts) {
-    std::vector<std::vector<std::string>> jobs;
-    for (const std::string& s : scripts)
-        jobs.push_back({"-c", s});
-    return jobs;
-}
-
-// The fifth worker writes more than a pipe holds on both streams at once; the sixth reads nothing.
-TEST(WorkerPool, CollectsEachWorkersOutputAndEnd) {
-    const auto jobs = shellJobs(
-        {"echo one; echo two >&2", "echo failing >&2; exit 3", "kill -KILL $$", "kill -SEGV $$",
-         "head -c 300000 /dev/zero | tr '\\0' o; head -c 200000 /dev/zero | tr '\\0' e >&2",
-         "cat; echo read-nothing"});
-    for (size_t parallel : {1, 3, 16}) {
-        std::vector<size_t> started, finished;
-        WorkerEvents events;
-        events.starting = [&](size_t job) { started.push_back(job); };
-        events.finished = [&](size_t job, const WorkerOutcome& o) {
-            finished.push_back(job + 10 * o.started);
-        };
-        const auto run = runWorkers("/bin/sh", "sh", jobs, parallel, events);
-        EXPECT_FALSE(run.interrupted);
-        EXPECT_EQ(started, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
-        std::sort(finished.begin(), finished.end());
-        EXPECT_EQ(finished, (std::vector<size_t>{10, 11, 12, 13, 14, 15}));
-        ASSERT_EQ(run.outcomes.size(), 6u);
-        const auto& o = run.outcomes;
-        EXPECT_TRUE(o[0].succeeded() && o[0].out == "one\n" && o[0].err == "two\n");
-        EXPECT_TRUE(!o[1].succeeded() && o[1].exitCode == 3 && o[1].signal == 0 &&
-                    o[1].err == "failing\n");
-        EXPECT_TRUE(!o[2].succeeded() && o[2].signal == SIGKILL);
-        EXPECT_EQ(signalName(o[3].signal), "SIGSEGV");
-        EXPECT_TRUE(o[4].succeeded() && o[4].out == std::string(300000, 'o') &&
-                    o[4].err == std::string(200000, 'e'));
-        EXPECT_TRUE(o[5].succeeded() && o[5].out == "read-nothing\n");
-    }
-    for (const WorkerOutcome& o :
-         runWorkers("/nonexistent/qrx", "qrx", {{"a"}, {"b"}}, 2, {}).outcomes)
-        EXPECT_TRUE(!o.started && !o.succeeded() && contains(o.spawnError, "/nonexistent/qrx"))
-            << o.spawnError;
 }
 
 } // namespace
