@@ -345,7 +345,6 @@ verbose | q call -v --on s.png InvertQRX -o o.png | 0 | result = <Picture 160x12
 ppm_layout5 | q call --layout 5 --on s.png InvertQRX -o o.ppm | 0 |  |  | o.ppm:ppm:160x120 o.ppm=inv.png
 jpeg_any_case | q call --on s.png InvertQRX -o o.JPG | 0 |  |  | o.JPG:jpeg:160x120 o.JPG~inv.png
 jpeg_quality | q call --on s.png InvertQRX -o lo.jpg --quality 30 && q call --on s.png InvertQRX -o hi.jpeg --quality 100 | 0 |  |  | lo.jpg:jpeg:160x120 hi.jpeg~inv.png $ test $(stat -c %s lo.jpg) -lt $(stat -c %s hi.jpeg)
-web_without_version | q call --host web --host-version none --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 older_desktop_layouts | q call --host-version 2011.0 --layout 1 --alpha-layout 2 --on s.png InvertQRX -o o.png | 0 |  |  | o.png=inv.png
 json | q call --on s.png 'InvertGrayQRX(0, 0, -1, -1)' -o o.png --json | 0 | {"byref":{},"exception":null,"result":{"height":120,"path":"o.png","width":160}}\n |  | o.png
 global_picture_argument | q call 'TintPictureQRX("s.png", &c808080, &cA0522D)' -o o.png | 0 |  |  | o.png:png:160x120:bare
@@ -360,7 +359,6 @@ png_16_bit_note | q call --on p16.png InvertQRX -o o.png | 0 |  | qrx: note: p16
 keep_alpha | q call --on al.png InvertQRX -o p.pam && q call --on al.png InvertQRX -o k.pam --keep-alpha | 0 |  |  | p.pam:pam:160x120:a k.pam=p.pam/al.png
 keep_alpha_console | q call --host console --on al.png 'ChangeContrastQRX(0.5)' -o p.pam && q call --host console --on al.png 'ChangeContrastQRX(0.5)' -o k.pam --keep-alpha | 0 |  |  | k.pam=p.pam/al.png
 sizes_differ | q call 'MergePictureQRX(needle.png, s.png)' | 1 | * | returned nil where a picture was expected\nqrx: note: sizes differ: 24x20 and 160x120\n |
-nil_argument_no_size_note | q call 'MergePictureQRX(rings.png, nil)' | 1 | * | returned nil|!sizes differ |
 legacy_pictures | q call --legacy-pictures --on s.png 'ScrollQRX(40, 25, false, false)' -o l.png && q call --on s.png 'ScrollQRX(40, 25, false, false)' -o p.png | 0 | * |  | l.png p.png $ ! cmp -s l.png p.png
 save_blocks | q call --on two.ppm 'CountColorsQRX(r, g, b, n)' --save r=r.bin --save b=b.bin --json | 0 | "b":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0|"g":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0|"n":2|"r":[0,0,0,0,0,0,0,0,0,0,2,0 |  | r.bin:1024b b.bin:1024b $ od -An -tu4 -j40 -N4 r.bin | grep -qw 2 && od -An -tu4 -j120 -N4 b.bin | grep -qw 2
 plugin_beside_the_tool | env -u QRX_PLUGIN $bin list --json | 0 | "pluginVersion": 9 |  |
@@ -373,22 +371,17 @@ INSTANTIATE_TEST_SUITE_P(Usage, Qrx, rows(R"(
 unknown_method | q call --on s.png 'InvertQR(1, 2, 3, 4)' -o o.png | 2 |  | Picture has no method 'InvertQR'|did you mean InvertQRX |
 misspelt_global | q call 'TintPictureQ(nil, &c000000, &c000000)' | 2 |  | no global method 'TintPictureQ'|did you mean TintPictureQRX |
 nothing_close | q call --on s.png Zyxwvut | 2 |  | Picture has no method 'Zyxwvut'|'qrx list' shows every method |
-global_called_on_picture | q call --on s.png 'TintPictureQRX(nil, &c000000, &c000000)' | 2 |  | it is a global method: leave out --on |
 missing_file | q call --on missing.png InvertQRX -o o.png | 2 |  | --on|missing.png|No such file |
 broken_argument_file | q call 'TintPictureQRX(broken.png, &c000000, &c000000)' -o o.png | 2 |  | argument 1 (source as picture)|broken.png |
 no_overload | q call --on s.png 'InvertQRX(1, 2)' -o o.png | 2 |  | no overload of Picture.InvertQRX|InvertQRX(left as integer,top as integer,width as integer,height as integer) as picture|InvertQRX as picture |
-wrong_argument_type | q call --on s.png 'InvertQRX(1, 2, 3, true)' | 2 |  | argument 4 (height as integer): 'true' is not an integer |
 syntax | q call --on s.png 'InvertQRX(1, 2' | 2 |  | column 10|^ |
 output_type | q call --on s.png InvertQRX -o o.gif | 2 |  | -o|o.gif|unknown picture file type |
 bad_layout | q call --layout 7 --on s.png InvertQRX | 2 |  | --layout |
-bad_version | q call --host-version new --on s.png InvertQRX | 2 |  | --host-version|'new' |
 unknown_command | q frobnicate | 2 |  | qrx: unknown command 'frobnicate'; see qrx --help |
 parser_range | q call --quality 0 --on s.png InvertQRX -o o.jpg | 2 |  | --quality|; see qrx call --help |
 parser_extra | q sepia s.png -o o.png surplus | 2 |  | surplus|; see qrx sepia --help |
 parser_nested | q batch sepia --frob s.png --out-dir d | 2 |  | --frob|; see qrx batch sepia --help | !d
-plugin_missing | QRX_PLUGIN=/nonexistent/p.so $bin list | 2 |  | /nonexistent/p.so |
 plugin_option_wins | QRX_PLUGIN=$plugin $bin --plugin /nonexistent/other.so list | 2 |  | cannot load the plugin /nonexistent/other.so |
-save_not_a_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save n=x.bin | 2 |  | --save |
 keep_alpha_of_global | q call --keep-alpha 'MergePictureQRX(s.png, s.png)' -o o.png | 2 |  | --keep-alpha: a global method |
 keep_alpha_without_output | q call --keep-alpha --on s.png InvertQRX | 2 |  | --keep-alpha: no picture is written without -o |
 list_no_match | q list NoSuchWordAnywhere --json | 2 |  | nothing registered holds 'NoSuchWordAnywhere'|'qrx list' shows everything |
@@ -399,7 +392,6 @@ list_no_match | q list NoSuchWordAnywhere --json | 2 |  | nothing registered hol
 INSTANTIATE_TEST_SUITE_P(Streams, Qrx, rows(R"(
 png_to_png | cat s.png|q call --on - InvertQRX -o - --format png > o.png | 0 |  |  | o.png=inv.png
 png_to_jpeg | q call --on - InvertQRX -o - --format jpeg < s.png > o.jpg | 0 |  |  | o.jpg:jpeg:160x120 o.jpg~inv.png
-jpeg_to_pam | q call --on s.png InvertQRX -o i.jpg && q call --on - InvertQRX -o - --format pam < i.jpg > o.pam | 0 |  |  | i.jpg o.pam:pam:160x120 o.pam~s.png
 pam_to_ppm | q call --on al.png InvertQRX -o i.pam && q call --on - InvertQRX -o - --format ppm < i.pam > o.ppm | 0 |  |  | i.pam o.ppm:ppm:160x120
 ppic_to_png | q call --on s.png InvertQRX -o i.ppic && q call --on - InvertQRX -o - --format png < i.ppic > o.png | 0 |  |  | i.ppic o.png=s.png
 sepia | q sepia - -o - --format pam < s.png > p.pam && q sepia s.png -o f.pam | 0 |  |  | p.pam==f.pam
@@ -408,7 +400,6 @@ saved_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=- > r.bin 
 no_format | q call --on s.png InvertQRX -o - | 2 |  | --format |
 json_with_picture | q call --on s.png InvertQRX -o - --format png --json | 2 |  | --json |
 picture_and_block | q call --on s.png 'CountColorsQRX(r, g, b, n)' --save r=- -o - --format png | 2 |  | both want standard output |
-empty_input | q call --on - InvertQRX -o - --format png < /dev/null | 2 |  | standard input: empty |
 filter_not_a_picture | echo hello|q sepia - -o - --format png | 2 |  | standard input: not a PNG, JPEG, PAM or PPM picture |
 )"),
                          rowName);
@@ -422,7 +413,6 @@ file_not_writable | other call --on s.png InvertQRX -o ro.png | 2 |  | ro.png: p
 folder_not_writable | other sepia s.png -o rodir/o.png | 2 |  | permission denied | !rodir/o.png
 directory | q call --on s.png InvertQRX -o isdir.png | 2 |  | is a directory | $ test -d isdir.png
 fifo | cat fifo > got.png & q call --on s.png InvertQRX -o fifo --format png; wait | 0 |  |  | got.png=inv.png $ test -p fifo
-stream_alias | q sepia s.png -o /dev/fd/1 --format png > got.png && q sepia s.png -o want.png | 0 |  |  | got.png==want.png
 dev_null | q call --on s.png InvertQRX -o /dev/null --format png | 0 |  |  |
 device | q call --on s.png InvertQRX -o devnode --format png | 0 |  |  | $ test -c devnode
 batch_through_symlink_keeping_mode | q batch InvertQRX s.png --out-dir out | 0 |  | * | t600.png=inv.png $ test -L out/s.png && test $(stat -c %a t600.png) = 600
@@ -434,17 +424,14 @@ INSTANTIATE_TEST_SUITE_P(BadInput, Qrx, rows(R"(
 truncated_jpeg | q call --on cut.jpg InvertQRX -o o.png | 2 |  | cut.jpg: damaged JPEG: Premature end|--accept-damaged |
 corrupt_jpeg | q call --on corrupt.jpg InvertQRX -o o.png | 2 |  | corrupt.jpg: damaged JPEG: Corrupt JPEG data |
 truncated_jpeg_histogram | q histogram cut.jpg | 2 |  | cut.jpg: damaged JPEG |
-truncated_jpeg_standard_input | q call --on - InvertQRX -o o.png < cut.jpg | 2 |  | standard input: damaged JPEG |
 truncated_jpeg_argument | q call 'MergePictureQRX(good.jpg, cut.jpg)' -o o.png | 2 |  | cut.jpg: damaged JPEG |
 truncated_jpeg_batch | q batch InvertQRX cut.jpg good.jpg --out-dir d | 1 |  | 1 of 2|cut.jpg|damaged JPEG | d/good.jpg:jpeg:64x48
 accept_damaged | q call --on cut.jpg InvertQRX -o o.png --accept-damaged | 0 |  | note: cut.jpg: damaged JPEG read as far as it goes | o.png:png:64x48
 accept_damaged_batch | q batch --accept-damaged sepia cut.jpg --out-dir d | 0 |  | cut.jpg: qrx: note: cut.jpg: damaged JPEG | d/cut.jpg:jpeg:64x48
-truncated_png | q call --on cut.png InvertQRX -o o.png | 2 |  | cut.png: bad PNG |
 png_crc_error | q sepia crc.png -o o.png | 2 |  | crc.png: bad PNG:  |
 huge_jpeg | q call --on huge.jpg InvertQRX -o o.png | 2 |  | huge.jpg: 40000 x 40000 pixels (1,600,000,000) is more than the limit of 268,435,456 pixels; raise it with --max-pixels N or QRX_MAX_PIXELS=N (0: no limit) |
 limit_from_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png | 2 |  | good.jpg: 64 x 48 pixels (3,072) is more than the limit of 3,000 |
 option_wins_over_environment | QRX_MAX_PIXELS=3000 {qrx} call --on good.jpg InvertQRX -o o.png --max-pixels 3072 | 0 |  |  | o.png:png:64x48
-limit_not_a_number | q call --on good.jpg InvertQRX --max-pixels 1e6 | 2 |  | --max-pixels: '1e6' is not a whole number |
 out_of_memory | ulimit -v 600000; q call --on huge.png InvertQRX -o o.png --max-pixels 0 | 2 |  | huge.png: out of memory for its 40000 x 40000 pixels (6.0 GiB |
 truncated_wav | q waveform cut.wav -o w.png --width 100 --height 40 | 0 |  | cut.wav: shorter than its header says | w.png:png:100x40
 huge_waveform | q waveform cut.wav -o w.png --width 30000 --height 10000 | 2 |  | cut.wav: its waveform: 30000 x 10000 pixels (300,000,000) is more than the limit |
@@ -466,7 +453,6 @@ global_method_has_no_source | q call 'CombinePicturesQRX(tagged.jpg, tagged.jpg,
 // qrx batch: each file as the single-file command does it, failures named, refusals up front.
 INSTANTIATE_TEST_SUITE_P(Batch, Qrx, rows(R"(
 failures_one_worker | q batch -j 1 InvertQRX pic.bmp a.ppm broken.png s.png al.png --out-dir d | 1 |  | qrx batch: 3 of 5 files done|2 failed|  pic.bmp: |give --format png|  broken.png: |(exit 2) | d/a.ppm:ppm:13x9 d/s.png=inv.png d/al.png:png:160x120:a
-call_rect | q batch -j 2 'InvertQRX(2, 3, 11, 8)' a.ppm s.png --out-dir d && q call --on a.ppm 'InvertQRX(2, 3, 11, 8)' -o r.ppm | 0 |  | * | d/a.ppm==r.ppm d/s.png
 console_pam | q batch --host console --layout 1 --format pam InvertQRX al.png --out-dir d && q call --host console --layout 1 --on al.png InvertQRX -o r.pam | 0 |  | * | d/al.pam==r.pam
 jpeg_quality | q batch --quality 40 --format jpg InvertQRX s.png --out-dir d && q call --quality 40 --on s.png InvertQRX -o r.jpg | 0 |  | * | d/s.jpg==r.jpg
 lut3d_rect_web | q batch --host=web lut3d --rect 1,2,9,7 --cube grade.cube s.png --out-dir d && q lut3d --host web --rect 1,2,9,7 --cube grade.cube s.png -o r.png | 0 |  | * | d/s.png==r.png
@@ -484,7 +470,6 @@ unwritable_format | q batch --format gif InvertQRX a.ppm --out-dir d | 2 |  | --
 no_fitting_overload | q batch 'InvertQRX(1, 2)' a.ppm --out-dir d | 2 |  | no overload of Picture.InvertQRX takes these 2 arguments | !d
 keep_alpha_with_a_filter | q batch --keep-alpha sepia a.ppm --out-dir d | 2 |  | --keep-alpha | !d
 unknown_method | q batch InvertQRZ a.ppm --out-dir d | 2 |  | Picture has no method 'InvertQRZ'; did you mean InvertQRX | !d
-malformed_call | q batch 'InvertQRX(1,' a.ppm --out-dir d | 2 |  | CALL:  | !d
 no_files | q batch InvertQRX --out-dir d | 2 |  | no picture FILES | !d
 no_out_dir | q batch InvertQRX a.ppm | 2 |  | --out-dir is required |
 bad_cube | q batch lut3d --cube bad.cube a.ppm --out-dir d | 2 |  | bad.cube:4: | !d
@@ -527,7 +512,6 @@ waveform_no_samples | q waveform silent.wav -o w.png | 2 |  | holds no samples |
 histogram_table | q histogram two.ppm | 0 | pixels 2\nvalue red green blue\n0 0 0 0\n|\n10 2 0 0\n|\n20 0 1 0\n|\n30 0 0 2\n|\n40 0 1 0\n|\n255 0 0 0\n |  |
 histogram_console | q histogram --host console two.ppm --json | 0 | "blue":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,2,0|"green":[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0|"pixels":2,"plot":null,"red":[0,0,0,0,0,0,0,0,0,0,2,0 |  |
 histogram_plot | q histogram s.png -o h.png --json | 0 | "plot":"h.png" |  | h.png:png:512x300
-histogram_plot_not_a_picture | q histogram s.png -o h.txt | 2 |  | h.txt | !h.txt
 version | q --version | 0 | qrx {version}\n |  |
 list | q list | 0 | class PictureSepiaQRX|property SourcePicture as Picture  flags 0x0  direct, offset|property FactorRed as Double  flags 0x0  getter, setter|class PictureLut3DQRX|extension Picture|  method InvertQRX as picture  flags 0x4|assignable|global methods |  |
 list_json | q list --json|tr -d ' \n' | 0 | "builtIn":true|{"assignable":false,"declaration":"InvertQRX(leftasinteger,topasinteger,widthasinteger,heightasinteger)aspicture","flags":4},{"assignable":false,"declaration":"InvertQRXaspicture","flags":4}|"pluginVersion":9 |  |
@@ -537,7 +521,6 @@ list_declarations | q list 'as memoryblock' --json|tr -d ' \n' | 0 | CountColors
 help | q --help | 0 |   list|  call|  waveform|  lut3d|  sepia|  histogram|  batch|  demo|Examples: |  |
 call_help | q call --help | 0 | --quality|--on|--json|--keep-alpha|--save|Host options:|--host-version|2019.1|--legacy-pictures|--hide-legacy-library|Example|  qrx call  |  |
 sepia_help | q sepia --help | 0 | --weights|default 40,20,-20|--rect|--raw|Host options:|Example|  qrx sepia  |  |
-histogram_help | q histogram --help | 0 | CountColorsQRX|--json|Host options:|Example|  qrx histogram |  |
 waveform_help | q waveform --help | 0 | --width INT=800|--height INT=250|--smooth INT=1|--outline INT=1|2 to 8|=&c88B5C4|=&c274C5A|=&c203F4E|--autoscale|--channel TEXT=mix|Host options:|Example |  |
 )"),
                          rowName);

@@ -1,17 +1,22 @@
 // The command-line library called directly, one row per case: the call-expression parser, the
-// binder, values shown, the .cube reader, the picture-file readers, the worker pool.
+// binder, the .cube reader, the picture-file readers; qrx demo and the bundled samples: the
+// committed samples are what the generator makes, the gallery table reports what it leaves out,
+// and the page loads in a browser with no broken picture.
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include <regex>
 #include <sstream>
 
 #include "binding.h"
 #include "call_expr.h"
+#include "cli/demo.h"
 #include "cli_util_test.h"
 #include "cube.h"
 #include "errors.h"
 #include "image_io.h"
 #include "qrx/objects.h"
+#include "support.h"
 #include "value_out.h"
 
 namespace {
@@ -20,6 +25,7 @@ namespace fs = std::filesystem;
 using namespace qrx;
 using namespace qrx::cli;
 using namespace qrxclitest;
+namespace demo = qrx::cli::demo;
 
 // The message of the E that f throws ("" and a failure when it throws nothing).
 template <class E> std::string thrown(const std::function<void()>& f) {
@@ -455,6 +461,129 @@ h.jpg |  | damaged JPEG: Premature end)")) {
         const std::string msg = thrown<ImageFileError>([&] { readImage(dir / row[0]); });
         EXPECT_TRUE(contains(msg, (dir / row[0]).string()) && contains(msg, row[2])) << msg;
     }
+}
+
+// ---- The bundled samples ----
+
+TEST(Samples, CommittedFilesAreWhatTheGeneratorMakes) {
+    ScratchDir dir;
+    ASSERT_EQ(runShell(shellQuote(QRX_TEST_MAKE_SAMPLES) + " " + shellQuote(dir.path())).code, 0);
+    std::vector<std::string> made;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        made.push_back(e.path().filename().string());
+    // Everything the demo reads is made by the generator.
+    for (const std::string& name : demo::sampleFiles())
+        EXPECT_TRUE(std::count(made.begin(), made.end(), name)) << name;
+    // Pictures by their pixels: the PNG writer's compression may change the bytes.
+    auto content = [](const fs::path& p) {
+        if (p.extension() != ".png") return readFile(p);
+        const qrx::Image img = qrx::readImage(p);
+        return std::to_string(img.width * 100000 + img.height * 10 + img.hasAlpha) +
+               std::string(img.rgba.begin(), img.rgba.end());
+    };
+    for (const std::string& name : made)
+        EXPECT_TRUE(fs::exists(fs::path(kSamples) / name) &&
+                    content(dir / name) == content(fs::path(kSamples) / name))
+            << name << ": not as committed";
+}
+
+// ---- The gallery table against the registered surface ----
+
+TEST(DemoTable, LeavingEntriesOutReportsExactlyWhatTheyShowed) {
+    const auto host = qrxtest::loadHost();
+    for (const std::string dropped : {"InvertGrayQRX", "class PictureSepiaQRX"}) {
+        std::vector<demo::Entry> list;
+        for (const demo::Entry& e : demo::entries())
+            if (!std::regex_search(e.call, std::regex("^" + dropped + "\\b")) &&
+                !std::count(e.covers.begin(), e.covers.end(), dropped))
+                list.push_back(e);
+        const demo::Coverage cov = demo::coverage(*host, list);
+        std::vector<std::string> want;
+        for (const std::string& name : demo::registeredSurface(*host))
+            if (contains(name, dropped + "(") || contains(name, dropped + " ") || name == dropped)
+                want.push_back(name);
+        EXPECT_EQ(cov.missing, want);
+        EXPECT_EQ(want.size(), dropped.starts_with("class") ? 1u : 2u);
+        EXPECT_TRUE(cov.problems.empty());
+    }
+}
+
+TEST(DemoText, ShellWordsAndHtml) {
+    std::string quoted;
+    for (const char* word : {"out/demo/invert.png", "--rect", "80,0,159,119",
+                             "InvertQRX(20, 10, 120, 60)", "&cF4F1E8", "it's", ""})
+        quoted += demo::shellWord(word) + " ";
+    EXPECT_EQ(quoted, "out/demo/invert.png --rect 80,0,159,119 'InvertQRX(20, 10, 120, 60)' "
+                      "'&cF4F1E8' 'it'\\''s' '' ");
+    EXPECT_EQ(demo::html("a<b>&\"c\""), "a&lt;b&gt;&amp;&quot;c&quot;");
+}
+
+// ---- The page in a browser ----
+
+std::string attribute(const std::string& tag, const std::string& name) {
+    const std::regex re(" " + name + "=\"([^\"]*)\"");
+    std::smatch m;
+    return std::regex_search(tag, m, re) ? m[1].str() : std::string("(none)");
+}
+
+std::vector<std::string> tags(const std::string& dom, const std::string& name) {
+    std::vector<std::string> out;
+    const std::regex re("<" + name + "\\b[^>]*>");
+    for (auto it = std::sregex_iterator(dom.begin(), dom.end(), re); it != std::sregex_iterator();
+         ++it)
+        out.push_back(it->str());
+    return out;
+}
+
+TEST(DemoPage, LoadsInHeadlessChromiumWithEveryPictureAndEveryMethod) {
+    const fs::path chromium = "/usr/bin/chromium";
+    if (!fs::exists(chromium)) GTEST_SKIP() << "chromium is not installed";
+
+    ScratchDir dir;
+    const fs::path out = dir / "gallery dir"; // a blank in the path must not break any call
+    const RunResult r = runQrx({"demo", "--out", out.string(), "--samples", kSamples});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_TRUE(fs::exists(out / "index.html"));
+
+    ScratchDir profile;
+    const std::string cmd =
+        shellQuote(chromium.string()) +
+        " --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking"
+        " --disable-component-update --disable-sync --user-data-dir=" +
+        shellQuote(profile.path().string()) + " --virtual-time-budget=10000 --dump-dom " +
+        shellQuote("file://" + (out / "index.html").string()) + " >" +
+        shellQuote((dir / "dom.html").string()) + " 2>" +
+        shellQuote((dir / "chromium.log").string());
+    ASSERT_EQ(runShell(cmd).code, 0) << readFile(dir / "chromium.log");
+    const std::string dom = readFile(dir / "dom.html");
+
+    // Every picture loaded, as the page's own script saw it.
+    const std::vector<std::string> imgs = tags(dom, "img");
+    ASSERT_GT(imgs.size(), 50u);
+    for (const std::string& img : imgs)
+        EXPECT_EQ(attribute(img, "data-state"), "loaded") << img;
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(dom, summary, std::regex("<p[^>]*id=\"image-summary\"[^>]*>")));
+    for (auto [name, want] : {std::pair{"data-total", imgs.size()},
+                              {"data-loaded", imgs.size()},
+                              {"data-broken", size_t(0)}})
+        EXPECT_EQ(attribute(summary.str(), name), std::to_string(want)) << name;
+
+    // Every registered method and class appears, and no run failed.
+    const auto host = qrxtest::loadHost();
+    std::vector<std::string> shown;
+    for (const std::string& li : tags(dom, "li"))
+        if (li.find("data-declaration") != std::string::npos)
+            shown.push_back(attribute(li, "data-declaration"));
+    for (const std::string& name : demo::registeredSurface(*host))
+        EXPECT_TRUE(std::count(shown.begin(), shown.end(), demo::html(name))) << name;
+    EXPECT_EQ(dom.find("id=\"missing\""), std::string::npos);
+    const std::vector<std::string> articles = tags(dom, "article");
+    EXPECT_EQ(articles.size(), demo::entries().size());
+    for (const std::string& a : articles)
+        EXPECT_EQ(attribute(a, "data-ok"), "true") << a;
+    for (const demo::Entry& e : demo::entries())
+        EXPECT_TRUE(e.output.empty() || fs::exists(out / e.output)) << e.output;
 }
 
 } // namespace
