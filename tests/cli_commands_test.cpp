@@ -404,7 +404,8 @@ filter_not_a_picture | echo hello|q sepia - -o - --format png | 2 |  | standard 
 )"),
                          rowName);
 
-// Output paths: what is there is respected; a refused output is left as it was.
+// Output paths: a link, a mode, a FIFO or a device is written as what it is; a refused output is
+// left as it was.
 INSTANTIATE_TEST_SUITE_P(Outputs, Qrx, rows(R"(
 symlink_target_replaced | q call --on s.png InvertQRX -o link.png | 0 |  |  | target.png=inv.png $ test -L link.png
 symlink_into_other_folder | q sepia s.png -o sublink.png | 0 |  |  | $ test -L sublink.png && ! cmp -s sub/t.png s.png && test $(ls -A sub) = t.png
