@@ -1,67 +1,35 @@
-// Helpers for the command-line tests: a scratch directory, the input files they write, and
-// running the built qrx.
+// Helpers for the command-line tests: a scratch directory, files, and running the built qrx.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
-#include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <ostream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace qrxclitest {
 
-// The bundled sample pictures.
-inline const std::string kSample = std::string(QRX_SOURCE_DIR) + "/samples/sample.png";
-inline const std::string kSampleAlpha = std::string(QRX_SOURCE_DIR) + "/samples/sample_alpha.png";
-
-// A table row prints as its name, so that a failing case reads as the case it is (used by the
-// files' own `using qrxclitest::operator<<`).
-template <class Row> auto operator<<(std::ostream& os, const Row& row) -> decltype(os << row.name) {
-    return os << row.name;
-}
+inline const std::string kSamples = std::string(QRX_SOURCE_DIR) + "/samples/";
+inline const std::string kSample = kSamples + "sample.png";
 
 inline bool contains(const std::string& s, const std::string& part) {
     return s.find(part) != std::string::npos;
 }
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qrx-cli-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    // Names of the entries in the directory, sorted.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path_))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-  private:
-    std::filesystem::path path_;
+struct ScratchDir {
+    std::filesystem::path dir = [] {
+        std::string name = (std::filesystem::temp_directory_path() / "qrx-cli-XXXXXX").string();
+        if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+        return name;
+    }();
+    ~ScratchDir() { std::filesystem::remove_all(dir); }
+    const std::filesystem::path& path() const { return dir; }
+    std::filesystem::path operator/(const std::string& name) const { return dir / name; }
 };
 
 inline std::string readFile(const std::filesystem::path& path) {
@@ -76,29 +44,6 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-// A number as a .cube file holds it, with every digit of the double.
-inline std::string num(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
-
-using Rgb = std::array<double, 3>;
-
-// The text of a 3D cube of n points per axis whose point (r, g, b) holds f at the fractions
-// r / (n - 1), g / (n - 1), b / (n - 1), red changing fastest; header lines go before the size.
-inline std::string cubeText(int n, const std::function<Rgb(double, double, double)>& f,
-                            const std::string& header = "") {
-    std::string s = header + "LUT_3D_SIZE " + std::to_string(n) + "\n";
-    for (int b = 0; b < n; ++b)
-        for (int g = 0; g < n; ++g)
-            for (int r = 0; r < n; ++r) {
-                Rgb v = f(double(r) / (n - 1), double(g) / (n - 1), double(b) / (n - 1));
-                s += num(v[0]) + " " + num(v[1]) + " " + num(v[2]) + "\n";
-            }
-    return s;
-}
-
 inline std::string shellQuote(const std::string& s) {
     std::string out = "'";
     for (char c : s)
@@ -106,10 +51,65 @@ inline std::string shellQuote(const std::string& s) {
     return out + "'";
 }
 
+// \n, \r, \t, \e, \0 and \xHH in a table's text: a line end, a carriage return, a tab, an
+// escape, a zero byte and the byte HH.
+inline std::string unescape(std::string s) {
+    for (size_t p = 0; (p = s.find('\\', p)) != std::string::npos; ++p) {
+        const size_t i = std::string("nrte0x").find(s[p + 1]);
+        if (i == std::string::npos) continue;
+        const char c = i < 5 ? "\n\r\t\033"[i] : char(std::stoi(s.substr(p + 2, 2), nullptr, 16));
+        s.replace(p, i < 5 ? 2 : 4, 1, c);
+    }
+    return s;
+}
+
+// The rows of a table, one a line: fields between " | ", at most n, trimmed; a field in
+// backquotes keeps its blanks.
+inline std::vector<std::vector<std::string>> rowsOf(const std::string& text, size_t n = 99) {
+    auto trim = [](std::string f) {
+        f.erase(0, f.find_first_not_of(' ')).erase(f.find_last_not_of(' ') + 1);
+        return f.size() > 1 && f.front() == '`' && f.back() == '`' ? f.substr(1, f.size() - 2) : f;
+    };
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) continue;
+        std::vector<std::string> row;
+        line += " ";
+        for (size_t bar; row.size() + 1 < n && (bar = line.find(" | ")) != std::string::npos;
+             line.erase(0, bar + 3))
+            row.push_back(trim(line.substr(0, bar)));
+        row.push_back(trim(line));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+inline std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+inline std::string pngChunk(const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    const auto* p = reinterpret_cast<const Bytef*>(body.data());
+    return be32(uint32_t(data.size())) + body + be32(uint32_t(crc32(0, p, uInt(body.size()))));
+}
+
+// A PNG of the given header, with `chunks` before its image data, the scanlines `raw` (each with
+// its filter byte) compressed.
+inline std::string pngFile(const std::string& ihdr, const std::string& raw,
+                           const std::string& chunks = "") {
+    std::string packed(compressBound(uLong(raw.size())), '\0');
+    uLongf n = uLongf(packed.size());
+    compress(reinterpret_cast<Bytef*>(packed.data()), &n,
+             reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+    return std::string("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", ihdr) + chunks +
+           pngChunk("IDAT", packed.substr(0, n)) + pngChunk("IEND", "");
+}
+
 struct RunResult {
     int code = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs a shell command line, its output and errors caught; {qrx} stands for the built qrx with
@@ -119,22 +119,15 @@ inline RunResult runShell(std::string cmd) {
     for (size_t p; (p = cmd.find("{qrx}")) != std::string::npos;)
         cmd.replace(p, 5, qrx);
     ScratchDir dir;
-    cmd = "(" + cmd + ") >" + shellQuote((dir / "out").string()) + " 2>" +
-          shellQuote((dir / "err").string());
-    int status = std::system(cmd.c_str());
-    RunResult r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(dir / "out");
-    r.err = readFile(dir / "err");
-    return r;
+    const std::string out = (dir / "out").string(), err = (dir / "err").string();
+    int status =
+        std::system(("(" + cmd + "\n) >" + shellQuote(out) + " 2>" + shellQuote(err)).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
 
-// Runs the built qrx with the given arguments (each passed as one word), by default with
-// --plugin naming the test plugin; env is put before the command (for example "QRX_PLUGIN=x").
-inline RunResult runQrx(const std::vector<std::string>& args, bool withPlugin = true,
-                        const std::string& env = "") {
-    std::string cmd =
-        env + (env.empty() ? "" : " ") + (withPlugin ? "{qrx}" : shellQuote(QRX_TEST_CLI));
+// Runs the built qrx with the given arguments, each passed as one word.
+inline RunResult runQrx(const std::vector<std::string>& args) {
+    std::string cmd = "{qrx}";
     for (const std::string& a : args)
         cmd += " " + shellQuote(a);
     return runShell(cmd);

@@ -42,8 +42,12 @@ bool runAudited(Host& host, const Ref& obj) {
     const bool replaced = now && now != previous;
     EXPECT_EQ(b.liveObjects, a.liveObjects + (replaced ? 1 : 0)) << "objects leaked by Run";
     EXPECT_EQ(b.references, a.references + (now ? 1 : 0) - (previous ? 1 : 0));
-    if (replaced) EXPECT_EQ(now->refCount(), 2) << "the object holds one reference to its result";
-    if (previous && previous != now) EXPECT_EQ(previous->refCount(), previousRefs - 1);
+    if (replaced) {
+        EXPECT_EQ(now->refCount(), 2) << "the object holds one reference to its result";
+    }
+    if (previous && previous != now) {
+        EXPECT_EQ(previous->refCount(), previousRefs - 1);
+    }
     qrxtest::expectQuiet(host);
     return std::get<bool>(res.result);
 }
