@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "qrx/host.h"
 #include "support.h"
@@ -64,41 +66,36 @@ void closeAudited(Host& host, const Ref& obj) {
     qrxtest::expectQuiet(host);
 }
 
-TEST(Lut3D, TableIndicesOutOfRangeReadZeroAndIgnoreAssignments) {
+// Table entries in range read back what was assigned; out of range they read 0 and an assignment
+// changes nothing (not a neighbour either); an integer is assigned as a double. A new sepia object
+// has the default weights and nothing else.
+TEST(FilterObjects, TableAccessorsAndSepiaDefaults) {
     auto host = qrxtest::loadHost();
-    Ref obj = host->newInstance("PictureLut3DQRX");
-    struct Case {
-        uint32_t r, g, b, x;
-        bool inRange;
-    };
-    const Case cases[] = {{0, 0, 0, 0, true},           {17, 17, 17, 2, true},
-                          {3, 16, 9, 1, true},          {18, 0, 0, 0, false},
-                          {0, 18, 0, 0, false},         {0, 0, 18, 0, false},
-                          {0, 0, 0, 3, false},          {0xFFFFFFFF, 0, 0, 0, false},
-                          {0, 0, 0, 0x80000000, false}, {17, 17, 17, 0xFFFFFFFF, false}};
-    for (const Case& c : cases) {
-        EXPECT_FALSE(host->assign(obj, "Table", {c.r, c.g, c.b, c.x}, 42.5).exception);
-        EXPECT_EQ(table(*host, obj, {c.r, c.g, c.b, c.x}), Value(c.inRange ? 42.5 : 0.0))
-            << c.r << "," << c.g << "," << c.b << "," << c.x;
+    Ref lut = host->newInstance("PictureLut3DQRX");
+    const std::tuple<std::vector<Value>, Value, Value> cases[] = {
+        {{17u, 17u, 17u, 2u}, 42.5, 42.5},       {{3u, 16u, 9u, 1u}, int32_t(-7), -7.0},
+        {{18u, 0u, 0u, 0u}, 42.5, 0.0},          {{0u, 0u, 18u, 0u}, 42.5, 0.0},
+        {{0u, 0u, 0u, 3u}, 42.5, 0.0},           {{0xFFFFFFFFu, 0u, 0u, 0u}, 42.5, 0.0},
+        {{17u, 17u, 17u, 0xFFFFFFFFu}, 1.0, 0.0}};
+    for (const auto& [at, value, reads] : cases) {
+        EXPECT_FALSE(host->assign(lut, "Table", at, value).exception);
+        EXPECT_EQ(table(*host, lut, at), reads) << qrx::describe(at[0]) << qrx::describe(at[3]);
     }
-    // Out-of-range assignments did not spill into neighbours.
-    for (auto [r, g, b, x] : {std::array{0u, 0u, 0u, 1u}, {0u, 0u, 1u, 0u}, {17u, 17u, 17u, 1u}})
-        EXPECT_EQ(table(*host, obj, {r, g, b, x}), Value(0.0));
-    // An integer is assigned as a double.
-    EXPECT_FALSE(host->assign(obj, "Table", {1u, 2u, 3u, 0u}, int32_t(-7)).exception);
-    EXPECT_EQ(table(*host, obj, {1u, 2u, 3u, 0u}), Value(-7.0));
-}
-
-TEST(Sepia, NewObjectHasTheDefaultWeightsAndNothingElse) {
-    auto host = qrxtest::loadHost();
-    Ref obj = host->newInstance("PictureSepiaQRX");
-    EXPECT_EQ(host->getProperty(obj, "FactorRed"), Value(0.299));
-    EXPECT_EQ(host->getProperty(obj, "FactorGreen"), Value(0.587));
-    EXPECT_EQ(host->getProperty(obj, "FactorBlue"), Value(0.114));
-    for (const char* name : {"MinX", "MinY", "MaxX", "MaxY", "SepiaRed", "SepiaGreen", "SepiaBlue"})
-        EXPECT_EQ(host->getProperty(obj, name), Value(int32_t(0))) << name;
-    EXPECT_EQ(host->getProperty(obj, "SourcePicture"), Value(Nil{}));
-    EXPECT_FALSE(destinationOf(*host, obj));
+    for (std::vector<Value> at :
+         {std::vector<Value>{0u, 0u, 0u, 0u}, {0u, 0u, 0u, 1u}, {1u, 0u, 0u, 0u}})
+        EXPECT_EQ(table(*host, lut, at), Value(0.0)) << "an assignment out of range spilled";
+    Ref sepia = host->newInstance("PictureSepiaQRX");
+    const std::pair<const char*, Value> defaults[] = {{"FactorRed", 0.299},
+                                                      {"FactorGreen", 0.587},
+                                                      {"FactorBlue", 0.114},
+                                                      {"MinX", 0},
+                                                      {"MaxY", 0},
+                                                      {"SepiaRed", 0},
+                                                      {"SepiaBlue", 0},
+                                                      {"SourcePicture", Nil{}},
+                                                      {"DestinationPicture", Nil{}}};
+    for (const auto& [name, value] : defaults)
+        EXPECT_EQ(host->getProperty(sepia, name), value) << name;
 }
 
 class FilterLifecycle : public testing::TestWithParam<const char*> {};

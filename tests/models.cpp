@@ -532,6 +532,16 @@ Outcome rectMask(const Ctx& c, const std::vector<Val>& a) {
     return give(std::move(*out));
 }
 
+// A filter's MinX, MinY, MaxX, MaxY from a[first]: a right or bottom edge not beyond the left or
+// top one, or not inside, is the picture's.
+Span filterSpan(const Image& src, const std::vector<Val>& a, size_t first) {
+    const int32_t minX = num(a[first]), minY = num(a[first + 1]), maxX = num(a[first + 2]),
+                  maxY = num(a[first + 3]);
+    return {std::max(minX, 0), std::max(minY, 0),
+            maxX > minX && maxX < src.width ? maxX : src.width,
+            maxY > minY && maxY < src.height ? maxY : src.height};
+}
+
 // ---- the sepia filter object: source, FactorRed, FactorGreen, FactorBlue, SepiaRed, SepiaGreen,
 // SepiaBlue, MinX, MinY, MaxX, MaxY; Run's result, then the DestinationPicture.
 Outcome sepiaRun(const Ctx& c, const std::vector<Val>& a) {
@@ -541,14 +551,11 @@ Outcome sepiaRun(const Ctx& c, const std::vector<Val>& a) {
     if (!src) return o;
     std::optional<Image> out = newPlain(c, src->width, src->height);
     if (!out) return o;
-    const int32_t minX = num(a[7]), minY = num(a[8]), maxX = num(a[9]), maxY = num(a[10]);
-    // A right or bottom edge not beyond the left or top one, or not inside, is the picture's.
-    const int x1 = maxX > minX && maxX < src->width ? maxX : src->width;
-    const int y1 = maxY > minY && maxY < src->height ? maxY : src->height;
+    const Span r = filterSpan(*src, a, 7);
     const int32_t k[3] = {trunc32(dbl(a[1]) * 1024), trunc32(dbl(a[2]) * 1024),
                           trunc32(dbl(a[3]) * 1024)};
-    for (int y = std::max(minY, 0); y < y1; ++y)
-        for (int x = std::max(minX, 0); x < x1; ++x) {
+    for (int y = r.y0; y < r.y1; ++y)
+        for (int x = r.x0; x < r.x1; ++x) {
             const RGB p = at(*src, x, y);
             const int32_t gray =
                 wrap(int64_t(p[0]) * k[0] + int64_t(p[1]) * k[1] + int64_t(p[2]) * k[2]) / 1024;
@@ -576,11 +583,9 @@ Outcome lutRun(const Ctx& c, const std::vector<Val>& a) {
         std::memcpy(&v, bytes.data() + 8 * size_t(((r * 18 + g) * 18 + b) * 3 + x), 8);
         return v;
     };
-    const int32_t minX = num(a[1]), minY = num(a[2]), maxX = num(a[3]), maxY = num(a[4]);
-    const int x1 = maxX > minX && maxX < src->width ? maxX : src->width;
-    const int y1 = maxY > minY && maxY < src->height ? maxY : src->height;
-    for (int y = std::max(minY, 0); y < y1; ++y)
-        for (int x = std::max(minX, 0); x < x1; ++x) {
+    const Span r = filterSpan(*src, a, 1);
+    for (int y = r.y0; y < r.y1; ++y)
+        for (int x = r.x0; x < r.x1; ++x) {
             const RGB p = at(*src, x, y);
             int n0[3], n1[3]; // the cell's nodes on each axis, 17 apart; 255 is node 15 alone
             double f[3];

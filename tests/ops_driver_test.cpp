@@ -93,22 +93,17 @@ class Maker {
     // Mostly small; sometimes one row or column, sometimes empty, sometimes wider than a block
     // of the vector loops.
     void chooseSize() {
-        switch (in(0, 9)) {
-        case 0:
-            width_ = 1, height_ = in(1, 9);
-            break;
-        case 1:
-            width_ = in(1, 70), height_ = 1;
-            break;
-        case 2:
-            width_ = in(0, 1) ? 0 : in(1, 5), height_ = width_ ? 0 : in(0, 5);
-            break;
-        case 3:
-            width_ = in(65, 300), height_ = in(1, 4);
-            break;
-        default:
-            width_ = in(1, 24), height_ = in(1, 12);
-        }
+        const int kind = in(0, 9), small = in(1, 5);
+        width_ = kind == 0   ? 1
+                 : kind == 1 ? in(1, 70)
+                 : kind == 2 ? small * in(0, 1)
+                 : kind == 3 ? in(65, 300)
+                             : in(1, 24);
+        height_ = kind == 0   ? in(1, 9)
+                  : kind == 1 ? 1
+                  : kind == 2 ? (width_ ? 0 : in(0, 5))
+                  : kind == 3 ? in(1, 4)
+                              : in(1, 12);
     }
     void chooseLargeSize() { width_ = in(256, 300), height_ = in(256, 270); }
     int width() const { return width_; }
@@ -387,8 +382,8 @@ const std::vector<Row>& rows() {
              return a; }},
         {"RenderSamplesQRX", true, [](Maker& m) {
              const int32_t bits = m.pick<int32_t>({7, 8, 15, 16, 8, 16, 12});
-             return A{m.samples(), m.pick<int32_t>({0, m.in(1, 90), 100000}), m.pick<int32_t>({1, 2, 3, 9, -1, -2, -7}),
-                      int32_t(m.in(0, 3) ? m.in(1, 40) : 0), int32_t(m.in(1, 24)), m.pick<int32_t>({-1, 0, 1, 1, 2, 3, 8}),
+             return A{m.samples(), m.pick<int32_t>({0, m.in(1, 90), 100000}), m.pick<int32_t>({0, 1, 2, 3, 9, -1, -2, -7}),
+                      int32_t(m.in(0, 3) ? m.in(1, 40) : 0), int32_t(m.in(0, 9) ? m.in(1, 24) : m.in(1000, 3000)), m.pick<int32_t>({-1, 0, 1, 1, 2, 3, 8}),
                       m.colour(), m.colour(), m.colour(), bits, m.in(0, 1) == 0}; }},
         {"EmbeddedMaskQRX", false, [](Maker& m) { return A{m.in(0, 1) == 0}; }},
         {"EmbeddedMaskQRX=", false, [](Maker& m) { return A{m.in(0, 1) == 0, m.in(0, 5) ? Value(m.picture(true)) : Value(Nil{})}; }},
@@ -462,8 +457,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         useFastPaths(level);
         const std::string name = row.method;
         const qrx::CallResult r =
-            name == "PictureSepiaQRX.Run"   ? runSepia(args)
-            : name == "PictureLut3DQRX.Run" ? runLut(args)
+            name.ends_with(".Run") ? runFilter(name.substr(0, name.find('.')).c_str(), args)
             : name == "EmbeddedMaskQRX="
                 ? qrxtest::auditedAssign(*host, self, "EmbeddedMaskQRX", {args[0]}, args[1])
             : row.global ? qrxtest::auditedGlobal(*host, row.method, args)
@@ -503,38 +497,33 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
                std::to_string(seed) + " (QRX_TEST_SEED=" + std::to_string(seed) + "): " + diff;
     }
 
-    // The sepia filter object given its properties in order; Run's result, and the destination
-    // picture in place of the first byref value.
-    qrx::CallResult runSepia(const std::vector<Value>& a) {
-        Ref obj = host->newInstance("PictureSepiaQRX");
-        const char* names[] = {"SourcePicture", "FactorRed",  "FactorGreen", "FactorBlue",
-                               "SepiaRed",      "SepiaGreen", "SepiaBlue",   "MinX",
-                               "MinY",          "MaxX",       "MaxY"};
-        for (size_t i = 0; i < a.size(); ++i)
+    // A filter object given its properties in order (for the lookup table, then the table's set
+    // entries and a few assignments out of range, which change nothing); Run's result, and the
+    // destination picture in place of the first byref value.
+    qrx::CallResult runFilter(const char* cls, const std::vector<Value>& a) {
+        const bool lut = std::string(cls) == "PictureLut3DQRX";
+        Ref obj = host->newInstance(cls);
+        const std::vector<const char*> names =
+            lut ? std::vector<const char*>{"SourcePicture", "MinX", "MinY", "MaxX", "MaxY"}
+                : std::vector<const char*>{"SourcePicture", "FactorRed", "FactorGreen",
+                                           "FactorBlue",    "SepiaRed",  "SepiaGreen",
+                                           "SepiaBlue",     "MinX",      "MinY",
+                                           "MaxX",          "MaxY"};
+        for (size_t i = 0; i < names.size(); ++i)
             host->setProperty(obj, names[i], a[i]);
-        qrx::CallResult r = host->call(obj, "Run", {}); // the object keeps its result
-        qrxtest::expectQuiet(*host);
-        r.byRef = {host->getProperty(obj, "DestinationPicture")};
-        host->call(obj, "Close", {});
-        return r;
-    }
-
-    // The lookup-table filter object given its source, rectangle and the table's set entries (and
-    // a few assignments out of range, which change nothing).
-    qrx::CallResult runLut(const std::vector<Value>& a) {
-        Ref obj = host->newInstance("PictureLut3DQRX");
-        const char* names[] = {"SourcePicture", "MinX", "MinY", "MaxX", "MaxY"};
-        for (size_t i = 0; i < 5; ++i)
-            host->setProperty(obj, names[i], a[i]);
-        const auto bytes = std::get<Ref>(a[5]).as<qrx::String>()->bytes();
-        for (uint32_t i = 0; i < 18 * 18 * 18 * 3; ++i) {
-            double v;
-            std::memcpy(&v, bytes.data() + 8 * i, 8);
-            if (v != 0 || std::signbit(v) || std::isnan(v))
-                host->assign(obj, "Table", {i / 3 / 324, i / 3 / 18 % 18, i / 3 % 18, i % 3}, v);
+        if (lut) {
+            const auto bytes = std::get<Ref>(a[5]).as<qrx::String>()->bytes();
+            for (uint32_t i = 0; i < 18 * 18 * 18 * 3; ++i) {
+                double v;
+                std::memcpy(&v, bytes.data() + 8 * i, 8);
+                if (v != 0 || std::signbit(v) || std::isnan(v))
+                    host->assign(obj, "Table", {i / 3 / 324, i / 3 / 18 % 18, i / 3 % 18, i % 3},
+                                 v);
+            }
+            for (std::vector<Value> at :
+                 {A{18u, 0u, 0u, 0u}, A{0u, 0u, 0u, 3u}, A{0u, 99u, 0u, 0u}})
+                host->assign(obj, "Table", at, 1e6);
         }
-        for (std::vector<Value> at : {A{18u, 0u, 0u, 0u}, A{0u, 0u, 0u, 3u}, A{0u, 99u, 0u, 0u}})
-            host->assign(obj, "Table", at, 1e6);
         qrx::CallResult r = host->call(obj, "Run", {}); // the object keeps its result
         qrxtest::expectQuiet(*host);
         r.byRef = {host->getProperty(obj, "DestinationPicture")};

@@ -1,5 +1,5 @@
-// Waveform rendering beyond what ops_driver_test.cpp holds to its model: the line routine point by
-// point against worked values, and tall pictures.
+// The waveform's anti-aliased line routine point by point against worked values (the rendering
+// itself is held to its model by ops_driver_test.cpp).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -62,21 +62,5 @@ TEST_P(WuLineCase, PlotsTheReferencePoints) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, WuLineCase, testing::ValuesIn(kWuCases),
                          [](const testing::TestParamInfo<WuCase>& i) { return i.param.name; });
-
-// Full-scale 16-bit samples with Smooth 0 let the smoothed values grow far beyond 16 bits: a tall
-// picture without AutoScale is written only inside itself (the audit sees every write).
-TEST(RenderSamplesTall, WritesOnlyInsideThePicture) {
-    std::unique_ptr<qrx::Host> host = qrxtest::loadHost();
-    std::vector<uint8_t> bytes;
-    for (int i = 0; i < 128; ++i)
-        bytes.push_back(i % 8 < 4 ? 0xFF : 0x00);
-    for (int32_t outline : {1, 5}) {
-        auto r = qrxtest::auditedGlobal(*host, "RenderSamplesQRX",
-                                        {host->newMemoryBlock(bytes), int32_t(0), int32_t(0),
-                                         int32_t(64), int32_t(20000), outline, Color{0xFFFFFF},
-                                         Color{0x3060C0}, Color{0x102030}, int32_t(16), false});
-        EXPECT_TRUE(std::get<Ref>(r.result));
-    }
-}
 
 } // namespace
