@@ -847,56 +847,46 @@ Outcome fromString(const Ctx& c, const std::vector<Val>& a) {
 }
 
 // clang-format off
-const std::map<std::pair<std::string, size_t>, Fn>& table() {
-    static const std::map<std::pair<std::string, size_t>, Fn> t = {
-        {{"InvertQRX", 1}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, false); }},
-        {{"InvertQRX", 5}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, false); }},
-        {{"InvertGrayQRX", 1}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, true); }},
-        {{"InvertGrayQRX", 5}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, true); }},
-        {{"ChangeBrightnessAbsoluteQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, false); }},
-        {{"ChangeBrightnessAbsoluteQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, false); }},
-        {{"ChangeBrightnessLinearQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, true); }},
-        {{"ChangeBrightnessLinearQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, true); }},
-        {{"ChangeContrastQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::None); }},
-        {{"ChangeContrastQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::None); }},
-        {{"ChangeContrastBrightnessAbsoluteQRX", 3}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Absolute); }},
-        {{"ChangeContrastBrightnessAbsoluteQRX", 7}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Absolute); }},
-        {{"ChangeContrastBrightnessLinearQRX", 3}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Linear); }},
-        {{"ChangeContrastBrightnessLinearQRX", 7}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Linear); }},
-        {{"ChangeCustomQRX", 3}, custom},
-        {{"ChangeSaturationQRX", 2}, saturation},
-        {{"TintPictureQRX", 3}, tint},
-        {{"ReplaceRedChannelQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 0); }},
-        {{"ReplaceGreenChannelQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 1); }},
-        {{"ReplaceBlueChannelQRX", 2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 2); }},
-        {{"CombinePicturesQRX", 3}, combine},
-        {{"MergePictureQRX", 2}, merge},
-        {{"isBlackQRX", 1}, isBlack},
-        {{"isBlackQRX", 5}, isBlack},
-        {{"isWhiteQRX", 1}, isWhite},
-        {{"isWhiteQRX", 5}, isWhite},
-        {{"isGrayQRX", 2}, isGray},
-        {{"isGrayQRX", 6}, isGray},
-        {{"CountColorQRX", 2}, countColor},
-        {{"CountColorsQRX", 5}, countColors},
-        {{"TransformColorsQRX", 5}, transformColors},
-        {{"ReplaceColorQRX", 3}, replaceColor},
-        {{"ExtractColorQRX", 4}, extractColor},
-        {{"ColornessQRX", 2}, colorness},
-        {{"PicturetoBinaryStringQRX", 1}, toString},
-        {{"PictureSepiaQRX.Run", 11}, sepiaRun},
-        {{"PictureLut3DQRX.Run", 6}, lutRun},
-        {{"RenderSamplesQRX", 11}, renderSamples},
-        {{"EmbeddedMaskQRX", 2}, embeddedMask},
-        {{"EmbeddedMaskQRX=", 3}, setMask},
-        {{"HasMaskQRX", 1}, [](const Ctx&, const std::vector<Val>&) { return give(false); }},
-        {{"ScrollQRX", 5}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 0); }},
-        {{"ScrollVerticalQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 1); }},
-        {{"ScrollHorizontalQRX", 4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 2); }},
-        {{"FindPicture", 4}, findPicture},
-        {{"ExtractColorRectangleMaskQRX", 1}, rectMask},
-        {{"ExtractColorRectangleMaskQRX", 5}, rectMask},
-        {{"BinaryStringtoPictureQRX", 1}, fromString},
+// Each model by name, with the arities (the receiver counted) it takes.
+const std::map<std::string, std::pair<std::vector<size_t>, Fn>>& table() {
+    static const std::map<std::string, std::pair<std::vector<size_t>, Fn>> t = {
+        {"InvertQRX", {{1, 5}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, false); }}},
+        {"InvertGrayQRX", {{1, 5}, [](const Ctx& c, const std::vector<Val>& a) { return invert(c, a, true); }}},
+        {"ChangeBrightnessAbsoluteQRX", {{2, 4}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, false); }}},
+        {"ChangeBrightnessLinearQRX", {{2, 4}, [](const Ctx& c, const std::vector<Val>& a) { return brightness(c, a, true); }}},
+        {"ChangeContrastQRX", {{2, 4}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::None); }}},
+        {"ChangeContrastBrightnessAbsoluteQRX", {{3, 7}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Absolute); }}},
+        {"ChangeContrastBrightnessLinearQRX", {{3, 7}, [](const Ctx& c, const std::vector<Val>& a) { return contrast(c, a, Then::Linear); }}},
+        {"ChangeCustomQRX", {{3}, custom}},
+        {"ChangeSaturationQRX", {{2}, saturation}},
+        {"TintPictureQRX", {{3}, tint}},
+        {"ReplaceRedChannelQRX", {{2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 0); }}},
+        {"ReplaceGreenChannelQRX", {{2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 1); }}},
+        {"ReplaceBlueChannelQRX", {{2}, [](const Ctx& c, const std::vector<Val>& a) { return replaceChannel(c, a, 2); }}},
+        {"CombinePicturesQRX", {{3}, combine}},
+        {"MergePictureQRX", {{2}, merge}},
+        {"isBlackQRX", {{1, 5}, isBlack}},
+        {"isWhiteQRX", {{1, 5}, isWhite}},
+        {"isGrayQRX", {{2, 6}, isGray}},
+        {"CountColorQRX", {{2}, countColor}},
+        {"CountColorsQRX", {{5}, countColors}},
+        {"TransformColorsQRX", {{5}, transformColors}},
+        {"ReplaceColorQRX", {{3}, replaceColor}},
+        {"ExtractColorQRX", {{4}, extractColor}},
+        {"ColornessQRX", {{2}, colorness}},
+        {"PicturetoBinaryStringQRX", {{1}, toString}},
+        {"PictureSepiaQRX.Run", {{11}, sepiaRun}},
+        {"PictureLut3DQRX.Run", {{6}, lutRun}},
+        {"RenderSamplesQRX", {{11}, renderSamples}},
+        {"EmbeddedMaskQRX", {{2}, embeddedMask}},
+        {"EmbeddedMaskQRX=", {{3}, setMask}},
+        {"HasMaskQRX", {{1}, [](const Ctx&, const std::vector<Val>&) { return give(false); }}},
+        {"ScrollQRX", {{5}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 0); }}},
+        {"ScrollVerticalQRX", {{4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 1); }}},
+        {"ScrollHorizontalQRX", {{4}, [](const Ctx& c, const std::vector<Val>& a) { return scroll(c, a, 2); }}},
+        {"FindPicture", {{4}, findPicture}},
+        {"ExtractColorRectangleMaskQRX", {{1, 5}, rectMask}},
+        {"BinaryStringtoPictureQRX", {{1}, fromString}},
     };
     return t;
 }
@@ -905,8 +895,11 @@ const std::map<std::pair<std::string, size_t>, Fn>& table() {
 } // namespace
 
 Fn find(const std::string& method, size_t arity) {
-    auto it = table().find({method, arity});
-    return it == table().end() ? nullptr : it->second;
+    auto it = table().find(method);
+    if (it == table().end()) return nullptr;
+    const auto& arities = it->second.first;
+    return std::find(arities.begin(), arities.end(), arity) != arities.end() ? it->second.second
+                                                                             : nullptr;
 }
 
 std::string binaryString(const Image& img) {

@@ -486,8 +486,6 @@ const Form kForms[] = {
     {"bitmap1a", HostKind::Desktop, 1, true, 0, {0x11, 0x22, 0x33, 0x44}},
     {"bitmap2a", HostKind::Desktop, 2, true, 8, {0x44, 0x11, 0x22, 0x33}},
     {"console", HostKind::Console, 0, false, 0, {0x33, 0x22, 0x11, 0x5D}},
-    {"console_a", HostKind::Console, 0, true, 0, {0x33, 0x22, 0x11, 0x5D}},
-    {"web", HostKind::Web, 0, false, 0, {0x33, 0x22, 0x11, 0x5D}},
     {"web_a", HostKind::Web, 0, true, 0, {0x33, 0x22, 0x11, 0x5D}},
 };
 // clang-format on
