@@ -404,8 +404,8 @@ Outcome colorness(const Ctx& c, const std::vector<Val>& a) {
 int rotateTo(int i, int64_t d, int n) {
     return int(((i + d) % n + n) % n);
 }
-// Moves the picture's content by (dx, dy) with its words: a rotation, or a shift that leaves
-// opaque white where nothing came in.
+} // namespace
+
 Image moved(const Image& src, int64_t dx, int64_t dy, bool wrapAround) {
     Image out = src;
     for (int y = 0; y < src.height; ++y)
@@ -424,6 +424,8 @@ Image moved(const Image& src, int64_t dx, int64_t dy, bool wrapAround) {
         }
     return out;
 }
+
+namespace {
 // One direction of a scroll; false when the picture cannot be moved that way. Without wrap only
 // an offscreen world moves, by the low 16 bits of the amount.
 bool scrollOne(const Ctx& c, Image& img, int32_t delta, bool wrapAround, bool vertical) {

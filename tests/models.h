@@ -47,6 +47,10 @@ using Fn = Outcome (*)(const Ctx&, const std::vector<Val>&);
 // The model of a registered method by name and arity (the receiver counted), or null.
 Fn find(const std::string& method, size_t arity);
 
+// The picture's content moved by (dx, dy): a rotation, or a shift that leaves opaque white where
+// nothing came in.
+Image moved(const Image& src, int64_t dx, int64_t dy, bool wrapAround);
+
 // The bytes of a binary picture string for an image (exposed for the round-trip properties).
 std::string binaryString(const Image& img);
 

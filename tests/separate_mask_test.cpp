@@ -6,38 +6,28 @@
 #include <string>
 #include <vector>
 
+#include "models.h"
 #include "qrx/host.h"
 #include "support.h"
 
 namespace {
 
+using qrx::Image;
 using qrx::Picture;
 using qrx::Ref;
 using qrx::Value;
-using Words = std::vector<uint32_t>;
 
 constexpr int W = 7, H = 5;
 
-Words wordsOf(const Ref& pic) {
-    Words w;
-    for (int y = 0; y < pic.as<Picture>()->height(); ++y)
-        for (int x = 0; x < pic.as<Picture>()->width(); ++x)
-            w.push_back(pic.as<Picture>()->word(x, y));
-    return w;
+Image img(const Ref& pic) {
+    return pic.as<Picture>()->toImage();
 }
-
-// The words after a rotation by (dx, dy), or after a shift that leaves `fill` where nothing came.
-Words moved(const Words& w, int dx, int dy, bool wrap = true, uint32_t fill = 0) {
-    Words out(w.size(), fill);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            const int tx = x + dx, ty = y + dy;
-            if (wrap)
-                out[size_t((ty % H + H) % H) * W + size_t((tx % W + W) % W)] = w[size_t(y) * W + x];
-            else if (tx >= 0 && tx < W && ty >= 0 && ty < H)
-                out[size_t(ty) * W + size_t(tx)] = w[size_t(y) * W + x];
-        }
-    return out;
+// The picture's content equals want.
+void expectContent(const Ref& pic, const Image& want) {
+    EXPECT_EQ(model::differ(want, img(pic)), "");
+}
+Image moved(const Image& i, int dx, int dy, bool wrap = true) {
+    return model::moved(i, dx, dy, wrap);
 }
 
 Value call(qrx::Host& host, const Ref& pic, const std::string& name, std::vector<Value> args) {
@@ -64,27 +54,25 @@ TEST_P(SeparateMask, MovesWithThePictureWhenAskedAndIsAllHasMaskSees) {
 
     const bool editable = !(config.bitmapLockFails && !GetParam().alpha);
     const bool maskEditable = !config.bitmapLockFails;
-    const Words picBefore = wordsOf(pic), maskBefore = wordsOf(p->mask);
+    const Image picBefore = img(pic), maskBefore = img(p->mask);
     EXPECT_EQ(call(*host, pic, "ScrollQRX", {2, -1, true, false}), Value(editable));
-    EXPECT_EQ(wordsOf(p->mask), maskBefore) << "the mask moved without scrollmask";
-    const Words picMid = wordsOf(pic);
+    expectContent(p->mask, maskBefore);
+    const Image picMid = img(pic);
     EXPECT_EQ(call(*host, pic, "ScrollQRX", {-3, 4, true, true}), Value(editable && maskEditable));
-    EXPECT_EQ(wordsOf(p->mask), maskEditable ? moved(maskBefore, -3, 4) : maskBefore);
-    EXPECT_EQ(wordsOf(pic), !maskEditable ? picMid
-                            : editable    ? moved(picBefore, -1, 3)
-                                          : picBefore);
+    expectContent(p->mask, maskEditable ? moved(maskBefore, -3, 4) : maskBefore);
+    expectContent(pic, !maskEditable ? picMid : editable ? moved(picBefore, -1, 3) : picBefore);
 
     // Without wrap a desktop mask, a bitmap, is no offscreen world: the vertical scroll fails
     // before the picture moves, the horizontal one goes on. A mask without pixels is no obstacle.
     if (config.kind == qrx::HostKind::Desktop && !config.legacyPictures && editable) {
-        const Words before = wordsOf(pic);
+        const Image before = img(pic);
         EXPECT_EQ(call(*host, pic, "ScrollVerticalQRX", {2, false, true}), Value(false));
-        EXPECT_EQ(wordsOf(pic), before);
+        expectContent(pic, before);
         EXPECT_EQ(call(*host, pic, "ScrollHorizontalQRX", {2, true, true}), Value(true));
-        EXPECT_EQ(wordsOf(pic), moved(before, 2, 0));
+        expectContent(pic, moved(before, 2, 0));
         p->mask = host->newPicture(0, 0, false);
         EXPECT_EQ(call(*host, pic, "ScrollVerticalQRX", {1, true, true}), Value(true));
-        EXPECT_EQ(wordsOf(pic), moved(before, 2, 1));
+        expectContent(pic, moved(before, 2, 1));
     }
     p->mask.reset();
     EXPECT_EQ(call(*host, pic, "HasMaskQRX", {}), Value(false));
@@ -123,21 +111,16 @@ TEST(ScrollLegacy, MissingLibraryOrCallIsASilentNoOpTriedAgainLater) {
         config.hiddenLegacyFunctions = {c.hidden.begin(), c.hidden.end()};
         auto host = qrxtest::loadHost(config);
         Ref pic = host->pictureFromImage(qrxtest::patternImage(W, H, false, 6));
-        const Words before = wordsOf(pic);
-        const uint8_t white[4] = {255, 255, 255, 255};
-        Ref probe = host->newPicture(1, 1, false);
-        probe.as<Picture>()->setRgba(0, 0, white);
-        const Words want =
-            c.moves ? moved(before, -1, 2, false, probe.as<Picture>()->word(0, 0)) : before;
+        const Image before = img(pic);
         EXPECT_EQ(call(*host, pic, "ScrollVerticalQRX", {2, false, false}), Value(true));
         EXPECT_EQ(call(*host, pic, "ScrollHorizontalQRX", {-1, false, false}), Value(true));
-        EXPECT_EQ(wordsOf(pic), want);
+        expectContent(pic, c.moves ? moved(before, -1, 2, false) : before);
         if (c.moves) continue;
         host->config().hideLegacyLibrary = false;
         host->config().frameworksFolder = "";
         host->config().hiddenLegacyFunctions.clear();
         EXPECT_EQ(call(*host, pic, "ScrollVerticalQRX", {1, false, false}), Value(true));
-        EXPECT_EQ(wordsOf(pic)[W], before[0]) << "bound at the next call";
+        expectContent(pic, moved(before, 0, 1, false)); // bound at the next call
     }
 }
 
