@@ -272,7 +272,9 @@ TEST_P(FaultSweep, EveryEntrySurvivesTheLossOfEveryServiceItAsksFor) {
     for (const std::string& n : seen)
         if (!qrx::serviceFunction(n)) unknown.push_back(n);
     EXPECT_TRUE(unknown.empty()) << "names no host answers:" << listed(unknown);
-    // Every entry goes through the host for its picture, instance or arguments.
+    // Every entry goes through the host for its picture, instance or arguments (which also shows
+    // that each host has its own copy of the plugin: one copy shared with the full host would keep
+    // the service that host gave it).
     EXPECT_EQ(asking.size(), surface(*full.host).size());
     EXPECT_TRUE(problems.empty()) << problems.size() << " faults" << listed(problems);
 }

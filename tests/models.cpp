@@ -497,26 +497,23 @@ Outcome rectMask(const Ctx& c, const std::vector<Val>& a) {
             const RGB p = at(*src, x, y);
             colour[size_t(y) * W + x] = !(p[0] == p[1] && p[1] == p[2]);
         }
-    for (;;) {
-        const auto first = std::find(colour.begin(), colour.end(), 1);
-        if (first == colour.end()) break;
+    // Any coloured pixel in columns x0 to x1 of rows y0 to y1.
+    auto any = [&](int x0, int x1, int y0, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                if (coloured(x, y)) return true;
+        return false;
+    };
+    for (auto first = colour.begin();
+         (first = std::find(colour.begin(), colour.end(), 1)) != colour.end();) {
         int top = int((first - colour.begin()) / W), left = int((first - colour.begin()) % W);
         int bottom = top, right = left;
         for (bool grew = true; grew;) {
-            const int l = left, r = right;
-            auto rowHas = [&](int y) {
-                for (int x = l; x <= r; ++x)
-                    if (coloured(x, y)) return true;
-                return false;
-            };
-            const bool up = rowHas(top - 1), down = rowHas(bottom + 1);
+            const bool up = any(left, right, top - 1, top - 1),
+                       down = any(left, right, bottom + 1, bottom + 1);
             top -= up, bottom += down;
-            auto columnHas = [&](int x) {
-                for (int y = top; y <= bottom; ++y)
-                    if (coloured(x, y)) return true;
-                return false;
-            };
-            const bool toLeft = columnHas(l - 1), toRight = columnHas(r + 1);
+            const bool toLeft = any(left - 1, left - 1, top, bottom),
+                       toRight = any(right + 1, right + 1, top, bottom);
             left -= toLeft, right += toRight;
             grew = up || down || toLeft || toRight;
         }
@@ -986,16 +983,8 @@ std::string differ(const Val& want, const Val& got) {
         if (std::isnan(*w) ? std::isnan(g) : std::memcmp(w, &g, sizeof g) == 0) return "";
         return "want " + show(want) + ", got " + show(got);
     }
-    const bool same = std::visit(
-        [&](const auto& w) {
-            using T = std::decay_t<decltype(w)>;
-            if constexpr (std::is_same_v<T, std::monostate> || std::is_same_v<T, Image>)
-                return true; // pictures are compared above
-            else
-                return w == std::get<T>(got);
-        },
-        want);
-    return same ? "" : "want " + show(want) + ", got " + show(got);
+    // Integers, flags and colours show exactly.
+    return show(want) == show(got) ? "" : "want " + show(want) + ", got " + show(got);
 }
 
 } // namespace model

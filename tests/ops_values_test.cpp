@@ -206,17 +206,16 @@ TEST_P(Properties, HoldOnEveryHost) {
             if (auto* img = std::get_if<Image>(&got)) img->hasAlpha = false;
             return got;
         };
-        // Inverting twice gives the colours back.
-        auto once = qrxtest::auditedCall(*h, p, "InvertQRX", {});
-        auto twice = qrxtest::auditedCall(*h, std::get<Ref>(once.result), "InvertQRX", {});
-        EXPECT_EQ(model::differ(rgb, colours(twice.result)), "") << "invert twice";
-        // Merging a picture with itself gives it back.
-        auto merged = qrxtest::auditedGlobal(*h, "MergePictureQRX", {p, p});
-        EXPECT_EQ(model::differ(rgb, colours(merged.result)), "") << "merge with itself";
-        // The binary string round trip keeps the colours.
-        auto s = qrxtest::auditedGlobal(*h, "PicturetoBinaryStringQRX", {p});
-        auto back = qrxtest::auditedGlobal(*h, "BinaryStringtoPictureQRX", {s.result});
-        EXPECT_EQ(model::differ(rgb, colours(back.result)), "") << "binary string round trip";
+        // Inverting twice, merging a picture with itself and the binary string round trip give
+        // the colours back.
+        auto once = qrxtest::auditedCall(*h, p, "InvertQRX", {}).result;
+        auto s = qrxtest::auditedGlobal(*h, "PicturetoBinaryStringQRX", {p}).result;
+        for (const auto& [what, v] :
+             {std::pair{"invert twice",
+                        qrxtest::auditedCall(*h, std::get<Ref>(once), "InvertQRX", {})},
+              {"merge", qrxtest::auditedGlobal(*h, "MergePictureQRX", {p, p})},
+              {"binary string", qrxtest::auditedGlobal(*h, "BinaryStringtoPictureQRX", {s})}})
+            EXPECT_EQ(model::differ(rgb, colours(v.result)), "") << what;
         // Each histogram counts every pixel once.
         auto counts = qrxtest::auditedCall(*h, p, "CountColorsQRX", {Nil{}, Nil{}, Nil{}, 0});
         EXPECT_EQ(std::get<int32_t>(counts.byRef[3]), w * hh);

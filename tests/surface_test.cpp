@@ -48,27 +48,6 @@ TEST(Surface, EveryHostRegistersItsSnapshot) {
     }
 }
 
-// Hosts alive at once, of different versions, each with the flags of its own version: the tables
-// the plugin adapts for one host are not what another host's copy registers.
-TEST(Surface, EachHostHasItsOwnPluginState) {
-    auto flagsOf = [](const qrx::Host& h) {
-        std::vector<uint32_t> flags;
-        for (const auto& cls : h.classes())
-            for (const qrx::MethodInfo& m : cls->extensions)
-                flags.push_back(m.flags);
-        for (const qrx::MethodInfo& m : h.globalMethods())
-            flags.push_back(m.flags);
-        return flags;
-    };
-    qrx::HostConfig old;
-    old.version = 2010.0;
-    auto a = qrxtest::loadHost(), b = qrxtest::loadHost(old), c = qrxtest::loadHost();
-    EXPECT_NE(flagsOf(*a), flagsOf(*b));
-    EXPECT_EQ(flagsOf(*a), flagsOf(*c));
-    b.reset();
-    EXPECT_EQ(flagsOf(*qrxtest::loadHost(old)), flagsOf(*qrxtest::loadHost(old)));
-}
-
 // Defined dynamic symbols of code and data (absolute version-node markers left out).
 std::set<std::string> exportsOf(const std::string& path) {
     std::istringstream lines(qrxtest::commandOutput("nm -D --defined-only '" + path + "'"));
