@@ -382,7 +382,7 @@ parser_range | q call --quality 0 --on s.png InvertQRX -o o.jpg | 2 |  | --quali
 parser_extra | q sepia s.png -o o.png surplus | 2 |  | surplus|; see qrx sepia --help |
 parser_nested | q batch sepia --frob s.png --out-dir d | 2 |  | --frob|; see qrx batch sepia --help | !d
 plugin_option_wins | QRX_PLUGIN=$plugin $bin --plugin /nonexistent/other.so list | 2 |  | cannot load the plugin /nonexistent/other.so |
-plugin_without_entry_point | $bin --plugin ${plugin%/*}/libqrxruntime.so list | 2 |  | libqrxruntime.so has no REALPluginMain |
+plugin_without_entry_point | $bin --plugin ${plugin%/*}/frameworks/ApplicationServices.framework/ApplicationServices list | 2 |  | ApplicationServices has no REALPluginMain |
 keep_alpha_of_global | q call --keep-alpha 'MergePictureQRX(s.png, s.png)' -o o.png | 2 |  | --keep-alpha: a global method |
 keep_alpha_without_output | q call --keep-alpha --on s.png InvertQRX | 2 |  | --keep-alpha: no picture is written without -o |
 list_no_match | q list NoSuchWordAnywhere --json | 2 |  | nothing registered holds 'NoSuchWordAnywhere'|'qrx list' shows everything |
