@@ -1,9 +1,9 @@
 // The differential driver: every picture operation the plugin registers, on seeded random
 // pictures and arguments (edge amounts, rectangles over every edge, 1 x N, N x 1 and empty
-// pictures, pictures with an alpha channel), on every host configuration and at every fast-path
-// level of the test module, compared byte for byte with the models of models.cpp, with a clean
-// audit after each call. QRX_TEST_SEED=S runs each row once with seed S: a failure prints the
-// seed that reproduces it.
+// pictures, pictures with an alpha channel), on every host configuration, through the general
+// loops and the specialised ones on every vector target the processor runs, compared byte for byte
+// with the models of models.cpp, with a clean audit after each call. QRX_TEST_SEED=S runs each row
+// once with seed S: a failure prints the seed that reproduces it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -409,9 +409,9 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         std::memcpy(config.plainFill, plain, 4);
         std::memcpy(config.alphaFill, alpha, 4);
         host = std::make_unique<Host>(config, QRX_TEST_PLUGIN_TESTABLE);
-        useFastPaths =
-            reinterpret_cast<void (*)(int)>(dlsym(host->impl().library, "QRXUseFastPaths"));
-        ASSERT_NE(useFastPaths, nullptr);
+        useLoops =
+            reinterpret_cast<bool (*)(const char*)>(dlsym(host->impl().library, "QRXUseLoops"));
+        ASSERT_NE(useLoops, nullptr);
         ctx.version = config.version;
         ctx.plainLockRefused = config.bitmapLockFails && config.kind == HostKind::Desktop;
         ctx.offscreenWorlds = config.legacyPictures && config.kind == HostKind::Desktop;
@@ -425,11 +425,11 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         std::memcpy(ctx.alphaFill, fill, 4);
     }
     void TearDown() override {
-        if (useFastPaths) useFastPaths(2);
+        if (useLoops) useLoops("best");
     }
 
-    // One call of a row at one level against its model; "" or what went wrong.
-    std::string check(const Row& row, unsigned seed, int level) {
+    // One call of a row through the named loops against its model; "" or what went wrong.
+    std::string check(const Row& row, unsigned seed, const char* loops) {
         const HostConfig saved = host->config();
         Maker m(*host, GetParam().alpha, seed);
         m.chooseSize();
@@ -452,9 +452,10 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         std::string call = (row.global ? "" : qrx::describe(Value(self)) + ".") + row.method;
         for (size_t i = 0; i < args.size(); ++i)
             call += (i ? ", " : "(") + qrx::describe(args[i]) + (i + 1 == args.size() ? ")" : "");
-        SCOPED_TRACE(call + " on " + GetParam().name + " at level " + std::to_string(level) +
-                     ", seed " + std::to_string(seed));
-        useFastPaths(level);
+        const std::string where = " on " + GetParam().name + " with the " + loops +
+                                  " loops, seed " + std::to_string(seed);
+        SCOPED_TRACE(call + where);
+        useLoops(loops);
         const std::string name = row.method;
         const qrx::CallResult r =
             name.ends_with(".Run") ? runFilter(name.substr(0, name.find('.')).c_str(), args)
@@ -462,7 +463,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
                 ? qrxtest::auditedAssign(*host, self, "EmbeddedMaskQRX", {args[0]}, args[1])
             : row.global ? qrxtest::auditedGlobal(*host, row.method, args)
                          : qrxtest::auditedCall(*host, self, row.method, args);
-        useFastPaths(2);
+        useLoops("best");
         host->config() = saved;
 
         std::string diff;
@@ -493,8 +494,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
                 diff = "argument " + std::to_string(i) + " changed: " + d;
         }
         if (diff.empty()) return "";
-        return call + " on " + GetParam().name + " at level " + std::to_string(level) + ", seed " +
-               std::to_string(seed) + " (QRX_TEST_SEED=" + std::to_string(seed) + "): " + diff;
+        return call + where + " (QRX_TEST_SEED=" + std::to_string(seed) + "): " + diff;
     }
 
     // A filter object given its properties in order (for the lookup table, then the table's set
@@ -532,12 +532,12 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
     }
 
     std::unique_ptr<Host> host;
-    void (*useFastPaths)(int) = nullptr;
+    bool (*useLoops)(const char*) = nullptr;
     model::Ctx ctx;
 };
 
-// The levels of the test module's switch: the general loops, the loops specialised by layout,
-// and those with vector instructions (the scalar ones again on a processor without them).
+// The loops of the test module's switch: the general loops, then those specialised by layout,
+// scalar and on each vector target; a target this processor does not run is passed over.
 TEST_P(Driver, EveryOperationMatchesItsModel) {
     const unsigned fixed = seedFromEnvironment();
     const unsigned trials = fixed ? 1 : 3;
@@ -554,8 +554,11 @@ TEST_P(Driver, EveryOperationMatchesItsModel) {
                 fixed
                     ? fixed
                     : unsigned(1 + i * 1009 + t * 7919 + std::hash<std::string>{}(GetParam().name));
-            for (int level : {0, 1, 2})
-                if (std::string d = check(rows()[i], seed, level); !d.empty()) {
+            for (const char* loops :
+                 {"general", "scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"})
+                if (!useLoops(loops))
+                    continue;
+                else if (std::string d = check(rows()[i], seed, loops); !d.empty()) {
                     ADD_FAILURE() << d;
                     ++failures;
                     break;

@@ -62,7 +62,7 @@ TEST(Surface, TheModuleExportsOnlyItsEntryPoint) {
     // The test copy adds its switches, and nothing else.
     EXPECT_EQ(exportsOf(QRX_TEST_PLUGIN_TESTABLE),
               (std::set<std::string>{"REALPluginMain", "QRXFailAllocation", "QRXAllocationsAsked",
-                                     "QRXUseFastPaths"}));
+                                     "QRXUseLoops"}));
 }
 
 } // namespace

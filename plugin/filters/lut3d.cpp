@@ -6,7 +6,7 @@
 
 #include "filters/walk.h"
 #include "host/services.h"
-#include "ops/layout_walk.h"
+#include "pixels/layout_walk.h"
 #include "pixels/editor.h"
 
 namespace lut3d {

@@ -5,7 +5,6 @@
 
 #include "host/entry.h"
 #include "host/services.h"
-#include "pixels/fast_paths.h"
 
 namespace {
 
@@ -59,11 +58,6 @@ extern "C" [[gnu::visibility("default")]] long long QRXAllocationsAsked() {
     return gAllocationsAsked;
 }
 
-// 0 takes the general pixel loops, 1 the specialised scalar ones, 2 (the default) the specialised
-// ones with vector instructions where the processor has them.
-extern "C" [[gnu::visibility("default")]] void QRXUseFastPaths(int level) {
-    gFastPaths = level < 0 ? 0 : level > 2 ? 2 : level;
-}
 #endif
 
 void* AllocateClearMemory(long long size) {

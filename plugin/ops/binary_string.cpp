@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "host/helpers.h"
-#include "ops/layout_walk.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 #if QRX_HAS_VECTOR_LOOPS
 #include "pixels/vector_intrinsics.h"

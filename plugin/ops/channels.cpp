@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "host/helpers.h"
-#include "ops/layout_walk.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 namespace {
 

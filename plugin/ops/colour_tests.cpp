@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "ops/layout_walk.h"
 #include "ops/skeleton.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 #if QRX_HAS_VECTOR_LOOPS
 #include "ops/scan_vectors.h"

@@ -1,7 +1,7 @@
 #include "ops/colourfulness.h"
 
-#include "ops/layout_walk.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 #if QRX_HAS_VECTOR_LOOPS
 #include "ops/scan_vectors.h"

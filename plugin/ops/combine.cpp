@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ops/layout_walk.h"
-#include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
+#include "simd/rows.h"
 
 // Both results are new opaque pictures without alpha; input alpha is never read. Readers left
 // open on a failure path are released by their destructors.
@@ -26,6 +26,7 @@ REALpicture CombinePicturesQRX(REALpicture red, REALpicture blue, REALpicture gr
     PictureWriter writer;
     if (!writer.NewPictureWriter(W, H)) return nullptr;
 
+    const simd::CombineFn combine = simd::CombineRows();
     WithSharedGroup(
         {redReader.pixelType, greenReader.pixelType, blueReader.pixelType, writer.pixelType},
         [&](auto group) {
@@ -43,8 +44,8 @@ REALpicture CombinePicturesQRX(REALpicture red, REALpicture blue, REALpicture gr
                         DecodePixel(blueReader.pixelType, b[x], red3, green3, blue3);
                         EncodePixel(writer.pixelType, red1, green2, blue3, dst[x]);
                     }
-                } else if (ActiveVectorLevel() == VectorLevel::Avx512) {
-                    CombineRowsVector(r, g, b, dst, W, PlacesOf<G>());
+                } else if (combine != nullptr) {
+                    combine(r, g, b, dst, W, PlacesOf<G>());
                 } else {
                     for (int32_t x = 0; x < W; ++x)
                         dst[x] = Pack<G>(RedOf<G>(r[x]), GreenOf<G>(g[x]), BlueOf<G>(b[x]));
@@ -71,6 +72,7 @@ REALpicture MergePicture(REALpicture source1, REALpicture source2) {
     PictureWriter writer;
     if (!writer.NewPictureWriter(W, H)) return nullptr;
 
+    const simd::MergeFn merge = simd::MergeRows();
     WithSharedGroup({first.pixelType, second.pixelType, writer.pixelType}, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
         for (int32_t y = 0; y < H; ++y) {
@@ -85,8 +87,8 @@ REALpicture MergePicture(REALpicture source1, REALpicture source2) {
                     EncodePixel(writer.pixelType, std::max(red1, red2), std::max(green1, green2),
                                 std::max(blue1, blue2), dst[x]);
                 }
-            } else if (ActiveVectorLevel() == VectorLevel::Avx512) {
-                MergeRowsVector(a, b, dst, W, PlacesOf<G>());
+            } else if (merge != nullptr) {
+                merge(a, b, dst, W, PlacesOf<G>());
             } else {
                 for (int32_t x = 0; x < W; ++x)
                     dst[x] = Pack<G>(std::max(RedOf<G>(a[x]), RedOf<G>(b[x])),

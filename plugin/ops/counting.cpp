@@ -8,9 +8,10 @@
 
 #include "host/helpers.h"
 #include "host/services.h"
-#include "ops/layout_walk.h"
 #include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
+#include "simd/rows.h"
 
 #if QRX_HAS_VECTOR_LOOPS
 #include "ops/scan_vectors.h"
@@ -262,14 +263,13 @@ void MapRows(PictureReader& reader, PictureWriter& writer, int32_t W, int32_t H,
     const RBPixelType sourceType = reader.pixelType;
     const RBPixelType destType = writer.pixelType;
     if constexpr (S != LayoutGroup::Other && D != LayoutGroup::Other) {
-        if (ActiveVectorLevel() == VectorLevel::Avx512) {
+        if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
             ComponentTables tables;
             std::memcpy(tables.red, redTable, kTableSize);
             std::memcpy(tables.green, greenTable, kTableSize);
             std::memcpy(tables.blue, blueTable, kTableSize);
             for (int32_t y = 0; y < H; ++y) {
-                MapRowThroughTablesVector(reader.rowPointer, writer.rowPointer, W, tables,
-                                          PlacesOf<S>(), PlacesOf<D>());
+                map(reader.rowPointer, writer.rowPointer, W, tables, PlacesOf<S>(), PlacesOf<D>());
                 reader.AddPixelRow();
                 writer.AddPixelRow();
             }

@@ -1,8 +1,8 @@
 #include "ops/find.h"
 
-#include "ops/layout_walk.h"
-#include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
+#include "simd/rows.h"
 
 // Cost: every candidate position costs one test of its top-left pixel against the needle's
 // top-left pixel (the key), made on the stored words of the haystack's layout group; only where
@@ -54,10 +54,10 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
               blue = static_cast<int>(key & 0xFF);
     const uint32_t colourBits = Stored<HG>(ht, 255, 255, 255) ^ Stored<HG>(ht, 0, 0, 0);
     const uint32_t keyWord = Stored<HG>(ht, red, green, blue) & colourBits;
-    // The key is looked for 16 words at a time where the vector level allows, together with the
-    // needle's second pixel when it has one: a candidate whose first two pixels differ from the
+    // The key is looked for a vector at a time where the target has a loop for it, together with
+    // the needle's second pixel when it has one: a candidate whose first two pixels differ from the
     // needle's is passed over exactly as its verification would pass it.
-    const bool vector = ActiveVectorLevel() == VectorLevel::Avx512;
+    const simd::FindFn vector = simd::FindWord();
     const bool withNext = w > 1;
     uint32_t nextWord = 0;
     if (withNext) {
@@ -73,7 +73,7 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
             if constexpr (HG == LayoutGroup::Other) {
                 if (ColorOf<HG>(ht, row[left]) != key) continue;
             } else if (vector) {
-                left = FindWordVector(row, left, cols, colourBits, keyWord, withNext, nextWord);
+                left = vector(row, left, cols, colourBits, keyWord, withNext, nextWord);
                 if (left == cols) break;
             } else {
                 if ((row[left] & colourBits) != keyWord) continue;

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "host/helpers.h"
-#include "ops/layout_walk.h"
 #include "ops/skeleton.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 namespace {
 

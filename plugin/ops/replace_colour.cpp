@@ -2,9 +2,9 @@
 
 #include <type_traits>
 
-#include "ops/layout_walk.h"
 #include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ops/layout_walk.h"
+#include "pixels/layout_walk.h"
 #include "pixels/vector_intrinsics.h"
 
 // The byte place (0 to 3) of the lowest colour component of a word of group G. In every known

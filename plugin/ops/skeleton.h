@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "ops/layout_walk.h"
 #include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 #include "sdk/records.h"
+#include "simd/pixels.h"
+#include "simd/rows.h"
 
 // Which width or height argument stands for the picture's own size.
 enum class OmittedWhen { BelowOne, Negative };
@@ -101,11 +103,10 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
         } else if (depends == Depends::OwnComponent) {
             ComponentTables tables;
             FillComponentTables(tables, transform);
-            if (ActiveVectorLevel() == VectorLevel::Avx512) {
+            if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
                 WalkSpanRowsInStep(reader, writer, span,
                                    [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                       MapRowThroughTablesVector(src, dst, n, tables, PlacesOf<S>(),
-                                                                 PlacesOf<D>());
+                                       map(src, dst, n, tables, PlacesOf<S>(), PlacesOf<D>());
                                    });
                 return;
             }
@@ -114,7 +115,15 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
                                    MapRowThroughTables<S, D>(src, dst, n, tables);
                                });
         } else {
-            if constexpr (!std::is_same_v<VectorForm, NoVectorForm>) {
+            if constexpr (requires { vector.fn; }) {
+                if (vector.fn != nullptr) {
+                    WalkSpanRowsInStep(
+                        reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                            vector.fn(src, dst, n, PlacesOf<S>(), PlacesOf<D>(), vector.params);
+                        });
+                    return;
+                }
+            } else if constexpr (!std::is_same_v<VectorForm, NoVectorForm>) {
                 if (ActiveVectorLevel() == VectorLevel::Avx512) {
                     WalkSpanRowsInStep(
                         reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {

@@ -5,32 +5,7 @@
 
 #include <cstdint>
 
-#include "ops/layout_walk.h"
-
-// The three tables of a component-wise transform.
-struct ComponentTables {
-    uint8_t red[256], green[256], blue[256];
-};
-
-// Maps n words of the source places to the destination places: each component looked up in its
-// table, the destination's opaque bits set and its other bits clear (what Pack gives).
-void MapRowThroughTablesVector(const uint32_t* src, uint32_t* dst, int32_t n,
-                               const ComponentTables& tables, WordPlaces from, WordPlaces to);
-
-// The per-component maximum of two rows of the same places (what MergePictureQRX stores).
-void MergeRowsVector(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n,
-                     WordPlaces places);
-
-// Red from one row, green from another and blue from a third, all of the same places (what
-// CombinePicturesQRX stores).
-void CombineRowsVector(const uint32_t* red, const uint32_t* green, const uint32_t* blue,
-                       uint32_t* dst, int32_t n, WordPlaces places);
-
-// The first column x from `from` up to `to` - 1 whose word, masked by colourBits, is keyWord and,
-// when withNext, whose next word masked so is nextWord (row[to] is then read); `to` when there is
-// none.
-int32_t FindWordVector(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
-                       uint32_t keyWord, bool withNext, uint32_t nextWord);
+#include "pixels/layout_walk.h"
 
 // The vector form of a whole-pixel transform is a kernel: a type whose QRX_AVX512 member
 // operator()(__m512i& red, __m512i& green, __m512i& blue) const changes 16 pixels' components,

@@ -1,0 +1,98 @@
+// Rows made from two or three source rows of the same places: merge and combine.
+#include "simd/rows.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "simd/two_source_hwy.cpp"
+#include "hwy/foreach_target.h" // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "simd/rows-inl.h"
+#include "simd/targets.h"
+
+#if QRX_SIMD_DISPATCHED
+HWY_BEFORE_NAMESPACE();
+namespace simd {
+namespace HWY_NAMESPACE {
+
+// The bits of a word that hold red, green and blue.
+inline uint32_t ColourBitsOf(WordPlaces places) {
+    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
+}
+
+void Merge(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n, WordPlaces places) {
+    const D32 d;
+    const hn::Repartition<uint8_t, D32> d8;
+    const V32 colour = hn::Set(d, ColourBitsOf(places));
+    const V32 opaque = hn::Set(d, places.opaque);
+    MapWords(
+        dst, n,
+        [&](V32 x, V32 y) {
+            const V32 most = hn::BitCast(d, hn::Max(hn::BitCast(d8, x), hn::BitCast(d8, y)));
+            return hn::Or(hn::And(most, colour), opaque);
+        },
+        a, b);
+}
+
+void Combine(const uint32_t* red, const uint32_t* green, const uint32_t* blue, uint32_t* dst,
+             int32_t n, WordPlaces places) {
+    const D32 d;
+    const V32 redBits = hn::Set(d, 0xFFu << places.red);
+    const V32 greenBits = hn::Set(d, 0xFFu << places.green);
+    const V32 blueBits = hn::Set(d, 0xFFu << places.blue);
+    const V32 opaque = hn::Set(d, places.opaque);
+    MapWords(
+        dst, n,
+        [&](V32 r, V32 g, V32 b) {
+            return hn::Or(hn::Or(hn::And(r, redBits), hn::And(g, greenBits)),
+                          hn::Or(hn::And(b, blueBits), opaque));
+        },
+        red, green, blue);
+}
+
+int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits, uint32_t keyWord,
+             bool withNext, uint32_t nextWord) {
+    const D32 d;
+    const V32 bits = hn::Set(d, colourBits);
+    const V32 key = hn::Set(d, keyWord);
+    const V32 next = hn::Set(d, nextWord);
+    const auto N = static_cast<int32_t>(hn::Lanes(d));
+    for (int32_t x = from; x < to; x += N) {
+        const int32_t count = to - x < N ? to - x : N;
+        const bool full = count == N;
+        const V32 words = full ? hn::LoadU(d, row + x) : LoadWords(row + x, size_t(count));
+        auto hit = hn::And(hn::Eq(hn::And(words, bits), key), hn::FirstN(d, size_t(count)));
+        if (withNext && !hn::AllFalse(d, hit)) {
+            const V32 after =
+                full ? hn::LoadU(d, row + x + 1) : LoadWords(row + x + 1, size_t(count));
+            hit = hn::And(hit, hn::Eq(hn::And(after, bits), next));
+        }
+        const intptr_t first = hn::FindFirstTrue(d, hit);
+        if (first >= 0) return x + static_cast<int32_t>(first);
+    }
+    return to;
+}
+
+} // namespace HWY_NAMESPACE
+} // namespace simd
+HWY_AFTER_NAMESPACE();
+#endif
+
+#if HWY_ONCE
+namespace simd {
+
+MergeFn MergeRows() {
+    static constexpr MergeFn table[kTargetCount] = QRX_SIMD_TABLE(Merge);
+    return Pick(table);
+}
+
+CombineFn CombineRows() {
+    static constexpr CombineFn table[kTargetCount] = QRX_SIMD_TABLE(Combine);
+    return Pick(table);
+}
+
+FindFn FindWord() {
+    static constexpr FindFn table[kTargetCount] = QRX_SIMD_TABLE(Find);
+    return Pick(table);
+}
+
+} // namespace simd
+#endif
