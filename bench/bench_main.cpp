@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qrx-bench: no benchmark measures %s\n", name.c_str());
         return 3;
     }
+    // The plugin reads QRX_SIMD once when loaded: the vector target of every figure in this run.
+    const char* simd = std::getenv("QRX_SIMD");
+    benchmark::AddCustomContext("qrx.simd", simd ? simd : "best");
     benchmark::AddCustomContext("qrx.sizes", qrxbench::sizes().size() == 1 ? "1024" : "1024,4096");
     qrxbench::registerReferenceBenchmarks();
 #ifdef QRX_BENCH_OPENCV
