@@ -9,6 +9,7 @@
 // Benchmarks are named KIND/NAME/LAYOUT/SIZE: call/ (a whole call with its new picture), inplace/
 // (the pixel loop on a picture made beforehand), filter/, ref/ (memcpy, new pictures), opencv/.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
