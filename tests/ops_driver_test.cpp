@@ -1,7 +1,7 @@
 // The differential driver: every picture operation the plugin registers, on seeded random
 // pictures and arguments (edge amounts, rectangles over every edge, 1 x N, N x 1 and empty
-// pictures, pictures with an alpha channel), on every host configuration, through the general
-// loops and the specialised ones on every vector target the processor runs, compared byte for byte
+// pictures, pictures with an alpha channel), on every host configuration, through the scalar
+// loops and every vector target the processor runs, compared byte for byte
 // with the models of models.cpp, with a clean audit after each call. QRX_TEST_SEED=S runs each row
 // once with seed S: a failure prints the seed that reproduces it.
 #include <dlfcn.h>
@@ -536,8 +536,8 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
     model::Ctx ctx;
 };
 
-// The loops of the test module's switch: the general loops, then those specialised by layout,
-// scalar and on each vector target; a target this processor does not run is passed over.
+// The loops of the test module's switch: the scalar ones, then each vector target; a target this
+// processor does not run is passed over.
 TEST_P(Driver, EveryOperationMatchesItsModel) {
     const unsigned fixed = seedFromEnvironment();
     const unsigned trials = fixed ? 1 : 3;
@@ -555,7 +555,7 @@ TEST_P(Driver, EveryOperationMatchesItsModel) {
                     ? fixed
                     : unsigned(1 + i * 1009 + t * 7919 + std::hash<std::string>{}(GetParam().name));
             for (const char* loops :
-                 {"general", "scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"})
+                 {"scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"})
                 if (!useLoops(loops))
                     continue;
                 else if (std::string d = check(rows()[i], seed, loops); !d.empty()) {

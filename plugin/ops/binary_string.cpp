@@ -5,6 +5,7 @@
 
 #include "host/helpers.h"
 #include "pixels/editor.h"
+#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 
 #if QRX_HAS_VECTOR_LOOPS

@@ -3,8 +3,7 @@
 #include <cstdint>
 
 #include "host/helpers.h"
-#include "pixels/editor.h"
-#include "pixels/layout_walk.h"
+#include "pixels/row_walk.h"
 
 namespace {
 
@@ -18,61 +17,27 @@ REALpicture ReplaceChannel(REALpicture pic, REALpicture channel, Channel which) 
         RaiseException("NilObjectException", "The channel picture is nil.", kREALTextEncodingASCII);
         return nullptr;
     }
-    PictureReader source;
-    if (!source.GetPictureReader(pic)) return nullptr;
-    PictureReader replacement;
-    if (!replacement.GetPictureReader(channel)) return nullptr;
-    const int32_t W = source.width;
-    const int32_t H = source.height;
-    if (replacement.height < H || replacement.width < W) return nullptr;
+    RowWalk<2> walk;
+    if (!walk.Read({pic, channel})) return nullptr;
+    const int32_t W = walk.readers[0].width;
+    const int32_t H = walk.readers[0].height;
+    if (walk.readers[1].height < H || walk.readers[1].width < W) return nullptr;
+    if (!walk.writer.NewPictureWriter(W, H)) return nullptr;
 
-    PictureWriter writer;
-    if (!writer.NewPictureWriter(W, H)) return nullptr;
-
-    WithSharedGroup({source.pixelType, replacement.pixelType, writer.pixelType}, [&](auto group) {
-        constexpr LayoutGroup G = decltype(group)::value;
-        for (int32_t y = 0; y < H; ++y) {
-            const uint32_t* src = source.rowPointer;
-            const uint32_t* chn = replacement.rowPointer;
-            uint32_t* dst = writer.rowPointer;
-            if constexpr (G == LayoutGroup::Other) {
-                for (int32_t x = 0; x < W; ++x) {
-                    int red, green, blue;
-                    int cRed, cGreen, cBlue;
-                    DecodePixel(source.pixelType, src[x], red, green, blue);
-                    DecodePixel(replacement.pixelType, chn[x], cRed, cGreen, cBlue);
-                    switch (which) {
-                    case Channel::Red:
-                        red = cRed;
-                        break;
-                    case Channel::Green:
-                        green = cGreen;
-                        break;
-                    case Channel::Blue:
-                        blue = cBlue;
-                        break;
-                    }
-                    EncodePixel(writer.pixelType, red, green, blue, dst[x]);
-                }
-            } else {
-                // The replaced component's bits come from the channel picture, the others from
-                // the source; the word is then made opaque as a stored colour is.
-                constexpr uint32_t kOpaque = GroupBits<G>::opaque;
-                const uint32_t fromChannel = which == Channel::Red ? 0xFFu << GroupBits<G>::red
-                                             : which == Channel::Green
-                                                 ? 0xFFu << GroupBits<G>::green
-                                                 : 0xFFu << GroupBits<G>::blue;
-                const uint32_t fromSource = ColourBits<G>() & ~fromChannel;
-                for (int32_t x = 0; x < W; ++x)
-                    dst[x] = (src[x] & fromSource) | (chn[x] & fromChannel) | kOpaque;
-            }
-            writer.AddPixelRow();
-            source.AddPixelRow();
-            replacement.AddPixelRow();
-        }
+    walk.Rows(W, H, [&](auto group, uint32_t* dst, int32_t n, const auto& src) {
+        // The replaced component's bits come from the channel picture, the others from the
+        // source; the word is then made opaque as a stored colour is.
+        using B = GroupBits<decltype(group)::value>;
+        const unsigned place = which == Channel::Red     ? B::red
+                               : which == Channel::Green ? B::green
+                                                         : B::blue;
+        const uint32_t fromChannel = 0xFFu << place;
+        const uint32_t fromSource = ColourBits<decltype(group)::value>() & ~fromChannel;
+        for (int32_t x = 0; x < n; ++x)
+            dst[x] = (src[0][x] & fromSource) | (src[1][x] & fromChannel) | B::opaque;
     });
     // The readers are released by their destructors, after the writer hands over its picture.
-    return writer.RenderPictureWriter();
+    return walk.writer.RenderPictureWriter();
 }
 
 } // namespace

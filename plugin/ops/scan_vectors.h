@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "pixels/vector_intrinsics.h"
 

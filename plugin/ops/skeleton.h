@@ -9,6 +9,7 @@
 
 #include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "sdk/records.h"
 #include "simd/pixels.h"

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 
 // The vector form of a whole-pixel transform is a kernel: a type whose QRX_AVX512 member

@@ -4,14 +4,6 @@
 // the specialised ones are checked against.
 #pragma once
 
-// What the pixel loops may use: 0 the general loops only, 1 the loops specialised by layout group
-// (scalar), 2 those loops with vector instructions where the processor has them (the default).
-extern int gFastPaths;
-
-inline bool FastPathsEnabled() {
-    return gFastPaths > 0;
-}
-
 // The vector instruction sets the specialised loops use. Avx512 stands for AVX-512 F, BW, VL and
 // VBMI together (byte permutes over 128 entries); a processor without all of them, a 32-bit
 // build and a non-x86 build take the scalar loops.

@@ -8,7 +8,6 @@
 #include <type_traits>
 
 #include "pixels/editor.h"
-#include "pixels/fast_paths.h"
 
 // The clipped rectangle an operation walks: columns x0 to x1 - 1 of rows y0 to y1 - 1.
 struct PixelSpan {
@@ -31,20 +30,12 @@ inline LayoutGroup GroupOf(RBPixelType type) {
 
 template <LayoutGroup G> using GroupTag = std::integral_constant<LayoutGroup, G>;
 
-// Calls fn with a GroupTag for the group of type. With the fast paths off every type is walked as
-// Other, through the general decoding and encoding.
+// Calls fn with a GroupTag for the group of type. The editors give only the types of the three
+// groups.
 template <class Fn> decltype(auto) WithLayoutGroup(RBPixelType type, Fn&& fn) {
-    switch (FastPathsEnabled() ? GroupOf(type) : LayoutGroup::Other) {
-    case LayoutGroup::AlphaLast:
-        return fn(GroupTag<LayoutGroup::AlphaLast>{});
-    case LayoutGroup::AlphaFirst:
-        return fn(GroupTag<LayoutGroup::AlphaFirst>{});
-    case LayoutGroup::TrueColor:
-        return fn(GroupTag<LayoutGroup::TrueColor>{});
-    case LayoutGroup::Other:
-        break;
-    }
-    return fn(GroupTag<LayoutGroup::Other>{});
+    if (IsAlphaFirstLayout(type)) return fn(GroupTag<LayoutGroup::AlphaFirst>{});
+    if (IsTrueColorLayout(type)) return fn(GroupTag<LayoutGroup::TrueColor>{});
+    return fn(GroupTag<LayoutGroup::AlphaLast>{});
 }
 
 // A type of the group that stands for all of it (Other keeps the editor's own).
@@ -164,27 +155,10 @@ void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const Pixe
     }
 }
 
-// The group all the given types share, or Other when they differ or the fast paths are off.
-inline LayoutGroup SharedGroup(std::initializer_list<RBPixelType> types) {
-    if (!FastPathsEnabled()) return LayoutGroup::Other;
-    const LayoutGroup first = GroupOf(*types.begin());
-    for (RBPixelType type : types)
-        if (GroupOf(type) != first) return LayoutGroup::Other;
-    return first;
-}
-
-// Calls fn with the GroupTag of the group all the given types share (Other when none).
+// Calls fn with the GroupTag of the group all the given types share, or Other when they differ.
 template <class Fn>
 decltype(auto) WithSharedGroup(std::initializer_list<RBPixelType> types, Fn&& fn) {
-    switch (SharedGroup(types)) {
-    case LayoutGroup::AlphaLast:
-        return fn(GroupTag<LayoutGroup::AlphaLast>{});
-    case LayoutGroup::AlphaFirst:
-        return fn(GroupTag<LayoutGroup::AlphaFirst>{});
-    case LayoutGroup::TrueColor:
-        return fn(GroupTag<LayoutGroup::TrueColor>{});
-    case LayoutGroup::Other:
-        break;
-    }
-    return fn(GroupTag<LayoutGroup::Other>{});
+    for (RBPixelType type : types)
+        if (GroupOf(type) != GroupOf(*types.begin())) return fn(GroupTag<LayoutGroup::Other>{});
+    return WithLayoutGroup(*types.begin(), fn);
 }
