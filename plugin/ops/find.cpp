@@ -43,7 +43,7 @@ bool MatchesAt(PictureReader& hay, PictureReader& needle, int32_t left, int32_t 
 
 // The candidate walk for one pair of layout groups. The key test compares a stored word's colour
 // bits with the key stored in the haystack's layout, which is the same as comparing the decoded
-// colours; a layout outside the known groups keeps the decoded comparison.
+// colours.
 template <LayoutGroup HG, LayoutGroup NG>
 bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t cols, int32_t& x,
             int32_t& y) {
@@ -70,9 +70,7 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
     for (int32_t top = 0; top < rows; ++top) {
         const uint32_t* row = hay.GetRow(top);
         for (int32_t left = 0; left < cols; ++left) {
-            if constexpr (HG == LayoutGroup::Other) {
-                if (ColorOf<HG>(ht, row[left]) != key) continue;
-            } else if (vector) {
+            if (vector) {
                 left = vector(row, left, cols, colourBits, keyWord, withNext, nextWord);
                 if (left == cols) break;
             } else {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <type_traits>
 
 #include "pixels/editor.h"
@@ -153,12 +152,4 @@ void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const Pixe
         writer.AddPixelRow();
         reader.AddPixelRow();
     }
-}
-
-// Calls fn with the GroupTag of the group all the given types share, or Other when they differ.
-template <class Fn>
-decltype(auto) WithSharedGroup(std::initializer_list<RBPixelType> types, Fn&& fn) {
-    for (RBPixelType type : types)
-        if (GroupOf(type) != GroupOf(*types.begin())) return fn(GroupTag<LayoutGroup::Other>{});
-    return WithLayoutGroup(*types.begin(), fn);
 }
