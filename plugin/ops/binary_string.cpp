@@ -8,9 +8,7 @@
 #include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 
-#if QRX_HAS_VECTOR_LOOPS
-#include "pixels/vector_intrinsics.h"
-#endif
+#include "simd/bytes.h"
 
 namespace {
 
@@ -35,7 +33,7 @@ uint32_t GetBigEndian(const unsigned char* at) {
 // One row of W words to red, green, blue bytes, through the general decoding (Other) or the
 // places of a known group.
 template <LayoutGroup G>
-unsigned char* WordsToBytes(RBPixelType type, const uint32_t* src, int32_t W, unsigned char* out) {
+void WordsToBytes(RBPixelType type, const uint32_t* src, int32_t W, unsigned char* out) {
     if constexpr (G == LayoutGroup::Other) {
         for (int32_t x = 0; x < W; ++x) {
             int red, green, blue;
@@ -53,7 +51,6 @@ unsigned char* WordsToBytes(RBPixelType type, const uint32_t* src, int32_t W, un
             out += 3;
         }
     }
-    return out;
 }
 
 // One row of W pixels of red, green, blue bytes to words of the writer's type.
@@ -68,68 +65,6 @@ void BytesToWords(RBPixelType type, const unsigned char* in, int32_t W, uint32_t
     }
 }
 
-#if QRX_HAS_VECTOR_LOOPS
-// Byte permutes between 16 words and their 48 red, green, blue bytes: byte 3j + c of the bytes is
-// byte place[c] / 8 of word j.
-QRX_AVX512 __m512i BytesOfWordsIndex(WordPlaces places) {
-    alignas(64) unsigned char index[64] = {};
-    const unsigned shift[3] = {places.red / 8, places.green / 8, places.blue / 8};
-    for (unsigned j = 0; j < 16; ++j)
-        for (unsigned c = 0; c < 3; ++c)
-            index[3 * j + c] = static_cast<unsigned char>(4 * j + shift[c]);
-    return _mm512_load_si512(index);
-}
-
-QRX_AVX512 __m512i WordsOfBytesIndex(WordPlaces places) {
-    alignas(64) unsigned char index[64] = {};
-    const unsigned shift[3] = {places.red / 8, places.green / 8, places.blue / 8};
-    for (unsigned j = 0; j < 16; ++j)
-        for (unsigned c = 0; c < 3; ++c)
-            index[4 * j + shift[c]] = static_cast<unsigned char>(3 * j + c);
-    return _mm512_load_si512(index);
-}
-
-// The first W - W % 16 pixels of a row; gives how many it did.
-QRX_AVX512 int32_t WordsToBytesVector(const uint32_t* src, int32_t W, unsigned char* out,
-                                      WordPlaces places) {
-    const __m512i index = BytesOfWordsIndex(places);
-    const __mmask64 bytes48 = (__mmask64{1} << 48) - 1;
-    int32_t x = 0;
-    for (; x + 16 <= W; x += 16, out += 48) {
-        const __m512i words = _mm512_loadu_si512(src + x);
-        _mm512_mask_storeu_epi8(out, bytes48, _mm512_permutexvar_epi8(index, words));
-    }
-    return x;
-}
-
-QRX_AVX512 int32_t BytesToWordsVector(const unsigned char* in, int32_t W, uint32_t* dst,
-                                      WordPlaces places) {
-    const __m512i index = WordsOfBytesIndex(places);
-    const uint32_t colour =
-        (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
-    const __m512i keep = _mm512_set1_epi32(static_cast<int>(colour));
-    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(places.opaque));
-    int32_t x = 0;
-    for (; x + 16 <= W; x += 16, in += 48) {
-        // The 48 bytes as a 32-byte and a 16-byte load: a masked load is much slower here.
-        const __m512i bytes = _mm512_inserti64x4(
-            _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in))),
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32))), 1);
-        const __m512i words = _mm512_permutexvar_epi8(index, bytes);
-        _mm512_storeu_si512(dst + x, _mm512_or_si512(_mm512_and_si512(words, keep), opaque));
-    }
-    return x;
-}
-#endif
-
-// Whether the rows of group G take the vector loops.
-template <LayoutGroup G> bool VectorRows() {
-#if QRX_HAS_VECTOR_LOOPS
-    return G != LayoutGroup::Other && ActiveVectorLevel() == VectorLevel::Avx512;
-#else
-    return false;
-#endif
-}
 } // namespace
 
 REALstring PicturetoBinaryString(REALpicture p) {
@@ -154,19 +89,20 @@ REALstring PicturetoBinaryString(REALpicture p) {
 
     WithLayoutGroup(reader.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        const bool vector = VectorRows<G>();
+        simd::WordsToBytesFn vector = nullptr;
+        WordPlaces places{};
+        if constexpr (G != LayoutGroup::Other) {
+            vector = simd::WordsToRgbBytes();
+            places = PlacesOf<G>();
+        }
         unsigned char* out = buffer + kHeaderSize;
-        for (int32_t y = 0; y < H; ++y) {
-            const uint32_t* src = reader.rowPointer;
-            int32_t done = 0;
-#if QRX_HAS_VECTOR_LOOPS
-            if constexpr (G != LayoutGroup::Other)
-                if (vector) done = WordsToBytesVector(src, W, out, PlacesOf<G>());
-#endif
-            out = WordsToBytes<G>(reader.pixelType, src + done, W - done, out + 3 * done);
+        for (int32_t y = 0; y < H; ++y, out += 3 * static_cast<int64_t>(W)) {
+            if (vector)
+                vector(reader.rowPointer, W, out, places);
+            else
+                WordsToBytes<G>(reader.pixelType, reader.rowPointer, W, out);
             reader.AddPixelRow();
         }
-        (void)vector;
     });
 
     REALstring result = REALBuildUnicodeString(buffer, L, kRawBytes);
@@ -200,20 +136,20 @@ REALpicture BinaryStringtoPicture(REALstring data) {
 
     WithLayoutGroup(writer.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        const bool vector = VectorRows<G>();
+        simd::BytesToWordsFn vector = nullptr;
+        WordPlaces places{};
+        if constexpr (G != LayoutGroup::Other) {
+            vector = simd::RgbBytesToWords();
+            places = PlacesOf<G>();
+        }
         const unsigned char* row = s + D;
-        for (int32_t y = 0; y < H; ++y) {
-            uint32_t* dst = writer.rowPointer;
-            int32_t done = 0;
-#if QRX_HAS_VECTOR_LOOPS
-            if constexpr (G != LayoutGroup::Other)
-                if (vector) done = BytesToWordsVector(row, W, dst, PlacesOf<G>());
-#endif
-            BytesToWords<G>(writer.pixelType, row + 3 * done, W - done, dst + done);
-            row += rowBytes;
+        for (int32_t y = 0; y < H; ++y, row += rowBytes) {
+            if (vector)
+                vector(row, W, writer.rowPointer, places);
+            else
+                BytesToWords<G>(writer.pixelType, row, W, writer.rowPointer);
             writer.AddPixelRow();
         }
-        (void)vector;
     });
     return writer.RenderPictureWriter();
 }

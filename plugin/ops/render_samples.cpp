@@ -3,18 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "pixels/fast_paths.h"
-#if QRX_HAS_VECTOR_LOOPS
-#include "pixels/vector_intrinsics.h"
-#endif
-
 #include "host/helpers.h"
 #include "host/services.h"
 #include "ops/component.h"
+#include "simd/samples.h"
 
 uint32_t gOutLineColorR = 0;
 uint32_t gOutLineColorG = 0;
@@ -43,31 +35,9 @@ template <int Bits> inline int SampleValue(const unsigned char* data, int64_t i)
     }
 }
 
-#if QRX_HAS_VECTOR_LOOPS
-// The SSE2 loop below, 32 samples at a time: adds the positive and the negative 16-bit samples
-// from i on, 32 at a time while 32 are left before to, into bp and bm; gives where it stopped.
-QRX_AVX512 int64_t SumSamplesAvx512(const unsigned char* data, int64_t i, int64_t to, bool centred,
-                                    int32_t& bp, int32_t& bm) {
-    const __m512i flip = _mm512_set1_epi16(centred ? int16_t(-32768) : 0);
-    const __m512i zero = _mm512_setzero_si512(), ones = _mm512_set1_epi16(1);
-    __m512i vp = zero, vm = zero;
-    for (; i + 32 <= to; i += 32) {
-        const __m512i v = _mm512_xor_si512(_mm512_loadu_si512(data + 2 * i), flip);
-        vp = _mm512_add_epi32(vp, _mm512_madd_epi16(_mm512_max_epi16(v, zero), ones));
-        vm = _mm512_add_epi32(vm, _mm512_madd_epi16(_mm512_min_epi16(v, zero), ones));
-    }
-    bp += _mm512_reduce_add_epi32(vp);
-    bm += _mm512_reduce_add_epi32(vm);
-    return i;
-}
-#endif
-
-// The sums of the positive and of the negative samples start to end - 1. The format is fixed for
-// the loop and both sums take every sample (a sample adds 0 to the sum it does not belong to), so
-// the loop has no branch and the compiler can widen it.
-// Samples are summed in 32-bit blocks of 65536, where no sum can overflow (65536 x 32768 is 2^31),
-// and the blocks in 64 bits: the same whole numbers, in lanes the vector unit handles four at a
-// time.
+// The sums of the positive and of the negative samples start to end - 1 (a sample adds 0 to the
+// sum it does not belong to). Samples are summed in 32-bit blocks of 65536, where no sum can
+// overflow (65536 x 32768 is 2^31), and the blocks in 64 bits.
 template <int Bits>
 void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& P, int64_t& M) {
     constexpr int64_t kBlock = 65536;
@@ -75,35 +45,7 @@ void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& 
     for (int64_t from = start; from < end; from += kBlock) {
         const int64_t to = std::min(end, from + kBlock);
         int32_t bp = 0, bm = 0;
-        int64_t i = from;
-#if defined(__SSE2__)
-#if QRX_HAS_VECTOR_LOOPS
-        if constexpr (Bits == 15 || Bits == 16)
-            if (ActiveVectorLevel() == VectorLevel::Avx512)
-                i = SumSamplesAvx512(data, i, to, Bits == 16, bp, bm);
-#endif
-        if constexpr (Bits == 15 || Bits == 16) {
-            // Eight samples at a time: 16-bit samples become signed (16-bit formats are centred
-            // on 32768 by flipping the top bit), their positive and negative parts are split by a
-            // maximum and a minimum with 0, and pairs are added into four 32-bit lanes.
-            const __m128i flip = _mm_set1_epi16(Bits == 16 ? int16_t(-32768) : 0);
-            const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
-            __m128i vp = zero, vm = zero;
-            for (; i + 8 <= to; i += 8) {
-                __m128i v;
-                std::memcpy(&v, data + 2 * i, 16);
-                v = _mm_xor_si128(v, flip);
-                vp = _mm_add_epi32(vp, _mm_madd_epi16(_mm_max_epi16(v, zero), ones));
-                vm = _mm_add_epi32(vm, _mm_madd_epi16(_mm_min_epi16(v, zero), ones));
-            }
-            int32_t lanes[4];
-            std::memcpy(lanes, &vp, 16);
-            bp += lanes[0] + lanes[1] + lanes[2] + lanes[3];
-            std::memcpy(lanes, &vm, 16);
-            bm += lanes[0] + lanes[1] + lanes[2] + lanes[3];
-        }
-#endif
-        for (; i < to; ++i) {
+        for (int64_t i = from; i < to; ++i) {
             const int32_t s = SampleValue<Bits>(data, i);
             bp += s >= 0 ? s : 0;
             bm += s < 0 ? s : 0;
@@ -115,8 +57,11 @@ void SumSamples(const unsigned char* data, int64_t start, int64_t end, int64_t& 
     M = m;
 }
 
+// The sums through the active target's vector loop when it has one.
 void SumSamples(int Bits, const unsigned char* data, int64_t start, int64_t end, int64_t& P,
                 int64_t& M) {
+    if (const simd::SumSamplesFn vector = simd::SampleSums())
+        return vector(data, start, end, Bits, P, M);
     switch (Bits) {
     case 7:
         return SumSamples<7>(data, start, end, P, M);
