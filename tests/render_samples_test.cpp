@@ -1,5 +1,6 @@
-// The waveform's anti-aliased line routine point by point against worked values (the rendering
-// itself is held to its model by ops_driver_test.cpp).
+// The waveform's anti-aliased line routine point by point against worked values, and the vector
+// sample sums of every target over runs far longer than a 32-bit block (the rendering itself is
+// held to its model by ops_driver_test.cpp).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +9,8 @@
 
 #include "ops/render_samples.h"
 #include "qrx/host.h"
+#include "simd/samples.h"
+#include "simd/targets.h"
 #include "support.h"
 
 namespace {
@@ -60,5 +63,57 @@ TEST_P(WuLineCase, PlotsTheReferencePoints) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, WuLineCase, testing::ValuesIn(kWuCases),
                          [](const testing::TestParamInfo<WuCase>& i) { return i.param.name; });
+
+// ---- Sample sums of every vector target ---------------------------------------------------------
+
+// Samples 0 to end - 1 repeating one pattern of bytes, summed from sample start on.
+struct SumCase {
+    const char* name;
+    int bits;
+    std::vector<uint8_t> pattern; // whole samples, in the machine's (little-endian) order
+    int64_t start, end;
+    int64_t positive, negative;
+};
+
+// 1,100,000 samples of one extreme overflow a 32-bit lane of any vector up to 512 bits.
+// clang-format off
+const SumCase kSumCases[] = {
+    {"Centred16Lowest", 16, {0x00, 0x00}, 0, 1100003, 0, -32768 * int64_t{1100003}},
+    {"Centred16Highest", 16, {0xFF, 0xFF}, 5, 1100000, 32767 * int64_t{1099995}, 0},
+    {"Signed16Both", 15, {0xFF, 0x7F, 0x00, 0x80}, 1, 1100001, 32767 * int64_t{550000}, -32768 * int64_t{550000}},
+    {"Signed16Small", 15, {0x01, 0x00, 0xFF, 0xFF, 0x00, 0x00}, 0, 7, 3, -2},
+    {"Centred8Both", 8, {0xFF, 0x00, 0x80}, 2, 1100002, 127 * int64_t{366667}, -128 * int64_t{366666}},
+    {"Signed8Both", 7, {0x7F, 0x80}, 0, 99, 127 * 50, -128 * 49},
+    {"Signed8Lowest", 7, {0x80}, 0, 1100000, 0, -128 * int64_t{1100000}},
+};
+// clang-format on
+
+class SampleSums : public testing::TestWithParam<SumCase> {};
+
+TEST_P(SampleSums, EveryTargetAddsEverySample) {
+    const SumCase& c = GetParam();
+    const size_t size = c.pattern.size();
+    std::vector<uint8_t> data(static_cast<size_t>(c.end) * (c.bits <= 8 ? 1 : 2));
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = c.pattern[i % size];
+    int tried = 0;
+    for (int t = 1; t < simd::kTargetCount; ++t) {
+        const auto target = static_cast<simd::Target>(t);
+        if (!simd::Runs(target)) continue;
+        ASSERT_TRUE(simd::Choose(simd::TargetName(target)));
+        const simd::SumSamplesFn sums = simd::SampleSums();
+        ASSERT_NE(sums, nullptr) << simd::TargetName(target);
+        int64_t positive = -1, negative = 1;
+        sums(data.data(), c.start, c.end, c.bits, positive, negative);
+        EXPECT_EQ(positive, c.positive) << simd::TargetName(target);
+        EXPECT_EQ(negative, c.negative) << simd::TargetName(target);
+        ++tried;
+    }
+    simd::Choose("best");
+    if (tried == 0) GTEST_SKIP() << "no vector target runs here";
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SampleSums, testing::ValuesIn(kSumCases),
+                         [](const testing::TestParamInfo<SumCase>& i) { return i.param.name; });
 
 } // namespace
