@@ -99,35 +99,17 @@ int32_t GrayValue(int red, int green, int blue, int32_t kR, int32_t kG, int32_t 
     return sum / 1024;
 }
 
-#if QRX_HAS_VECTOR_LOOPS
-// The sepia of 16 pixels: the same wrapping weighted sum and truncated quotient. The gray value
-// is within +-2^21, so an offset beyond +-2^22 clamps exactly as that bound does, and the sum
-// of the gray value and the bounded offset cannot wrap.
-struct SepiaLanes {
-    int32_t kR, kG, kB;
-    int32_t offsetRed, offsetGreen, offsetBlue;
+namespace {
 
-    static int32_t Bounded(int32_t offset) {
-        constexpr int32_t kBound = 1 << 22;
-        return offset > kBound ? kBound : offset < -kBound ? -kBound : offset;
-    }
+// The vector loop needs offsets within +-2^22: the gray value is within +-2^21, so a larger offset
+// clamps exactly as that bound does, and the sum of the gray value and the bounded offset cannot
+// wrap.
+int32_t BoundedOffset(int32_t offset) {
+    constexpr int32_t kBound = 1 << 22;
+    return offset > kBound ? kBound : offset < -kBound ? -kBound : offset;
+}
 
-    QRX_AVX512 void operator()(__m512i& red, __m512i& green, __m512i& blue) const {
-        const __m512i sum =
-            _mm512_add_epi32(_mm512_add_epi32(_mm512_mullo_epi32(red, _mm512_set1_epi32(kR)),
-                                              _mm512_mullo_epi32(green, _mm512_set1_epi32(kG))),
-                             _mm512_mullo_epi32(blue, _mm512_set1_epi32(kB)));
-        // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
-        const __m512i gray =
-            _mm512_srai_epi32(_mm512_add_epi32(sum, _mm512_and_si512(_mm512_srai_epi32(sum, 31),
-                                                                     _mm512_set1_epi32(1023))),
-                              10);
-        red = ClampComponents(_mm512_add_epi32(gray, _mm512_set1_epi32(Bounded(offsetRed))));
-        green = ClampComponents(_mm512_add_epi32(gray, _mm512_set1_epi32(Bounded(offsetGreen))));
-        blue = ClampComponents(_mm512_add_epi32(gray, _mm512_set1_epi32(Bounded(offsetBlue))));
-    }
-};
-#endif
+} // namespace
 
 bool Run(REALobject instance) {
     PictureSepiaClassData* data = DataOf(instance);
@@ -156,12 +138,13 @@ bool Run(REALobject instance) {
         green = ClampSum(gray, offsetGreen);
         blue = ClampSum(gray, offsetBlue);
     };
-#if QRX_HAS_VECTOR_LOOPS
+    const simd::SepiaParams params{
+        kR,
+        kG,
+        kB,
+        {BoundedOffset(offsetRed), BoundedOffset(offsetGreen), BoundedOffset(offsetBlue)}};
     WalkFilterRectangle(reader, writer, rect, tone,
-                        SepiaLanes{kR, kG, kB, offsetRed, offsetGreen, offsetBlue});
-#else
-    WalkFilterRectangle(reader, writer, rect, tone);
-#endif
+                        simd::PixelKernel<simd::SepiaParams>{simd::SepiaRows(), params});
 
     REALpicture result = writer.RenderPictureWriter();
     DropPicture(data->DestinationPicture);

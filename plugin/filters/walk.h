@@ -22,9 +22,9 @@ inline FilterRectangle ResolveFilterRectangle(int32_t minX, int32_t minY, int32_
 // Walks the rectangle of reader and writer in step, handing each source pixel's colour to
 // map(red, green, blue) to change in place and storing it in the writer's layout at the same
 // position. Pixels outside the rectangle are not written.
-// A vector form of map (see vector_rows.h) is taken where the vector level allows it.
-template <class Map, class VectorForm = NoVectorForm>
+// The vector kernel, when the active target has one, stands for map between known groups.
+template <class Map, class Params = simd::NoParams>
 void WalkFilterRectangle(PictureReader& reader, PictureWriter& writer, const FilterRectangle& rect,
-                         Map map, const VectorForm& vector = {}) {
+                         Map map, const simd::PixelKernel<Params>& vector = {}) {
     TransformSpan(reader, writer, rect, map, Depends::WholePixel, vector);
 }

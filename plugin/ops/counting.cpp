@@ -8,8 +8,8 @@
 
 #include "host/helpers.h"
 #include "host/services.h"
-#include "ops/vector_rows.h"
 #include "pixels/editor.h"
+#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "simd/rows.h"
 

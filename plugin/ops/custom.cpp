@@ -30,27 +30,6 @@ int SaturatedOf(int v, int gray, int32_t k) {
     return ClampComponent(gray + distance / 255);
 }
 
-#if QRX_HAS_VECTOR_LOOPS
-// The saturation change of 16 pixels: the same wrapping products and truncated quotients.
-struct SaturationLanes {
-    int32_t k;
-
-    QRX_AVX512 void operator()(__m512i& red, __m512i& green, __m512i& blue) const {
-        const __m512i gray = _mm512_srai_epi32(
-            _mm512_add_epi32(_mm512_add_epi32(red, blue), _mm512_slli_epi32(green, 1)), 2);
-        red = SaturatedOf(red, gray);
-        green = SaturatedOf(green, gray);
-        blue = SaturatedOf(blue, gray);
-    }
-
-    QRX_AVX512 __m512i SaturatedOf(__m512i v, __m512i gray) const {
-        const __m512i distance =
-            _mm512_mullo_epi32(_mm512_sub_epi32(v, gray), _mm512_set1_epi32(k));
-        return ClampComponents(_mm512_add_epi32(gray, DivideBy255(distance)));
-    }
-};
-#endif
-
 } // namespace
 
 REALpicture TransformPicture(REALpicture pic, double a, double b) {
@@ -74,9 +53,7 @@ REALpicture SaturationPicture(REALpicture pic, int32_t amount) {
         green = SaturatedOf(green, gray, k);
         blue = SaturatedOf(blue, gray, k);
     };
-#if QRX_HAS_VECTOR_LOOPS
-    return TransformWholePicture(pic, saturate, Depends::WholePixel, SaturationLanes{k});
-#else
-    return TransformWholePicture(pic, saturate);
-#endif
+    return TransformWholePicture(
+        pic, saturate, Depends::WholePixel,
+        simd::PixelKernel<simd::SaturationParams>{simd::SaturationRows(), {k}});
 }

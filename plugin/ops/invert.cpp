@@ -17,7 +17,8 @@ void InvertGray(int& red, int& green, int& blue) {
 REALpicture InvertPicture(REALpicture pic, int32_t left, int32_t top, int32_t width,
                           int32_t height) {
     return TransformRectangle(pic, left, top, width, height, OmittedWhen::BelowOne, Invert,
-                              Depends::OwnComponent);
+                              Depends::OwnComponent,
+                              simd::PixelKernel<simd::NoParams>{simd::InvertRows()});
 }
 
 REALpicture InvertPicture2(REALpicture pic) {

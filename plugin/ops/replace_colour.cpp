@@ -1,10 +1,8 @@
 #include "ops/replace_colour.h"
 
-#include <type_traits>
-
-#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"
+#include "simd/pixels.h"
 
 namespace {
 
@@ -26,22 +24,21 @@ uint32_t StoredColour(RBPixelType type, uint32_t colour) {
 
 // Walks reader and writer row by row; store(dest, red, green, blue) gives the stored word of one
 // pixel, dest the GroupTag of the writer's layout group.
-// A vector form (see vector_rows.h) is taken for the known groups where the vector level allows.
-template <class Store, class VectorForm = NoVectorForm>
+// Between known groups the choice's vector loop stands for store when the target has one.
+template <class Store>
 void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store,
-                const VectorForm& vector = {}) {
+                const simd::ChooseParams& choice) {
     const int32_t W = reader.width;
     const int32_t H = reader.height;
     const RBPixelType sourceType = reader.pixelType;
     WithLayoutGroups(sourceType, writer.pixelType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
-        if constexpr (!std::is_same_v<VectorForm, NoVectorForm> && S != LayoutGroup::Other &&
-                      D != LayoutGroup::Other) {
-            if (ActiveVectorLevel() == VectorLevel::Avx512) {
+        if constexpr (S != LayoutGroup::Other && D != LayoutGroup::Other) {
+            if (const auto choose = simd::ChooseRows()) {
                 for (int32_t y = 0; y < H; ++y) {
-                    TransformRowVector(reader.rowPointer, writer.rowPointer, W, PlacesOf<S>(),
-                                       PlacesOf<D>(), vector);
+                    choose(reader.rowPointer, writer.rowPointer, W, PlacesOf<S>(), PlacesOf<D>(),
+                           choice);
                     reader.AddPixelRow();
                     writer.AddPixelRow();
                 }
@@ -62,29 +59,6 @@ void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store,
     });
 }
 
-#if QRX_HAS_VECTOR_LOOPS
-// 16 pixels: those of the search colour take the found colour, the others the other colour, or
-// keep their own when there is none.
-struct ChooseLanes {
-    Rgb search, found, other;
-    bool keepOthers;
-
-    QRX_AVX512 void operator()(__m512i& red, __m512i& green, __m512i& blue) const {
-        const __mmask16 hit = _mm512_cmpeq_epi32_mask(red, _mm512_set1_epi32(search.red)) &
-                              _mm512_cmpeq_epi32_mask(green, _mm512_set1_epi32(search.green)) &
-                              _mm512_cmpeq_epi32_mask(blue, _mm512_set1_epi32(search.blue));
-        if (!keepOthers) {
-            red = _mm512_set1_epi32(other.red);
-            green = _mm512_set1_epi32(other.green);
-            blue = _mm512_set1_epi32(other.blue);
-        }
-        red = _mm512_mask_mov_epi32(red, hit, _mm512_set1_epi32(found.red));
-        green = _mm512_mask_mov_epi32(green, hit, _mm512_set1_epi32(found.green));
-        blue = _mm512_mask_mov_epi32(blue, hit, _mm512_set1_epi32(found.blue));
-    }
-};
-#endif
-
 } // namespace
 
 REALpicture ReplaceColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t ReplaceWithColor) {
@@ -103,12 +77,7 @@ REALpicture ReplaceColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
         const bool found = (r == search.red) & (g == search.green) & (b == search.blue);
         return found ? replacement : w;
     };
-#if QRX_HAS_VECTOR_LOOPS
-    WalkPixels(reader, writer, store,
-               ChooseLanes{search, Split(ReplaceWithColor), Rgb{0, 0, 0}, true});
-#else
-    WalkPixels(reader, writer, store);
-#endif
+    WalkPixels(reader, writer, store, {SearchColor, ReplaceWithColor, 0, true});
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
     return result;
@@ -129,12 +98,7 @@ REALpicture ExtractColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     auto store = [&](auto, int r, int g, int b) {
         return r == search.red && g == search.green && b == search.blue ? replacement : background;
     };
-#if QRX_HAS_VECTOR_LOOPS
-    WalkPixels(reader, writer, store,
-               ChooseLanes{search, Split(ReplaceWithColor), Split(BackGroundColor), false});
-#else
-    WalkPixels(reader, writer, store);
-#endif
+    WalkPixels(reader, writer, store, {SearchColor, ReplaceWithColor, BackGroundColor, false});
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
     return result;

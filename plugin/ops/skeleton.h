@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <type_traits>
 
-#include "ops/vector_rows.h"
 #include "pixels/editor.h"
 #include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
@@ -87,56 +85,46 @@ void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
 
 // Walks span of reader and writer in step, each source pixel's colour given to
 // transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
-// writer's layout at the same place. Pixels outside the span are not written.
-template <class Transform, class VectorForm = NoVectorForm>
+// writer's layout at the same place. Pixels outside the span are not written. Between known
+// groups a component-wise transform takes the target's table loop when it has one, then the
+// vector kernel when one is given, then the scalar loops.
+template <class Transform, class Params = simd::NoParams>
 void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
-                   Transform& transform, Depends depends, const VectorForm& vector = {}) {
+                   Transform& transform, Depends depends,
+                   const simd::PixelKernel<Params>& vector = {}) {
     const RBPixelType sourceType = reader.pixelType;
     const RBPixelType destType = writer.pixelType;
     WithLayoutGroups(sourceType, destType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
+        auto walk = [&](auto row) { WalkSpanRowsInStep(reader, writer, span, row); };
         if constexpr (S == LayoutGroup::Other || D == LayoutGroup::Other) {
-            WalkSpanRowsInStep(
-                reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    TransformRowGeneral(sourceType, destType, src, dst, n, transform);
-                });
-        } else if (depends == Depends::OwnComponent) {
-            ComponentTables tables;
-            FillComponentTables(tables, transform);
-            if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
-                WalkSpanRowsInStep(reader, writer, span,
-                                   [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                       map(src, dst, n, tables, PlacesOf<S>(), PlacesOf<D>());
-                                   });
-                return;
-            }
-            WalkSpanRowsInStep(reader, writer, span,
-                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                   MapRowThroughTables<S, D>(src, dst, n, tables);
-                               });
+            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                TransformRowGeneral(sourceType, destType, src, dst, n, transform);
+            });
         } else {
-            if constexpr (requires { vector.fn; }) {
-                if (vector.fn != nullptr) {
-                    WalkSpanRowsInStep(
-                        reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                            vector.fn(src, dst, n, PlacesOf<S>(), PlacesOf<D>(), vector.params);
-                        });
-                    return;
-                }
-            } else if constexpr (!std::is_same_v<VectorForm, NoVectorForm>) {
-                if (ActiveVectorLevel() == VectorLevel::Avx512) {
-                    WalkSpanRowsInStep(
-                        reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                            TransformRowVector(src, dst, n, PlacesOf<S>(), PlacesOf<D>(), vector);
-                        });
-                    return;
-                }
+            constexpr WordPlaces from = PlacesOf<S>(), to = PlacesOf<D>();
+            ComponentTables tables;
+            const simd::MapTablesFn map = simd::MapRowThroughTables();
+            if (depends == Depends::OwnComponent && map != nullptr) {
+                FillComponentTables(tables, transform);
+                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    map(src, dst, n, tables, from, to);
+                });
+            } else if (vector.fn != nullptr) {
+                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    vector.fn(src, dst, n, from, to, vector.params);
+                });
+            } else if (depends == Depends::OwnComponent) {
+                FillComponentTables(tables, transform);
+                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    MapRowThroughTables<S, D>(src, dst, n, tables);
+                });
+            } else {
+                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    TransformRow<S, D>(src, dst, n, transform);
+                });
             }
-            WalkSpanRowsInStep(reader, writer, span,
-                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                   TransformRow<S, D>(src, dst, n, transform);
-                               });
         }
     });
 }
@@ -146,11 +134,11 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
 // (to values in 0 to 255), and encoded in the writer's layout. Pixels outside the rectangle are
 // not written. Per-call state (factors, offsets) travels in the transform's captures, computed
 // once before the walk.
-template <class Transform, class VectorForm = NoVectorForm>
+template <class Transform, class Params = simd::NoParams>
 REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32_t width,
                                int32_t height, OmittedWhen omitted, Transform transform,
                                Depends depends = Depends::WholePixel,
-                               const VectorForm& vector = {}) {
+                               const simd::PixelKernel<Params>& vector = {}) {
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
     PictureWriter writer;
@@ -167,9 +155,9 @@ REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32
 }
 
 // The skeleton over the whole of pic: every pixel of the result is written.
-template <class Transform, class VectorForm = NoVectorForm>
+template <class Transform, class Params = simd::NoParams>
 REALpicture TransformWholePicture(REALpicture pic, Transform transform,
                                   Depends depends = Depends::WholePixel,
-                                  const VectorForm& vector = {}) {
+                                  const simd::PixelKernel<Params>& vector = {}) {
     return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform, depends, vector);
 }

@@ -18,7 +18,42 @@ template <class Params> struct PixelKernel {
 
 struct NoParams {};
 
+// Every component v becomes 255 - v.
+PixelKernel<NoParams>::Fn InvertRows();
+
 // Gray pixels inverted, others kept.
 PixelKernel<NoParams>::Fn InvertGrayRows();
+
+// Each component's distance from the pixel's gray (red + blue + 2 green) >> 2 multiplied by k
+// (wrapping), divided by 255 toward zero, added to the gray and clamped to 0 to 255.
+struct SaturationParams {
+    int32_t k;
+};
+PixelKernel<SaturationParams>::Fn SaturationRows();
+
+// level = (red * grey[0] + green * grey[1]) + blue * grey[2] in doubles; each component becomes
+// min(trunc(level * sepia[i]), 255). The fractions are 0 to 1.
+struct TintParams {
+    double grey[3], sepia[3];
+};
+PixelKernel<TintParams>::Fn TintRows();
+
+// gray = (red * kR + green * kG + blue * kB) (wrapping) / 1024 toward zero; each component becomes
+// gray + offset[i] clamped to 0 to 255. The offsets must be within +-2^22 so that the sum cannot
+// wrap (the gray is within +-2^21, so a larger offset clamps as the bound does).
+struct SepiaParams {
+    int32_t kR, kG, kB;
+    int32_t offset[3];
+};
+PixelKernel<SepiaParams>::Fn SepiaRows();
+
+// Pixels of the search colour take the found colour; the others keep their own colour when
+// keepOthers, else take the other colour. Colours are host colours (red in bits 16-23, green
+// 8-15, blue 0-7).
+struct ChooseParams {
+    uint32_t search, found, other;
+    bool keepOthers;
+};
+PixelKernel<ChooseParams>::Fn ChooseRows();
 
 } // namespace simd

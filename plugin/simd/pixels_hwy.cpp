@@ -14,6 +14,42 @@ HWY_BEFORE_NAMESPACE();
 namespace simd {
 namespace HWY_NAMESPACE {
 
+// The stored word of a host colour (red in bits 16-23, green 8-15, blue 0-7) in the given places.
+HWY_INLINE uint32_t WordOf(uint32_t colour, WordPlaces places) {
+    return places.opaque | (((colour >> 16) & 0xFFu) << places.red) |
+           (((colour >> 8) & 0xFFu) << places.green) | ((colour & 0xFFu) << places.blue);
+}
+
+// The bits of a word in the given places that hold red, green and blue.
+HWY_INLINE uint32_t ColourBitsOf(WordPlaces places) {
+    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
+}
+
+// Calls fn(repack), where repack(words) gives the words' colour in the destination places with
+// its opaque bits, as Pack does: a mask when the places are the same, shifts when they differ.
+template <class Fn> HWY_INLINE void WithRepack(WordPlaces from, WordPlaces to, const Fn& fn) {
+    const D32 d;
+    if (from.red == to.red && from.green == to.green && from.blue == to.blue) {
+        const V32 colour = hn::Set(d, ColourBitsOf(from));
+        const V32 opaque = hn::Set(d, to.opaque);
+        fn([&](V32 words) { return hn::Or(hn::And(words, colour), opaque); });
+    } else {
+        fn([&](V32 words) {
+            return PackWords(ComponentAt(words, from.red), ComponentAt(words, from.green),
+                             ComponentAt(words, from.blue), to);
+        });
+    }
+}
+
+void Invert(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+            const NoParams&) {
+    // 255 - v is v with its eight bits flipped.
+    WithRepack(from, to, [&](const auto& repack) {
+        MapWords(
+            dst, n, [&](V32 words) { return repack(hn::Not(words)); }, src);
+    });
+}
+
 void InvertGray(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
                 const NoParams&) {
     const DI32 di;
@@ -26,6 +62,94 @@ void InvertGray(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
     });
 }
 
+void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+                const SaturationParams& params) {
+    const VI32 k = hn::Set(DI32(), params.k);
+    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
+        const VI32 gray = hn::ShiftRight<2>(hn::Add(hn::Add(red, blue), hn::ShiftLeft<1>(green)));
+        // The product wraps as 32-bit lanes do.
+        auto saturated = [&](VI32 v) {
+            return ClampComponents(hn::Add(gray, DivideBy255(hn::Mul(hn::Sub(v, gray), k))));
+        };
+        red = saturated(red);
+        green = saturated(green);
+        blue = saturated(blue);
+    });
+}
+
+// The tint's doubles: half a vector of components per vector of doubles.
+using DF64 = hn::Repartition<double, DI32>;
+using VF64 = hn::Vec<DF64>;
+using DH32 = hn::Rebind<int32_t, DF64>;
+
+HWY_INLINE VF64 TintLevel(hn::Vec<DH32> red, hn::Vec<DH32> green, hn::Vec<DH32> blue,
+                          const TintParams& params) {
+    const DF64 df;
+    const VF64 rg = hn::Add(hn::Mul(hn::PromoteTo(df, red), hn::Set(df, params.grey[0])),
+                            hn::Mul(hn::PromoteTo(df, green), hn::Set(df, params.grey[1])));
+    return hn::Add(rg, hn::Mul(hn::PromoteTo(df, blue), hn::Set(df, params.grey[2])));
+}
+
+// A level is at most 765 and a fraction at most 1, so the truncating conversion never clamps.
+HWY_INLINE VI32 Tinted(VF64 lower, VF64 upper, double fraction) {
+    const DF64 df;
+    const DH32 dh;
+    const DI32 di;
+    const VF64 f = hn::Set(df, fraction);
+    return hn::Min(
+        hn::Combine(di, hn::DemoteTo(dh, hn::Mul(upper, f)), hn::DemoteTo(dh, hn::Mul(lower, f))),
+        hn::Set(di, 255));
+}
+
+void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+          const TintParams& params) {
+    const DH32 dh;
+    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
+        const VF64 lower = TintLevel(hn::LowerHalf(dh, red), hn::LowerHalf(dh, green),
+                                     hn::LowerHalf(dh, blue), params);
+        const VF64 upper = TintLevel(hn::UpperHalf(dh, red), hn::UpperHalf(dh, green),
+                                     hn::UpperHalf(dh, blue), params);
+        red = Tinted(lower, upper, params.sepia[0]);
+        green = Tinted(lower, upper, params.sepia[1]);
+        blue = Tinted(lower, upper, params.sepia[2]);
+    });
+}
+
+void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+           const SepiaParams& params) {
+    const DI32 di;
+    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
+        const VI32 sum = hn::Add(
+            hn::Add(hn::Mul(red, hn::Set(di, params.kR)), hn::Mul(green, hn::Set(di, params.kG))),
+            hn::Mul(blue, hn::Set(di, params.kB)));
+        // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
+        const VI32 gray =
+            hn::ShiftRight<10>(hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
+        red = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[0])));
+        green = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[1])));
+        blue = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[2])));
+    });
+}
+
+void Choose(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+            const ChooseParams& params) {
+    const D32 d;
+    const uint32_t colourBits = ColourBitsOf(from);
+    const V32 colour = hn::Set(d, colourBits);
+    const V32 key = hn::Set(d, WordOf(params.search, from) & colourBits);
+    const V32 found = hn::Set(d, WordOf(params.found, to));
+    const V32 other = hn::Set(d, WordOf(params.other, to));
+    WithRepack(from, to, [&](const auto& repack) {
+        MapWords(
+            dst, n,
+            [&](V32 words) {
+                const auto hit = hn::Eq(hn::And(words, colour), key);
+                return hn::IfThenElse(hit, found, params.keepOthers ? repack(words) : other);
+            },
+            src);
+    });
+}
+
 } // namespace HWY_NAMESPACE
 } // namespace simd
 HWY_AFTER_NAMESPACE();
@@ -34,10 +158,20 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-PixelKernel<NoParams>::Fn InvertGrayRows() {
-    static constexpr PixelKernel<NoParams>::Fn table[kTargetCount] = QRX_SIMD_TABLE(InvertGray);
-    return Pick(table);
-}
+#define QRX_PIXEL_GETTER(Getter, F, Params)                                                        \
+    PixelKernel<Params>::Fn Getter() {                                                             \
+        static constexpr PixelKernel<Params>::Fn table[kTargetCount] = QRX_SIMD_TABLE(F);          \
+        return Pick(table);                                                                        \
+    }
+
+QRX_PIXEL_GETTER(InvertRows, Invert, NoParams)
+QRX_PIXEL_GETTER(InvertGrayRows, InvertGray, NoParams)
+QRX_PIXEL_GETTER(SaturationRows, Saturation, SaturationParams)
+QRX_PIXEL_GETTER(TintRows, Tint, TintParams)
+QRX_PIXEL_GETTER(SepiaRows, Sepia, SepiaParams)
+QRX_PIXEL_GETTER(ChooseRows, Choose, ChooseParams)
+
+#undef QRX_PIXEL_GETTER
 
 } // namespace simd
 #endif
