@@ -64,12 +64,22 @@ void InvertGray(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
 
 void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
                 const SaturationParams& params) {
-    const VI32 k = hn::Set(DI32(), params.k);
+    const D32 d;
+    const DI32 di;
+    const VI32 k = hn::Set(di, params.k);
     TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
         const VI32 gray = hn::ShiftRight<2>(hn::Add(hn::Add(red, blue), hn::ShiftLeft<1>(green)));
-        // The product wraps as 32-bit lanes do.
         auto saturated = [&](VI32 v) {
-            return ClampComponents(hn::Add(gray, DivideBy255(hn::Mul(hn::Sub(v, gray), k))));
+            // The product wraps as 32-bit lanes do. A quotient beyond +-256 clamps as +-256
+            // does, so the magnitude is capped at 255 * 256 (INT32_MIN's magnitude included),
+            // where floor(m / 255) is (m + (m >> 8) + 1) >> 8; the sign is put back after.
+            const VI32 distance = hn::Mul(hn::Sub(v, gray), k);
+            const V32 m = hn::Min(hn::BitCast(d, hn::Abs(distance)), hn::Set(d, 255u * 256u));
+            const V32 q =
+                hn::ShiftRight<8>(hn::Add(hn::Add(m, hn::ShiftRight<8>(m)), hn::Set(d, 1u)));
+            const VI32 sign = hn::ShiftRight<31>(distance);
+            const VI32 quotient = hn::Sub(hn::Xor(hn::BitCast(di, q), sign), sign);
+            return ClampComponents(hn::Add(gray, quotient));
         };
         red = saturated(red);
         green = saturated(green);
@@ -139,13 +149,15 @@ void Choose(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, Word
     const V32 key = hn::Set(d, WordOf(params.search, from) & colourBits);
     const V32 found = hn::Set(d, WordOf(params.found, to));
     const V32 other = hn::Set(d, WordOf(params.other, to));
+    auto hit = [&](V32 words) { return hn::Eq(hn::And(words, colour), key); };
+    if (!params.keepOthers) {
+        MapWords(
+            dst, n, [&](V32 words) { return hn::IfThenElse(hit(words), found, other); }, src);
+        return;
+    }
     WithRepack(from, to, [&](const auto& repack) {
         MapWords(
-            dst, n,
-            [&](V32 words) {
-                const auto hit = hn::Eq(hn::And(words, colour), key);
-                return hn::IfThenElse(hit, found, params.keepOthers ? repack(words) : other);
-            },
+            dst, n, [&](V32 words) { return hn::IfThenElse(hit(words), found, repack(words)); },
             src);
     });
 }
