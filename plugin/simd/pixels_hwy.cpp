@@ -125,20 +125,61 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
     });
 }
 
+// The sepia tone of a vector of pixels from its weighted sum.
+HWY_INLINE void SepiaFromSum(VI32 sum, VI32& red, VI32& green, VI32& blue,
+                             const SepiaParams& params) {
+    const DI32 di;
+    // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
+    const VI32 gray =
+        hn::ShiftRight<10>(hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
+    red = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[0])));
+    green = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[1])));
+    blue = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[2])));
+}
+
 void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
            const SepiaParams& params) {
     const DI32 di;
-    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
-        const VI32 sum = hn::Add(
-            hn::Add(hn::Mul(red, hn::Set(di, params.kR)), hn::Mul(green, hn::Set(di, params.kG))),
-            hn::Mul(blue, hn::Set(di, params.kB)));
-        // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
-        const VI32 gray =
-            hn::ShiftRight<10>(hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
-        red = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[0])));
-        green = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[1])));
-        blue = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[2])));
-    });
+    auto fits16 = [](int32_t k) { return k >= -32768 && k <= 32767; };
+    if (!fits16(params.kR) || !fits16(params.kG) || !fits16(params.kB)) {
+        TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
+            const VI32 sum = hn::Add(hn::Add(hn::Mul(red, hn::Set(di, params.kR)),
+                                             hn::Mul(green, hn::Set(di, params.kG))),
+                                     hn::Mul(blue, hn::Set(di, params.kB)));
+            SepiaFromSum(sum, red, green, blue, params);
+        });
+        return;
+    }
+    // Weights of 16 bits: no product or sum wraps, and the sum is two pairwise products of the
+    // word's even bytes (0 and 2) and odd bytes (1 and 3) as 16-bit lanes, the byte that is not
+    // a component weighing 0.
+    int32_t weight[4] = {};
+    weight[from.red / 8] = params.kR;
+    weight[from.green / 8] = params.kG;
+    weight[from.blue / 8] = params.kB;
+    const D32 d;
+    const hn::Repartition<int16_t, D32> d16;
+    auto pairOf = [&](int32_t low, int32_t high) {
+        return hn::BitCast(d16, hn::Set(d, (static_cast<uint32_t>(low) & 0xFFFFu) |
+                                               (static_cast<uint32_t>(high) << 16)));
+    };
+    const auto evenWeights = pairOf(weight[0], weight[2]);
+    const auto oddWeights = pairOf(weight[1], weight[3]);
+    const V32 bytes = hn::Set(d, 0x00FF00FFu);
+    MapWords(
+        dst, n,
+        [&](V32 words) {
+            VI32 odd = hn::Zero(di);
+            VI32 sum = hn::ReorderWidenMulAccumulate(di, hn::BitCast(d16, hn::And(words, bytes)),
+                                                     evenWeights, hn::Zero(di), odd);
+            sum = hn::ReorderWidenMulAccumulate(
+                di, hn::BitCast(d16, hn::And(hn::ShiftRight<8>(words), bytes)), oddWeights, sum,
+                odd);
+            VI32 red, green, blue;
+            SepiaFromSum(hn::RearrangeToOddPlusEven(sum, odd), red, green, blue, params);
+            return PackWords(hn::BitCast(d, red), hn::BitCast(d, green), hn::BitCast(d, blue), to);
+        },
+        src);
 }
 
 void Choose(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
