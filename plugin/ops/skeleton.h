@@ -86,8 +86,8 @@ void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
 // Walks span of reader and writer in step, each source pixel's colour given to
 // transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
 // writer's layout at the same place. Pixels outside the span are not written. Between known
-// groups a component-wise transform takes the target's table loop when it has one, then the
-// vector kernel when one is given, then the scalar loops.
+// groups the vector kernel, when the target has one, stands for the transform; else a
+// component-wise transform takes the target's table loop, then the scalar loops.
 template <class Transform, class Params = simd::NoParams>
 void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
                    Transform& transform, Depends depends,
@@ -106,14 +106,14 @@ void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan
             constexpr WordPlaces from = PlacesOf<S>(), to = PlacesOf<D>();
             ComponentTables tables;
             const simd::MapTablesFn map = simd::MapRowThroughTables();
-            if (depends == Depends::OwnComponent && map != nullptr) {
+            if (vector.fn != nullptr) {
+                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                    vector.fn(src, dst, n, from, to, vector.params);
+                });
+            } else if (depends == Depends::OwnComponent && map != nullptr) {
                 FillComponentTables(tables, transform);
                 walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
                     map(src, dst, n, tables, from, to);
-                });
-            } else if (vector.fn != nullptr) {
-                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    vector.fn(src, dst, n, from, to, vector.params);
                 });
             } else if (depends == Depends::OwnComponent) {
                 FillComponentTables(tables, transform);
