@@ -7,11 +7,9 @@
 
 #include "pixels/layout_walk.h"
 
-// The three tables of a component-wise transform. A vector loop may read a 32-bit word at any
-// entry: the last entries are followed by three spare bytes.
+// The three tables of a component-wise transform.
 struct ComponentTables {
     uint8_t red[256], green[256], blue[256];
-    uint8_t spare[3]{};
 };
 
 namespace simd {
