@@ -104,14 +104,10 @@ HWY_AFTER_NAMESPACE();
 namespace simd {
 
 MapTablesFn MapRowThroughTables() {
-    static constexpr MapTablesFn table[kTargetCount] = {nullptr,
-                                                        nullptr,
-                                                        HWY_CHOOSE_AVX2(MapTables),
-                                                        HWY_CHOOSE_AVX3(MapTables),
-                                                        HWY_CHOOSE_AVX3_DL(MapTables),
-                                                        nullptr,
-                                                        nullptr,
-                                                        nullptr};
+    // Only AVX-512 with VBMI has this loop.
+    static constexpr MapTablesFn table[kTargetCount] = {
+        nullptr, nullptr, nullptr, nullptr, HWY_CHOOSE_AVX3_DL(MapTables),
+        nullptr, nullptr, nullptr};
     return Pick(table);
 }
 
