@@ -5,7 +5,6 @@
 
 #include "host/helpers.h"
 #include "pixels/editor.h"
-#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 
 #include "simd/bytes.h"
@@ -30,39 +29,19 @@ uint32_t GetBigEndian(const unsigned char* at) {
            (static_cast<uint32_t>(at[2]) << 8) | static_cast<uint32_t>(at[3]);
 }
 
-// One row of W words to red, green, blue bytes, through the general decoding (Other) or the
-// places of a known group.
-template <LayoutGroup G>
-void WordsToBytes(RBPixelType type, const uint32_t* src, int32_t W, unsigned char* out) {
-    if constexpr (G == LayoutGroup::Other) {
-        for (int32_t x = 0; x < W; ++x) {
-            int red, green, blue;
-            DecodePixel(type, src[x], red, green, blue);
-            *out++ = static_cast<unsigned char>(red);
-            *out++ = static_cast<unsigned char>(green);
-            *out++ = static_cast<unsigned char>(blue);
-        }
-    } else {
-        for (int32_t x = 0; x < W; ++x) {
-            const uint32_t w = src[x];
-            out[0] = static_cast<unsigned char>(RedOf<G>(w));
-            out[1] = static_cast<unsigned char>(GreenOf<G>(w));
-            out[2] = static_cast<unsigned char>(BlueOf<G>(w));
-            out += 3;
-        }
+// One row of W words of group G to red, green, blue bytes.
+template <LayoutGroup G> void WordsToBytes(const uint32_t* src, int32_t W, unsigned char* out) {
+    for (int32_t x = 0; x < W; ++x, out += 3) {
+        out[0] = static_cast<unsigned char>(RedOf<G>(src[x]));
+        out[1] = static_cast<unsigned char>(GreenOf<G>(src[x]));
+        out[2] = static_cast<unsigned char>(BlueOf<G>(src[x]));
     }
 }
 
-// One row of W pixels of red, green, blue bytes to words of the writer's type.
-template <LayoutGroup G>
-void BytesToWords(RBPixelType type, const unsigned char* in, int32_t W, uint32_t* dst) {
-    if constexpr (G == LayoutGroup::Other) {
-        for (int32_t x = 0; x < W; ++x, in += 3)
-            EncodePixel(type, dst, in[0], in[1], in[2]);
-    } else {
-        for (int32_t x = 0; x < W; ++x, in += 3)
-            dst[x] = Pack<G>(in[0], in[1], in[2]);
-    }
+// One row of W pixels of red, green, blue bytes to words of group G.
+template <LayoutGroup G> void BytesToWords(const unsigned char* in, int32_t W, uint32_t* dst) {
+    for (int32_t x = 0; x < W; ++x, in += 3)
+        dst[x] = Pack<G>(in[0], in[1], in[2]);
 }
 
 } // namespace
@@ -89,18 +68,13 @@ REALstring PicturetoBinaryString(REALpicture p) {
 
     WithLayoutGroup(reader.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        simd::WordsToBytesFn vector = nullptr;
-        WordPlaces places{};
-        if constexpr (G != LayoutGroup::Other) {
-            vector = simd::WordsToRgbBytes();
-            places = PlacesOf<G>();
-        }
+        const simd::WordsToBytesFn vector = simd::WordsToRgbBytes();
         unsigned char* out = buffer + kHeaderSize;
         for (int32_t y = 0; y < H; ++y, out += 3 * static_cast<int64_t>(W)) {
             if (vector)
-                vector(reader.rowPointer, W, out, places);
+                vector(reader.rowPointer, W, out, PlacesOf<G>());
             else
-                WordsToBytes<G>(reader.pixelType, reader.rowPointer, W, out);
+                WordsToBytes<G>(reader.rowPointer, W, out);
             reader.AddPixelRow();
         }
     });
@@ -136,18 +110,13 @@ REALpicture BinaryStringtoPicture(REALstring data) {
 
     WithLayoutGroup(writer.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        simd::BytesToWordsFn vector = nullptr;
-        WordPlaces places{};
-        if constexpr (G != LayoutGroup::Other) {
-            vector = simd::RgbBytesToWords();
-            places = PlacesOf<G>();
-        }
+        const simd::BytesToWordsFn vector = simd::RgbBytesToWords();
         const unsigned char* row = s + D;
         for (int32_t y = 0; y < H; ++y, row += rowBytes) {
             if (vector)
-                vector(row, W, writer.rowPointer, places);
+                vector(row, W, writer.rowPointer, PlacesOf<G>());
             else
-                BytesToWords<G>(writer.pixelType, row, W, writer.rowPointer);
+                BytesToWords<G>(row, W, writer.rowPointer);
             writer.AddPixelRow();
         }
     });

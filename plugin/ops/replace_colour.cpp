@@ -24,7 +24,7 @@ uint32_t StoredColour(RBPixelType type, uint32_t colour) {
 
 // Walks reader and writer row by row; store(dest, red, green, blue) gives the stored word of one
 // pixel, dest the GroupTag of the writer's layout group.
-// Between known groups the choice's vector loop stands for store when the target has one.
+// The choice's vector loop stands for store when the target has one.
 template <class Store>
 void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store,
                 const simd::ChooseParams& choice) {
@@ -34,16 +34,14 @@ void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store,
     WithLayoutGroups(sourceType, writer.pixelType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
-        if constexpr (S != LayoutGroup::Other && D != LayoutGroup::Other) {
-            if (const auto choose = simd::ChooseRows()) {
-                for (int32_t y = 0; y < H; ++y) {
-                    choose(reader.rowPointer, writer.rowPointer, W, PlacesOf<S>(), PlacesOf<D>(),
-                           choice);
-                    reader.AddPixelRow();
-                    writer.AddPixelRow();
-                }
-                return;
+        if (const auto choose = simd::ChooseRows()) {
+            for (int32_t y = 0; y < H; ++y) {
+                choose(reader.rowPointer, writer.rowPointer, W, PlacesOf<S>(), PlacesOf<D>(),
+                       choice);
+                reader.AddPixelRow();
+                writer.AddPixelRow();
             }
+            return;
         }
         for (int32_t y = 0; y < H; ++y) {
             const uint32_t* src = reader.rowPointer;

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "pixels/editor.h"
-#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "sdk/records.h"
 #include "simd/pixels.h"
@@ -46,18 +45,6 @@ template <class Transform> void FillComponentTables(ComponentTables& tables, Tra
     }
 }
 
-// The general form of a row: each pixel decoded and encoded through the editors' own types.
-template <class Transform>
-void TransformRowGeneral(RBPixelType sourceType, RBPixelType destType, const uint32_t* src,
-                         uint32_t* dst, int32_t n, Transform& transform) {
-    for (int32_t x = 0; x < n; ++x) {
-        int red, green, blue;
-        DecodePixel(sourceType, src, red, green, blue);
-        transform(red, green, blue);
-        EncodePixel(destType, dst, red, green, blue);
-    }
-}
-
 // A row between two known groups, the transform called on every pixel.
 template <LayoutGroup S, LayoutGroup D, class Transform>
 void TransformRow(const uint32_t* src, uint32_t* dst, int32_t n, Transform& transform) {
@@ -85,46 +72,38 @@ void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
 
 // Walks span of reader and writer in step, each source pixel's colour given to
 // transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
-// writer's layout at the same place. Pixels outside the span are not written. Between known
-// groups the vector kernel, when the target has one, stands for the transform; else a
-// component-wise transform takes the target's table loop, then the scalar loops.
+// writer's layout at the same place. Pixels outside the span are not written. The vector kernel,
+// when the target has one, stands for the transform; else a component-wise transform takes the
+// target's table loop, then the scalar loops.
 template <class Transform, class Params = simd::NoParams>
 void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
                    Transform& transform, Depends depends,
                    const simd::PixelKernel<Params>& vector = {}) {
-    const RBPixelType sourceType = reader.pixelType;
-    const RBPixelType destType = writer.pixelType;
-    WithLayoutGroups(sourceType, destType, [&](auto source, auto dest) {
+    WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
         auto walk = [&](auto row) { WalkSpanRowsInStep(reader, writer, span, row); };
-        if constexpr (S == LayoutGroup::Other || D == LayoutGroup::Other) {
+        constexpr WordPlaces from = PlacesOf<S>(), to = PlacesOf<D>();
+        ComponentTables tables;
+        const simd::MapTablesFn map = simd::MapRowThroughTables();
+        if (vector.fn != nullptr) {
             walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                TransformRowGeneral(sourceType, destType, src, dst, n, transform);
+                vector.fn(src, dst, n, from, to, vector.params);
+            });
+        } else if (depends == Depends::OwnComponent && map != nullptr) {
+            FillComponentTables(tables, transform);
+            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                map(src, dst, n, tables, from, to);
+            });
+        } else if (depends == Depends::OwnComponent) {
+            FillComponentTables(tables, transform);
+            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                MapRowThroughTables<S, D>(src, dst, n, tables);
             });
         } else {
-            constexpr WordPlaces from = PlacesOf<S>(), to = PlacesOf<D>();
-            ComponentTables tables;
-            const simd::MapTablesFn map = simd::MapRowThroughTables();
-            if (vector.fn != nullptr) {
-                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    vector.fn(src, dst, n, from, to, vector.params);
-                });
-            } else if (depends == Depends::OwnComponent && map != nullptr) {
-                FillComponentTables(tables, transform);
-                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    map(src, dst, n, tables, from, to);
-                });
-            } else if (depends == Depends::OwnComponent) {
-                FillComponentTables(tables, transform);
-                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    MapRowThroughTables<S, D>(src, dst, n, tables);
-                });
-            } else {
-                walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                    TransformRow<S, D>(src, dst, n, transform);
-                });
-            }
+            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                TransformRow<S, D>(src, dst, n, transform);
+            });
         }
     });
 }
