@@ -125,8 +125,6 @@ REALpictureDescription legacyDescription(Picture& p);
 // The C functions behind the service names (services.cpp): null for a name the host does not
 // know.
 void* serviceFunction(std::string_view name);
-// Every service name the host answers, in name order.
-std::vector<std::string_view> serviceNames();
 
 // Built-in methods with their native signatures (services.cpp).
 void builtInPictureConstructor(REALobject pic, int32_t width, int32_t height);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <map>
+#include <type_traits>
 
 #include "bitmap_context.h"
 #include "host_impl.h"
@@ -59,52 +59,55 @@ template <class H> H handleOf(Object* obj) {
     return obj ? static_cast<H>(obj->handle()) : nullptr;
 }
 
+// The answers, each named after its row in the list of services.
+namespace answer {
+
 // ---- version and registration ----
 
-void registerPluginVersion(int32_t version) {
+void RegisterPluginVersion(int32_t version) {
     guardedVoid("RegisterPluginVersion", [&] { impl().pluginVersion = version; });
 }
 
-double getRBVersion() {
+double GetRBVersion() {
     Host* h = Host::current();
     return h && h->config().version ? *h->config().version : 0.0;
 }
 
-void registerClass(REALclassDefinition* def) {
+void RegisterClass(REALclassDefinition* def) {
     guardedVoid("PluginRegisterClass", [&] { impl().registerClass(def); });
 }
 
-void registerClassExtension(REALclassDefinition* def) {
+void RegisterClassExtension(REALclassDefinition* def) {
     guardedVoid("PluginRegisterClassExtension", [&] { impl().registerClassExtension(def); });
 }
 
-void registerMethod(REALmethodDefinition* def) {
+void RegisterMethod(REALmethodDefinition* def) {
     guardedVoid("PluginRegisterMethod", [&] { impl().registerMethod(def); });
 }
 
 // ---- objects ----
 
-void lockObject(REALobject obj) {
+void LockObject(REALobject obj) {
     guardedVoid("REALLockObject", [&] {
         if (Object* o = lookup("REALLockObject", obj)) Host::current()->addRef(o);
     });
 }
 
-void unlockObject(REALobject obj) {
+void UnlockObject(REALobject obj) {
     guardedVoid("REALUnlockObject", [&] {
         if (Object* o = lookup("REALUnlockObject", obj))
             Host::current()->releasePluginRef(o, "REALUnlockObject");
     });
 }
 
-REALobject newInstance(const char* className) {
+REALobject NewInstance(const char* className) {
     return guarded("PluginNewInstance", REALobject(nullptr), [&] {
         const ClassInfo* cls = className ? impl().findClass(className) : nullptr;
         return cls ? handleOf<REALobject>(impl().newInstance(*cls)) : nullptr;
     });
 }
 
-REALclassRef objectType(const char* className) {
+REALclassRef ObjectType(const char* className) {
     return guarded("pluginObjectType", REALclassRef(nullptr), [&] {
         const ClassInfo* cls = className ? impl().findClass(className) : nullptr;
         return reinterpret_cast<REALclassRef>(const_cast<ClassInfo*>(cls));
@@ -117,7 +120,7 @@ const MethodInfo* findByDeclaration(const std::vector<MethodInfo>& list, const D
     return nullptr;
 }
 
-void* loadObjectMethod(REALobject obj, const char* declaration) {
+void* LoadObjectMethod(REALobject obj, const char* declaration) {
     return guarded("REALLoadObjectMethod", static_cast<void*>(nullptr), [&]() -> void* {
         Object* o = lookup("REALLoadObjectMethod", obj);
         if (!o || !declaration || !o->cls()) return nullptr;
@@ -133,7 +136,7 @@ void* loadObjectMethod(REALobject obj, const char* declaration) {
     });
 }
 
-void* loadGlobalMethod(const char* /*module*/, const char* declaration) {
+void* LoadGlobalMethod(const char* /*module*/, const char* declaration) {
     return guarded("REALLoadGlobalMethod", static_cast<void*>(nullptr), [&]() -> void* {
         if (!declaration) return nullptr;
         Declaration wanted;
@@ -148,7 +151,7 @@ void* loadGlobalMethod(const char* /*module*/, const char* declaration) {
     });
 }
 
-void* getClassData(REALobject obj, REALclassDefinition* def) {
+void* GetClassData(REALobject obj, REALclassDefinition* def) {
     return guarded("REALGetClassData", static_cast<void*>(nullptr), [&]() -> void* {
         // Any object may be asked about; only an instance of that very class has the data.
         auto* inst = dynamic_cast<Instance*>(lookup("REALGetClassData", obj));
@@ -179,7 +182,7 @@ bool writeAs(const char* service, REALobject obj, const char* name,
     return impl().writeProperty(*o, *p, v, nullptr);
 }
 
-bool getPropInt(REALobject obj, const char* name, int32_t* out) {
+bool GetPropValueInt32(REALobject obj, const char* name, int32_t* out) {
     return guarded("REALGetPropValueInt", false, [&] {
         auto v = readAs("REALGetPropValueInt", obj, name, {TypeKind::Integer});
         if (!v || !out) return false;
@@ -188,20 +191,20 @@ bool getPropInt(REALobject obj, const char* name, int32_t* out) {
     });
 }
 
-bool setPropInt(REALobject obj, const char* name, int32_t value) {
+bool SetPropValueInt32(REALobject obj, const char* name, int32_t value) {
     return guarded("REALSetPropValueInt", false, [&] {
         return writeAs("REALSetPropValueInt", obj, name, {TypeKind::Integer}, Value(value));
     });
 }
 
-bool setPropUInt32(REALobject obj, const char* name, uint32_t value) {
+bool SetPropValueUInt32(REALobject obj, const char* name, uint32_t value) {
     return guarded("REALSetPropValueUInt32", false, [&] {
         return writeAs("REALSetPropValueUInt32", obj, name, {TypeKind::UInt32, TypeKind::Color},
                        Value(value));
     });
 }
 
-bool getPropBool(REALobject obj, const char* name, uint8_t* out) {
+bool GetPropValueUInt8(REALobject obj, const char* name, uint8_t* out) {
     return guarded("REALGetPropValueBool", false, [&] {
         auto v = readAs("REALGetPropValueBool", obj, name, {TypeKind::Boolean});
         if (!v || !out) return false;
@@ -210,7 +213,7 @@ bool getPropBool(REALobject obj, const char* name, uint8_t* out) {
     });
 }
 
-bool setPropString(REALobject obj, const char* name, REALstring value) {
+bool SetPropValueString(REALobject obj, const char* name, REALstring value) {
     return guarded("REALSetPropValueString", false, [&] {
         Value v = Nil{};
         if (value) {
@@ -225,7 +228,7 @@ bool setPropString(REALobject obj, const char* name, REALstring value) {
 // ---- exceptions ----
 
 // The host takes its own reference to the exception; it is reported when the call returns.
-void raiseException(REALobject exception) {
+void RaiseException(REALobject exception) {
     guardedVoid("RuntimeRaiseException", [&] {
         if (Object* o = lookup("RuntimeRaiseException", exception))
             impl().pendingException = Ref::retain(o);
@@ -234,7 +237,7 @@ void raiseException(REALobject exception) {
 
 // ---- pictures ----
 
-REALpicture newPicture(int32_t width, int32_t height, int32_t depth) {
+REALpicture NewPicture(int32_t width, int32_t height, int32_t depth) {
     return guarded("newPicture", REALpicture(nullptr), [&]() -> REALpicture {
         // Only 32-bit pictures exist here; sizes beyond 32767 are refused as a host would.
         if (depth != 32 || width < 1 || height < 1 || width > 32767 || height > 32767)
@@ -243,7 +246,7 @@ REALpicture newPicture(int32_t width, int32_t height, int32_t depth) {
     });
 }
 
-REALgraphics pictureGraphics(REALpicture pic) {
+REALgraphics PictureGraphics(REALpicture pic) {
     return guarded("pluginPictureGraphicsGetter", REALgraphics(nullptr), [&]() -> REALgraphics {
         Picture* p = lookup<Picture>("pluginPictureGraphicsGetter", pic);
         if (!p) return nullptr;
@@ -251,7 +254,7 @@ REALgraphics pictureGraphics(REALpicture pic) {
     });
 }
 
-REALpicture getPictureMask(REALpicture pic, int32_t /*create*/) {
+REALpicture GetPictureMask(REALpicture pic, int32_t /*create*/) {
     return guarded("REALGetPictureMask", REALpicture(nullptr), [&]() -> REALpicture {
         Picture* p = lookup<Picture>("REALGetPictureMask", pic);
         if (!p || !p->mask) return nullptr;
@@ -266,7 +269,7 @@ bool olderThan2012() {
     return !v || *v < 2012.0;
 }
 
-bool lockDescription3(REALpicture pic, REALpictureDescription* desc, uint32_t type) {
+bool LockPictureDescription3(REALpicture pic, REALpictureDescription* desc, uint32_t type) {
     return guarded("REALLockPictureDescription", false, [&] {
         Picture* p = lookup<Picture>("REALLockPictureDescription", pic);
         if (!p || !desc) return false;
@@ -285,7 +288,7 @@ bool lockDescription3(REALpicture pic, REALpictureDescription* desc, uint32_t ty
     });
 }
 
-bool lockDescription2(REALpicture pic, REALpictureDescription* desc) {
+bool LockPictureDescription2(REALpicture pic, REALpictureDescription* desc) {
     return guarded("lockPictureDescription", false, [&] {
         Picture* p = lookup<Picture>("lockPictureDescription", pic);
         if (!p || !desc) return false;
@@ -304,7 +307,7 @@ bool lockDescription2(REALpicture pic, REALpictureDescription* desc) {
     });
 }
 
-void unlockDescription(REALpicture pic) {
+void UnlockPictureDescription(REALpicture pic) {
     guardedVoid("unlockPictureDescription", [&] {
         Picture* p = lookup<Picture>("unlockPictureDescription", pic);
         if (!p) return;
@@ -317,14 +320,14 @@ void unlockDescription(REALpicture pic) {
     });
 }
 
-void pictureClearCache(REALpicture pic) {
+void PictureClearCache(REALpicture pic) {
     guardedVoid("REALPictureClearCache", [&] {
         if (Picture* p = lookup<Picture>("REALPictureClearCache", pic)) ++p->cacheClears;
     });
 }
 
 // Lines are drawn into the Graphics' picture with its pen, and recorded as asked for.
-void graphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+void GraphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     guardedVoid("RuntimeGraphicsDrawLine", [&] {
         Graphics* gr = lookup<Graphics>("RuntimeGraphicsDrawLine", g);
         if (!gr) return;
@@ -337,7 +340,7 @@ void graphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_
 // ---- strings ----
 
 // A new string is tagged raw (no encoding) until the plugin sets one.
-REALstring buildString(const void* bytes, int32_t length) {
+REALstring BuildString(const void* bytes, int32_t length) {
     return guarded("REALBuildString", REALstring(nullptr), [&]() -> REALstring {
         if (length < 0 || (!bytes && length > 0)) return nullptr;
         auto span = std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), size_t(length));
@@ -345,20 +348,20 @@ REALstring buildString(const void* bytes, int32_t length) {
     });
 }
 
-void setStringEncoding(REALstring s, uint32_t encoding) {
+void SetStringEncoding(REALstring s, uint32_t encoding) {
     guardedVoid("REALSetStringEncoding", [&] {
         if (String* str = lookup<String>("REALSetStringEncoding", s)) str->encoding = encoding;
     });
 }
 
-uint32_t getStringEncoding(REALstring s) {
+uint32_t GetStringEncoding(REALstring s) {
     return guarded("REALGetStringEncoding", uint32_t(kREALTextEncodingRaw), [&] {
         String* str = lookup<String>("REALGetStringEncoding", s);
         return str ? str->encoding : uint32_t(kREALTextEncodingRaw);
     });
 }
 
-REALstring convertString(REALstring s, uint32_t encoding) {
+REALstring ConvertString(REALstring s, uint32_t encoding) {
     return guarded("REALConvertString", REALstring(nullptr), [&]() -> REALstring {
         String* str = lookup<String>("REALConvertString", s);
         if (!str) return nullptr;
@@ -370,13 +373,13 @@ REALstring convertString(REALstring s, uint32_t encoding) {
     });
 }
 
-void lockString(REALstring s) {
+void LockString(REALstring s) {
     guardedVoid("REALLockString", [&] {
         if (String* str = lookup<String>("REALLockString", s)) Host::current()->addRef(str);
     });
 }
 
-void unlockString(REALstring s) {
+void UnlockString(REALstring s) {
     guardedVoid("REALUnlockString", [&] {
         if (String* str = lookup<String>("REALUnlockString", s))
             Host::current()->releasePluginRef(str, "REALUnlockString");
@@ -389,7 +392,7 @@ void unlockString(REALstring s) {
 // String-data blocks from this size on live on pooled storage.
 constexpr size_t kPooledStringDataBytes = size_t(1) << 20;
 
-bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
+bool GetStringData(REALstring s, uint32_t encoding, REALstringData* out) {
     return guarded("PluginGetStringData", false, [&] {
         String* str = lookup<String>("PluginGetStringData", s);
         if (!str || !out) return false;
@@ -420,7 +423,7 @@ bool getStringData(REALstring s, uint32_t encoding, REALstringData* out) {
     });
 }
 
-void disposeStringData(REALstringData* data) {
+void DisposeStringData(REALstringData* data) {
     guardedVoid("PluginDisposeStringData", [&] {
         if (!data) return;
         auto& outstanding = impl().stringData;
@@ -437,7 +440,7 @@ void disposeStringData(REALstringData* data) {
     });
 }
 
-const char* stringGetCString(REALstring s) {
+const char* StringGetCString(REALstring s) {
     return guarded("StringGetCString", static_cast<const char*>(nullptr), [&]() -> const char* {
         String* str = lookup<String>("StringGetCString", s);
         return str ? reinterpret_cast<const char*>(str->bytes().data()) : nullptr;
@@ -446,88 +449,49 @@ const char* stringGetCString(REALstring s) {
 
 // ---- MemoryBlocks ----
 
-REALmemoryBlock newMemoryBlock(int32_t size) {
+REALmemoryBlock NewMemoryBlock(int32_t size) {
     return guarded("newMemoryBlock", REALmemoryBlock(nullptr), [&]() -> REALmemoryBlock {
         if (size < 0) return nullptr;
         return handleOf<REALmemoryBlock>(impl().create<MemoryBlock>(size_t(size)));
     });
 }
 
-void* memoryBlockGetPtr(REALmemoryBlock m) {
+void* MemoryBlockGetPtr(REALmemoryBlock m) {
     return guarded("memoryBlockGetPtr", static_cast<void*>(nullptr), [&]() -> void* {
         MemoryBlock* mb = lookup<MemoryBlock>("memoryBlockGetPtr", m);
         return mb ? mb->bytes.data() : nullptr;
     });
 }
 
-int32_t memoryBlockGetSize(REALmemoryBlock m) {
+int32_t MemoryBlockGetSize(REALmemoryBlock m) {
     return guarded("memoryBlockGetSize", int32_t(0), [&] {
         MemoryBlock* mb = lookup<MemoryBlock>("memoryBlockGetSize", m);
         return mb ? int32_t(mb->bytes.size()) : 0;
     });
 }
 
-template <class T> void* fn(T f) {
-    return reinterpret_cast<void*>(f);
-}
+} // namespace answer
 
-// Each entry is checked against the signature the plugin casts it to.
-const std::map<std::string_view, void*>& table() {
-    static const std::map<std::string_view, void*> t = {
-        {"RegisterPluginVersion", fn<rbsvc::RegisterPluginVersion>(registerPluginVersion)},
-        {"REALGetRBVersion", fn<rbsvc::GetRBVersion>(getRBVersion)},
-        {"PluginRegisterClass", fn<rbsvc::RegisterClass>(registerClass)},
-        {"PluginRegisterClassExtension", fn<rbsvc::RegisterClass>(registerClassExtension)},
-        {"PluginRegisterMethod", fn<rbsvc::RegisterMethod>(registerMethod)},
-        {"REALLockObject", fn<rbsvc::LockObject>(lockObject)},
-        {"REALUnlockObject", fn<rbsvc::LockObject>(unlockObject)},
-        {"PluginNewInstance", fn<rbsvc::NewInstance>(newInstance)},
-        {"pluginObjectType", fn<rbsvc::ObjectType>(objectType)},
-        {"REALLoadObjectMethod", fn<rbsvc::LoadObjectMethod>(loadObjectMethod)},
-        {"REALLoadGlobalMethod", fn<rbsvc::LoadGlobalMethod>(loadGlobalMethod)},
-        {"REALGetClassData", fn<rbsvc::GetClassData>(getClassData)},
-        {"REALGetPropValueInt", fn<rbsvc::GetPropValueInt32>(getPropInt)},
-        {"REALSetPropValueInt", fn<rbsvc::SetPropValueInt32>(setPropInt)},
-        {"REALSetPropValueUInt32", fn<rbsvc::SetPropValueUInt32>(setPropUInt32)},
-        {"REALGetPropValueBool", fn<rbsvc::GetPropValueUInt8>(getPropBool)},
-        {"REALSetPropValueString", fn<rbsvc::SetPropValueString>(setPropString)},
-        {"RuntimeRaiseException", fn<rbsvc::RaiseException>(raiseException)},
-        {"newPicture", fn<rbsvc::NewPicture>(newPicture)},
-        {"pluginPictureGraphicsGetter", fn<rbsvc::PictureGraphics>(pictureGraphics)},
-        {"REALGetPictureMask", fn<rbsvc::GetPictureMask>(getPictureMask)},
-        {"REALLockPictureDescription", fn<rbsvc::LockPictureDescription3>(lockDescription3)},
-        {"lockPictureDescription", fn<rbsvc::LockPictureDescription2>(lockDescription2)},
-        {"unlockPictureDescription", fn<rbsvc::UnlockPictureDescription>(unlockDescription)},
-        {"REALPictureClearCache", fn<rbsvc::PictureClearCache>(pictureClearCache)},
-        {"RuntimeGraphicsDrawLine", fn<rbsvc::GraphicsDrawLine>(graphicsDrawLine)},
-        {"REALBuildString", fn<rbsvc::BuildString>(buildString)},
-        {"REALSetStringEncoding", fn<rbsvc::SetStringEncoding>(setStringEncoding)},
-        {"REALGetStringEncoding", fn<rbsvc::GetStringEncoding>(getStringEncoding)},
-        {"REALConvertString", fn<rbsvc::ConvertString>(convertString)},
-        {"REALLockString", fn<rbsvc::LockString>(lockString)},
-        {"REALUnlockString", fn<rbsvc::LockString>(unlockString)},
-        {"PluginGetStringData", fn<rbsvc::GetStringData>(getStringData)},
-        {"PluginDisposeStringData", fn<rbsvc::DisposeStringData>(disposeStringData)},
-        {"StringGetCString", fn<rbsvc::StringGetCString>(stringGetCString)},
-        {"newMemoryBlock", fn<rbsvc::NewMemoryBlock>(newMemoryBlock)},
-        {"memoryBlockGetPtr", fn<rbsvc::MemoryBlockGetPtr>(memoryBlockGetPtr)},
-        {"memoryBlockGetSize", fn<rbsvc::MemoryBlockGetSize>(memoryBlockGetSize)},
-    };
-    return t;
-}
+// Every service of the list, answered by the function of its name here, of exactly its declared
+// type, and in the list's order.
+#define QRX_ANSWER_CHECK(Service, Name, Signature)                                                 \
+    static_assert(std::is_same_v<decltype(answer::Service), Signature>,                            \
+                  Name " is answered with another type");
+QRX_HOST_SERVICES(QRX_ANSWER_CHECK)
+#undef QRX_ANSWER_CHECK
+
+void* const kAnswers[] = {
+#define QRX_ANSWER(Service, Name, Signature) reinterpret_cast<void*>(&answer::Service),
+    QRX_HOST_SERVICES(QRX_ANSWER)
+#undef QRX_ANSWER
+};
 
 } // namespace
 
 void* serviceFunction(std::string_view name) {
-    auto it = table().find(name);
-    return it == table().end() ? nullptr : it->second;
-}
-
-std::vector<std::string_view> serviceNames() {
-    std::vector<std::string_view> names;
-    for (const auto& entry : table())
-        names.push_back(entry.first);
-    return names;
+    for (std::size_t i = 0; i < std::size(kAnswers); ++i)
+        if (name == kHostServiceNames[i]) return kAnswers[i];
+    return nullptr;
 }
 
 // ---- built-in methods ----

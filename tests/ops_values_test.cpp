@@ -354,7 +354,7 @@ TEST(Refusals, EveryPictureMethodCopesWithANilReceiver) {
             if (!m.builtIn) methods.push_back(&m);
     ASSERT_GT(methods.size(), 30u);
     h->makeCurrent();
-    auto reg = qrxtest::service<void (*)(REALmethodDefinition*)>("PluginRegisterMethod");
+    auto reg = qrxtest::service<HostService::RegisterMethod>();
     for (size_t i = 0; i < methods.size(); ++i) {
         const qrx::Declaration& d = methods[i]->decl;
         std::string rest = d.text.substr(d.name.size());

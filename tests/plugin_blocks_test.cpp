@@ -13,13 +13,11 @@
 #include <string>
 
 #include "bitmap_context.h"
-#include "host/entry.h"
 #include "host/helpers.h"
 #include "host/services.h"
 #include "pixels/copy.h"
 #include "pixels/editor.h"
 #include "qrx/host.h"
-#include "sdk/services.h"
 #include "support.h"
 
 namespace {
@@ -31,16 +29,17 @@ using qrx::Ref;
 
 class OnRuntime : public testing::Test {
   protected:
+    // Binds the linked plugin code to a new host as the entry point would, and lets it decide
+    // the host's kind again.
     void start(HostConfig config = {}) {
-        ResetPluginState();
         host = std::make_unique<Host>(config);
         host->makeCurrent();
-        gResolver = Host::resolver();
+        UseResolver(Host::resolver());
         gHostVersion = config.version.value_or(0.0);
+        IsDesktop = IsConsole = false;
     }
     void TearDown() override {
         if (host) qrxtest::expectQuiet(*host);
-        ResetPluginState();
     }
     Ref adopt(void* handle) { return Ref::adopt(host->fromHandle(handle)); }
     REALpicture handleOf(const Ref& r) { return static_cast<REALpicture>(r->handle()); }
@@ -240,8 +239,7 @@ TEST_F(OnRuntime, CloneDrawsThroughTheHostOrCopiesRecords) {
         qrx::Image a = src.as<Picture>()->toImage(), b = copy.as<Picture>()->toImage();
         for (int i = 0; i < 7 * 3; ++i)
             ASSERT_EQ(0, std::memcmp(&a.rgba[i * 4], &b.rgba[i * 4], 3)) << i;
-        Ref empty = adopt(
-            reinterpret_cast<rbsvc::NewInstance>(Host::resolver()("PluginNewInstance"))("Picture"));
+        Ref empty = adopt(qrxtest::service<HostService::NewInstance>()("Picture"));
         EXPECT_EQ(ClonePicture(handleOf(empty)), nullptr);
         EXPECT_EQ(ClonePicture(nullptr), nullptr);
     }
@@ -250,9 +248,8 @@ TEST_F(OnRuntime, CloneDrawsThroughTheHostOrCopiesRecords) {
 // Without a host: the allocation helpers refuse sizes outside what a host can hold (cleared memory
 // 1 to 2^31 - 1 bytes, MemoryBlocks 0 to 2^31 - 2) before asking for any service.
 TEST(PluginMemory, SizesOutsideTheHostRangeAreRefusedUnasked) {
-    ResetPluginState();
     static int asked = 0;
-    gResolver = [](const char*) -> void* { return ++asked, nullptr; };
+    UseResolver([](const char*) -> void* { return ++asked, nullptr; });
     for (long long size : {-1LL, 0LL, 2147483648LL})
         EXPECT_EQ(AllocateClearMemory(size), nullptr) << size;
     auto* p = static_cast<unsigned char*>(AllocateClearMemory(4099));
@@ -263,7 +260,7 @@ TEST(PluginMemory, SizesOutsideTheHostRangeAreRefusedUnasked) {
     EXPECT_EQ(asked, 0);
     REALNewMemoryBlock(0);
     EXPECT_EQ(asked, 1);
-    ResetPluginState();
+    UseResolver(nullptr);
 }
 
 } // namespace

@@ -43,8 +43,7 @@ int gDestroyed = 0;
 // The functions of Counter, its Picture extension and the globals.
 struct F {
     static CounterData* of(REALobject obj) {
-        return static_cast<CounterData*>(
-            service<rbsvc::GetClassData>("REALGetClassData")(obj, &gCounterClass));
+        return static_cast<CounterData*>(service<HostService::GetClassData>()(obj, &gCounterClass));
     }
     static void construct(REALobject self) { of(self)->count = 100; }
     static void destroy(REALobject) { ++gDestroyed; }
@@ -55,7 +54,7 @@ struct F {
     }
     // Puts a new picture in the slot, handing over its reference; or leaves the slot alone.
     static void replace(REALobject, REALpicture* slot) {
-        *slot = service<rbsvc::NewPicture>("newPicture")(3, 2, 32);
+        *slot = service<HostService::NewPicture>()(3, 2, 32);
     }
     static void keep(REALobject, REALpicture*) {}
     static int32_t getItem(REALobject self, int32_t i) { return of(self)->items[i & 7]; }
@@ -69,8 +68,7 @@ struct F {
     }
     static int32_t width(REALpicture pic) {
         int32_t w = 0;
-        service<rbsvc::GetPropValueInt32>("REALGetPropValueInt")(reinterpret_cast<REALobject>(pic),
-                                                                 "Width", &w);
+        service<HostService::GetPropValueInt32>()(reinterpret_cast<REALobject>(pic), "Width", &w);
         return w;
     }
     static int32_t twiceInt(int32_t x) { return 2 * x; }
@@ -113,10 +111,10 @@ class Calls : public testing::Test {
         static REALclassDefinition extension{};
         extension.name = "Picture", extension.methods = gPictureMethods, extension.methodCount = 1;
         host.makeCurrent();
-        service<rbsvc::RegisterClass>("PluginRegisterClass")(&gCounterClass);
-        service<rbsvc::RegisterClass>("PluginRegisterClassExtension")(&extension);
+        service<HostService::RegisterClass>()(&gCounterClass);
+        service<HostService::RegisterClassExtension>()(&extension);
         for (auto& g : gGlobals)
-            service<rbsvc::RegisterMethod>("PluginRegisterMethod")(&g);
+            service<HostService::RegisterMethod>()(&g);
         ASSERT_TRUE(host.registrationErrors().empty()) << host.registrationErrors().front();
     }
     Host host;
@@ -129,7 +127,7 @@ TEST_F(Calls, ConstructorDestructorAndInstanceData) {
         REALclassDefinition other = gCounterClass;
         const auto obj = static_cast<REALobject>(c->handle());
         EXPECT_EQ(reinterpret_cast<uintptr_t>(F::of(obj)) % 16, 0u);
-        EXPECT_EQ(service<rbsvc::GetClassData>("REALGetClassData")(obj, &other), nullptr);
+        EXPECT_EQ(service<HostService::GetClassData>()(obj, &other), nullptr);
         EXPECT_EQ(F::of(static_cast<REALobject>(pic->handle())), nullptr);
     }
     EXPECT_EQ(gDestroyed, 1);
@@ -262,7 +260,7 @@ TEST(Registration, MalformedRecordsAreCollectedWithTheirFault) {
         fault(def);
         Host host;
         host.makeCurrent();
-        service<rbsvc::RegisterClass>("PluginRegisterClass")(&def);
+        service<HostService::RegisterClass>()(&def);
         ASSERT_EQ(host.registrationErrors().size(), 1u) << what;
         EXPECT_NE(host.registrationErrors()[0].find(message), std::string::npos)
             << what << ": " << host.registrationErrors()[0];
@@ -274,7 +272,7 @@ template <class H> H handle(const Ref& r) {
     return reinterpret_cast<H>(r->handle());
 }
 void unlockObject(const void* h) {
-    service<rbsvc::LockObject>("REALUnlockObject")(static_cast<REALobject>(const_cast<void*>(h)));
+    service<HostService::UnlockObject>()(static_cast<REALobject>(const_cast<void*>(h)));
 }
 
 // A lock of a new 6x4 picture: the description type asked for (0: the two-argument lock, which
@@ -315,12 +313,10 @@ TEST(DescriptionLocks, EveryKindVersionAndType) {
         Ref pic = host.newPicture(6, 4, c.alpha);
         Picture& p = *pic.as<Picture>();
         const auto h = handle<REALpicture>(pic);
-        auto unlock = service<rbsvc::UnlockPictureDescription>("unlockPictureDescription");
+        auto unlock = service<HostService::UnlockPictureDescription>();
         REALpictureDescription d{};
-        const bool ok =
-            c.type ? service<rbsvc::LockPictureDescription3>("REALLockPictureDescription")(h, &d,
-                                                                                           c.type)
-                   : service<rbsvc::LockPictureDescription2>("lockPictureDescription")(h, &d);
+        const bool ok = c.type ? service<HostService::LockPictureDescription3>()(h, &d, c.type)
+                               : service<HostService::LockPictureDescription2>()(h, &d);
         ASSERT_EQ(ok, c.given != 0);
         if (ok) {
             EXPECT_EQ(std::tuple(d.pictureType, d.width, d.height, d.data),
@@ -338,7 +334,7 @@ TEST(DescriptionLocks, EveryKindVersionAndType) {
         EXPECT_NE(host.audit().violations[0].find("unlockPictureDescription"), std::string::npos);
         EXPECT_EQ(p.descriptionLocks, 0);
         if (c.heldAfterRefusal) { // a picture that dies holding a lock still shows in the audit
-            service<rbsvc::LockPictureDescription3>("REALLockPictureDescription")(h, &d, c.type);
+            service<HostService::LockPictureDescription3>()(h, &d, c.type);
             pic.reset();
             EXPECT_EQ(host.audit().descriptionLocks, 1);
             EXPECT_EQ(host.audit().violations.size(), 2u);
@@ -349,9 +345,9 @@ TEST(DescriptionLocks, EveryKindVersionAndType) {
 TEST(References, CountedDestroyedAndAudited) {
     Host host;
     host.makeCurrent();
-    auto lock = service<rbsvc::LockObject>("REALLockObject");
-    auto unlock = service<rbsvc::LockObject>("REALUnlockObject");
-    auto obj = reinterpret_cast<REALobject>(service<rbsvc::NewPicture>("newPicture")(4, 4, 32));
+    auto lock = service<HostService::LockObject>();
+    auto unlock = service<HostService::UnlockObject>();
+    auto obj = reinterpret_cast<REALobject>(service<HostService::NewPicture>()(4, 4, 32));
     // Each step, then the live objects and references after it.
     const std::tuple<void (*)(REALobject), size_t, long> steps[] = {
         {nullptr, 1, 1}, {lock, 1, 2}, {unlock, 1, 1}, {unlock, 0, 0}};
@@ -373,7 +369,7 @@ TEST(References, CountedDestroyedAndAudited) {
     unlock(handle<REALobject>(pic)); // the plugin's own: accepted
     EXPECT_EQ(pic->refCount(), 1);
     // A string service on a picture is a violation too.
-    service<rbsvc::LockString>("REALLockString")(handle<REALstring>(pic));
+    service<HostService::LockString>()(handle<REALstring>(pic));
     EXPECT_EQ(pic->refCount(), 1);
     const auto v = host.audit().violations;
     ASSERT_EQ(v.size(), 4u);
@@ -404,34 +400,33 @@ TEST(Strings, ConvertStringAndStringData) {
         SCOPED_TRACE(name);
         Host host;
         host.makeCurrent();
-        REALstring s =
-            service<rbsvc::BuildString>("REALBuildString")(in.data(), int32_t(in.size()));
-        EXPECT_EQ(service<rbsvc::GetStringEncoding>("REALGetStringEncoding")(s), kRaw);
-        service<rbsvc::SetStringEncoding>("REALSetStringEncoding")(s, from);
+        REALstring s = service<HostService::BuildString>()(in.data(), int32_t(in.size()));
+        EXPECT_EQ(service<HostService::GetStringEncoding>()(s), kRaw);
+        service<HostService::SetStringEncoding>()(s, from);
         if (to != 0xFFFF) {
-            REALstring conv = service<rbsvc::ConvertString>("REALConvertString")(s, to);
+            REALstring conv = service<HostService::ConvertString>()(s, to);
             auto* converted = dynamic_cast<qrx::String*>(host.fromHandle(conv));
             ASSERT_NE(converted, nullptr);
             EXPECT_EQ(std::pair(converted->text(), converted->encoding), std::pair(out, to));
             unlockObject(conv);
         }
         REALstringData data{};
-        ASSERT_TRUE(service<rbsvc::GetStringData>("PluginGetStringData")(s, to, &data));
+        ASSERT_TRUE(service<HostService::GetStringData>()(s, to, &data));
         EXPECT_EQ(std::string(static_cast<const char*>(data.data), data.length) + "|" +
                       std::to_string(data.encoding),
                   out + "|" + std::to_string(to));
         EXPECT_EQ(0, std::memcmp(static_cast<const char*>(data.data) + data.length, "\0\0\0\0", 4));
         EXPECT_EQ(host.audit().stringData, 1);
         REALstringData copy = data;
-        service<rbsvc::DisposeStringData>("PluginDisposeStringData")(&data);
+        service<HostService::DisposeStringData>()(&data);
         EXPECT_EQ(host.audit().stringData, 0);
         EXPECT_TRUE(host.audit().violations.empty());
-        service<rbsvc::DisposeStringData>("PluginDisposeStringData")(&copy);
+        service<HostService::DisposeStringData>()(&copy);
         EXPECT_EQ(host.audit().violations.size(), 1u);
         // Unknown encodings fail without a string.
-        EXPECT_EQ(service<rbsvc::ConvertString>("REALConvertString")(s, 0x1234), nullptr);
-        EXPECT_FALSE(service<rbsvc::GetStringData>("PluginGetStringData")(s, 0x1234, &data));
-        service<rbsvc::LockString>("REALUnlockString")(s);
+        EXPECT_EQ(service<HostService::ConvertString>()(s, 0x1234), nullptr);
+        EXPECT_FALSE(service<HostService::GetStringData>()(s, 0x1234, &data));
+        service<HostService::UnlockString>()(s);
         EXPECT_EQ(host.audit().liveObjects, 0u);
     }
 }
@@ -441,13 +436,13 @@ TEST(Strings, ConvertStringAndStringData) {
 TEST(MemoryBlocks, SizesAndZeroedBytes) {
     Host host;
     host.makeCurrent();
-    EXPECT_EQ(service<rbsvc::BuildString>("REALBuildString")(nullptr, 3), nullptr);
-    EXPECT_EQ(service<rbsvc::BuildString>("REALBuildString")("x", -1), nullptr);
-    auto make = service<rbsvc::NewMemoryBlock>("newMemoryBlock");
-    auto ptr = service<rbsvc::MemoryBlockGetPtr>("memoryBlockGetPtr");
-    auto size = service<rbsvc::MemoryBlockGetSize>("memoryBlockGetSize");
+    EXPECT_EQ(service<HostService::BuildString>()(nullptr, 3), nullptr);
+    EXPECT_EQ(service<HostService::BuildString>()("x", -1), nullptr);
+    auto make = service<HostService::NewMemoryBlock>();
+    auto ptr = service<HostService::MemoryBlockGetPtr>();
+    auto size = service<HostService::MemoryBlockGetSize>();
     EXPECT_EQ(make(-1), nullptr);
-    auto newPic = service<rbsvc::NewPicture>("newPicture"); // sizes 1..32767, depth 32 only
+    auto newPic = service<HostService::NewPicture>(); // sizes 1..32767, depth 32 only
     for (auto [w, h, depth] : {std::tuple{0, 5, 32}, {5, -1, 32}, {32768, 1, 32}, {4, 4, 24}})
         EXPECT_EQ(newPic(w, h, depth), nullptr) << w << "x" << h << "x" << depth;
     for (int32_t n : {0, 1, 1024, 100000}) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "qrx/host.h"
+#include "sdk/services.h"
 
 namespace qrxtest {
 
@@ -31,9 +32,9 @@ std::vector<HostCase> everyHost();
 // The default host configuration but for its kind.
 qrx::HostConfig ofKind(qrx::HostKind kind);
 
-// The current host's answer for a service name, cast as the plugin casts it.
-template <class F> F service(const char* name) {
-    return reinterpret_cast<F>(qrx::Host::resolver()(name));
+// The current host's answer for a service, cast as the plugin casts it.
+template <HostService S> HostServicePointer<S> service() {
+    return reinterpret_cast<HostServicePointer<S>>(qrx::Host::resolver()(HostServiceName(S)));
 }
 
 // A host with its own fresh copy of the plugin loaded.

@@ -3,9 +3,6 @@
 #include "host/services.h"
 #include "host/tables.h"
 
-REALResolver gResolver = nullptr;
-double gHostVersion = 0.0;
-
 uint32_t TranslateConsoleFlags(uint32_t flags, double hostVersion) {
     if (hostVersion >= kHostVersionConsoleFlags) {
         if (flags & kMarkerConsoleSafe) flags |= REALconsoleSafe;
@@ -68,14 +65,12 @@ void PluginEntry() {
 }
 
 extern "C" __attribute__((visibility("default"))) void REALPluginMain(REALResolver resolver) {
-    gResolver = resolver;
+    UseResolver(resolver);
 
     // Every host offers this name; its answer is used unchecked.
-    auto registerVersion =
-        reinterpret_cast<rbsvc::RegisterPluginVersion>(resolver("RegisterPluginVersion"));
-    registerVersion(kPluginRecordVersion);
+    HostServiceFunction<HostService::RegisterPluginVersion>()(kPluginRecordVersion);
 
-    if (auto getVersion = reinterpret_cast<rbsvc::GetRBVersion>(resolver("REALGetRBVersion")))
+    if (auto getVersion = HostServiceFunction<HostService::GetRBVersion>())
         gHostVersion = getVersion();
 
     PluginEntry();

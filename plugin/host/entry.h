@@ -5,17 +5,6 @@
 
 #include "sdk/records.h"
 
-// The resolver handed over at load; every host service is reached through it.
-extern REALResolver gResolver;
-// The host version read at load, 0.0 when the host does not report one.
-extern double gHostVersion;
-
-// Host versions from which behaviour changes.
-inline constexpr double kHostVersionConsoleFlags = 2010.029;
-inline constexpr double kHostVersionAlphaWriters = 2011.04;
-inline constexpr double kHostVersionLockWithoutUnlock = 2012.0;
-inline constexpr double kHostVersionStringData = 2013.0;
-
 // One flags word as the host must see it: from 2010.029 on the console markers become the host's
 // console flags 4 and 8; on every host the markers themselves are removed.
 uint32_t TranslateConsoleFlags(uint32_t flags, double hostVersion);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/entry.h"
 #include "host/services.h"
 
 namespace {
@@ -122,11 +121,11 @@ void RaiseException(const char* className, const char* message, uint32_t encodin
 }
 
 bool REALGetStringData(REALstring string, uint32_t encoding, REALstringData* out) {
-    if (auto service = HostServiceFunction<rbsvc::GetStringData>(HostService::GetStringData))
+    if (auto service = HostServiceFunction<HostService::GetStringData>())
         return service(string, encoding, out);
 
-    auto cString = HostServiceFunction<rbsvc::StringGetCString>(HostService::StringGetCString);
-    auto lenB = reinterpret_cast<rbsvc::LenB>(
+    auto cString = HostServiceFunction<HostService::StringGetCString>();
+    auto lenB = reinterpret_cast<LenBFunction>(
         REALLoadGlobalMethod(nullptr, "LenB( s as string ) as integer"));
     if (!cString || !lenB || !string) return false;
 
@@ -161,8 +160,7 @@ bool REALGetStringData(REALstring string, uint32_t encoding, REALstringData* out
 }
 
 void REALDisposeStringData(REALstringData* data) {
-    if (auto service =
-            HostServiceFunction<rbsvc::DisposeStringData>(HostService::DisposeStringData)) {
+    if (auto service = HostServiceFunction<HostService::DisposeStringData>()) {
         service(data);
         return;
     }

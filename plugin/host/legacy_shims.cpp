@@ -79,9 +79,3 @@ CFBundleRef LoadFrameworkBundle(int16_t domain, CFStringRef frameworkName) {
 CFBundleRef LoadFrameworkBundle(CFStringRef frameworkName) {
     return LoadFrameworkBundle(kSystemDomain, frameworkName);
 }
-
-void ResetLegacyShims() {
-    gLegacyCalls.fill(nullptr);
-    if (ApplicationServicesFramework) CFRelease(ApplicationServicesFramework);
-    ApplicationServicesFramework = nullptr;
-}

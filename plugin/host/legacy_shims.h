@@ -25,6 +25,3 @@ void SetRect(Rect* rect, int16_t left, int16_t top, int16_t right, int16_t botto
 CFBundleRef LoadFrameworkBundle(int16_t domain, CFStringRef frameworkName);
 // The named framework of the system domain.
 CFBundleRef LoadFrameworkBundle(CFStringRef frameworkName);
-
-// Forgets the cached call addresses and releases the loaded framework (part of ResetPluginState).
-void ResetLegacyShims();

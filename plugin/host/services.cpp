@@ -2,69 +2,30 @@
 
 #include <array>
 #include <cstddef>
-
-#include "host/entry.h"
-#include "host/legacy_shims.h"
-#include "host/tables.h"
-#include "pixels/editor.h"
+#include <type_traits>
 
 namespace {
 
-constexpr std::size_t kServiceCount = static_cast<std::size_t>(HostService::Count);
+REALResolver gResolver = nullptr;
 
-// Indexed by HostService.
-constexpr std::array<const char*, kServiceCount> kServiceNames = {
-    "PluginRegisterClass",
-    "PluginRegisterClassExtension",
-    "PluginRegisterMethod",
-    "REALLockObject",
-    "REALUnlockObject",
-    "PluginNewInstance",
-    "pluginObjectType",
-    "REALLoadObjectMethod",
-    "REALLoadGlobalMethod",
-    "REALGetClassData",
-    "REALGetPropValueInt",
-    "REALSetPropValueInt",
-    "REALSetPropValueUInt32",
-    "REALGetPropValueBool",
-    "REALSetPropValueString",
-    "RuntimeRaiseException",
-    "newPicture",
-    "pluginPictureGraphicsGetter",
-    "REALGetPictureMask",
-    "REALLockPictureDescription",
-    "lockPictureDescription",
-    "unlockPictureDescription",
-    "REALPictureClearCache",
-    "RuntimeGraphicsDrawLine",
-    "REALBuildString",
-    "REALSetStringEncoding",
-    "REALGetStringEncoding",
-    "REALConvertString",
-    "REALLockString",
-    "REALUnlockString",
-    "PluginGetStringData",
-    "PluginDisposeStringData",
-    "StringGetCString",
-    "newMemoryBlock",
-    "memoryBlockGetPtr",
-    "memoryBlockGetSize",
-};
-// Every service has a name.
-static_assert(kServiceNames.back() != nullptr);
+// Every resolved service address, indexed by HostService.
+std::array<void*, std::size(kHostServiceNames)> gServiceCache{};
 
-// Every resolved service address; the one place ResetPluginState clears.
-std::array<void*, kServiceCount> gServiceCache{};
-
-template <class Fn> Fn Service(HostService service) {
-    return HostServiceFunction<Fn>(service);
+// Calls the service with the arguments; without it, gives its result type's zero (0, null or
+// false).
+template <HostService S, class... Args> auto Call(Args... args) {
+    using Result = std::invoke_result_t<HostServicePointer<S>, Args...>;
+    if (auto fn = HostServiceFunction<S>()) return fn(args...);
+    return Result();
 }
 
 } // namespace
 
-const char* HostServiceName(HostService service) {
-    return kServiceNames[static_cast<std::size_t>(service)];
+double gHostVersion = 0.0;
+
+void UseResolver(REALResolver resolver) {
+    gResolver = resolver;
+    gServiceCache.fill(nullptr);
 }
 
 void* ResolveHostService(HostService service) {
@@ -73,169 +34,135 @@ void* ResolveHostService(HostService service) {
     return slot;
 }
 
-void ResetPluginState() {
-    gServiceCache.fill(nullptr);
-    gResolver = nullptr;
-    gHostVersion = 0.0;
-    IsDesktop = false;
-    IsConsole = false;
-    ResetLegacyShims();
-    RestoreRegistrationTables();
-}
-
 void REALRegisterClass(REALclassDefinition* record) {
-    if (auto fn = Service<rbsvc::RegisterClass>(HostService::RegisterClass)) fn(record);
+    return Call<HostService::RegisterClass>(record);
 }
 
 void REALRegisterClassExtension(REALclassDefinition* record) {
-    if (auto fn = Service<rbsvc::RegisterClass>(HostService::RegisterClassExtension)) fn(record);
+    return Call<HostService::RegisterClassExtension>(record);
 }
 
 void REALRegisterMethod(REALmethodDefinition* record) {
-    if (auto fn = Service<rbsvc::RegisterMethod>(HostService::RegisterMethod)) fn(record);
+    return Call<HostService::RegisterMethod>(record);
 }
 
 void REALLockObject(REALobject object) {
-    if (auto fn = Service<rbsvc::LockObject>(HostService::LockObject)) fn(object);
+    return Call<HostService::LockObject>(object);
 }
 
 void REALUnlockObject(REALobject object) {
-    if (auto fn = Service<rbsvc::LockObject>(HostService::UnlockObject)) fn(object);
+    return Call<HostService::UnlockObject>(object);
 }
 
 REALobject REALnewInstance(const char* className) {
-    auto fn = Service<rbsvc::NewInstance>(HostService::NewInstance);
-    return fn ? fn(className) : nullptr;
+    return Call<HostService::NewInstance>(className);
 }
 
 REALclassRef REALGetClassRef(const char* className) {
-    auto fn = Service<rbsvc::ObjectType>(HostService::ObjectType);
-    return fn ? fn(className) : nullptr;
+    return Call<HostService::ObjectType>(className);
 }
 
 void* REALLoadObjectMethod(REALobject object, const char* declaration) {
-    auto fn = Service<rbsvc::LoadObjectMethod>(HostService::LoadObjectMethod);
-    return fn ? fn(object, declaration) : nullptr;
+    return Call<HostService::LoadObjectMethod>(object, declaration);
 }
 
 void* REALLoadGlobalMethod(const char* module, const char* declaration) {
-    auto fn = Service<rbsvc::LoadGlobalMethod>(HostService::LoadGlobalMethod);
-    return fn ? fn(module, declaration) : nullptr;
+    return Call<HostService::LoadGlobalMethod>(module, declaration);
 }
 
 void* REALGetClassData(REALobject object, REALclassDefinition* record) {
-    auto fn = Service<rbsvc::GetClassData>(HostService::GetClassData);
-    return fn ? fn(object, record) : nullptr;
+    return Call<HostService::GetClassData>(object, record);
 }
 
 bool REALGetPropValueInt32(REALobject object, const char* name, int32_t* out) {
-    auto fn = Service<rbsvc::GetPropValueInt32>(HostService::GetPropValueInt32);
-    return fn ? fn(object, name, out) : false;
+    return Call<HostService::GetPropValueInt32>(object, name, out);
 }
 
 bool REALSetPropValueInt32(REALobject object, const char* name, int32_t value) {
-    auto fn = Service<rbsvc::SetPropValueInt32>(HostService::SetPropValueInt32);
-    return fn ? fn(object, name, value) : false;
+    return Call<HostService::SetPropValueInt32>(object, name, value);
 }
 
 bool REALSetPropValueUInt32(REALobject object, const char* name, uint32_t value) {
-    auto fn = Service<rbsvc::SetPropValueUInt32>(HostService::SetPropValueUInt32);
-    return fn ? fn(object, name, value) : false;
+    return Call<HostService::SetPropValueUInt32>(object, name, value);
 }
 
 bool REALGetPropValueUInt8(REALobject object, const char* name, uint8_t* out) {
-    auto fn = Service<rbsvc::GetPropValueUInt8>(HostService::GetPropValueUInt8);
-    return fn ? fn(object, name, out) : false;
+    return Call<HostService::GetPropValueUInt8>(object, name, out);
 }
 
 bool REALSetPropValueString(REALobject object, const char* name, REALstring value) {
-    auto fn = Service<rbsvc::SetPropValueString>(HostService::SetPropValueString);
-    return fn ? fn(object, name, value) : false;
+    return Call<HostService::SetPropValueString>(object, name, value);
 }
 
 void REALRaiseException(REALobject exception) {
-    if (auto fn = Service<rbsvc::RaiseException>(HostService::RaiseException)) fn(exception);
+    return Call<HostService::RaiseException>(exception);
 }
 
 REALpicture REALNewPicture(int32_t width, int32_t height, int32_t depth) {
-    auto fn = Service<rbsvc::NewPicture>(HostService::NewPicture);
-    return fn ? fn(width, height, depth) : nullptr;
+    return Call<HostService::NewPicture>(width, height, depth);
 }
 
 REALgraphics REALGetPictureGraphics(REALpicture pic) {
-    auto fn = Service<rbsvc::PictureGraphics>(HostService::PictureGraphics);
-    return fn ? fn(pic) : nullptr;
+    return Call<HostService::PictureGraphics>(pic);
 }
 
 REALpicture REALGetPictureMask(REALpicture pic, int32_t create) {
-    auto fn = Service<rbsvc::GetPictureMask>(HostService::GetPictureMask);
-    return fn ? fn(pic, create) : nullptr;
+    return Call<HostService::GetPictureMask>(pic, create);
 }
 
 bool REALLockPictureDescription(REALpicture pic, REALpictureDescription* description,
                                 uint32_t type) {
-    auto fn = Service<rbsvc::LockPictureDescription3>(HostService::LockPictureDescription3);
-    return fn ? fn(pic, description, type) : false;
+    return Call<HostService::LockPictureDescription3>(pic, description, type);
 }
 
 bool REALLockPictureDescription(REALpicture pic, REALpictureDescription* description) {
-    auto fn = Service<rbsvc::LockPictureDescription2>(HostService::LockPictureDescription2);
-    return fn ? fn(pic, description) : false;
+    return Call<HostService::LockPictureDescription2>(pic, description);
 }
 
 void REALUnlockPictureDescription(REALpicture pic) {
-    auto fn = Service<rbsvc::UnlockPictureDescription>(HostService::UnlockPictureDescription);
-    if (fn) fn(pic);
+    return Call<HostService::UnlockPictureDescription>(pic);
 }
 
 void REALPictureClearCache(REALpicture pic) {
-    if (auto fn = Service<rbsvc::PictureClearCache>(HostService::PictureClearCache)) fn(pic);
+    return Call<HostService::PictureClearCache>(pic);
 }
 
 void GraphicsDrawLine(REALgraphics g, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    if (auto fn = Service<rbsvc::GraphicsDrawLine>(HostService::GraphicsDrawLine))
-        fn(g, x1, y1, x2, y2);
+    return Call<HostService::GraphicsDrawLine>(g, x1, y1, x2, y2);
 }
 
 REALstring originalREALBuildString(const void* bytes, int32_t length) {
-    auto fn = Service<rbsvc::BuildString>(HostService::BuildString);
-    return fn ? fn(bytes, length) : nullptr;
+    return Call<HostService::BuildString>(bytes, length);
 }
 
 void REALSetStringEncoding(REALstring string, uint32_t encoding) {
-    if (auto fn = Service<rbsvc::SetStringEncoding>(HostService::SetStringEncoding))
-        fn(string, encoding);
+    return Call<HostService::SetStringEncoding>(string, encoding);
 }
 
 uint32_t REALGetStringEncoding(REALstring string) {
-    auto fn = Service<rbsvc::GetStringEncoding>(HostService::GetStringEncoding);
-    return fn ? fn(string) : 0;
+    return Call<HostService::GetStringEncoding>(string);
 }
 
 REALstring REALConvertString(REALstring string, uint32_t encoding) {
-    auto fn = Service<rbsvc::ConvertString>(HostService::ConvertString);
-    return fn ? fn(string, encoding) : nullptr;
+    return Call<HostService::ConvertString>(string, encoding);
 }
 
 void REALLockString(REALstring string) {
-    if (auto fn = Service<rbsvc::LockString>(HostService::LockString)) fn(string);
+    return Call<HostService::LockString>(string);
 }
 
 void REALUnlockString(REALstring string) {
-    if (auto fn = Service<rbsvc::LockString>(HostService::UnlockString)) fn(string);
+    return Call<HostService::UnlockString>(string);
 }
 
 REALmemoryBlock REALNewMemoryBlockOriginal(int32_t size) {
-    auto fn = Service<rbsvc::NewMemoryBlock>(HostService::NewMemoryBlock);
-    return fn ? fn(size) : nullptr;
+    return Call<HostService::NewMemoryBlock>(size);
 }
 
 void* REALMemoryBlockGetPtr(REALmemoryBlock block) {
-    auto fn = Service<rbsvc::MemoryBlockGetPtr>(HostService::MemoryBlockGetPtr);
-    return fn ? fn(block) : nullptr;
+    return Call<HostService::MemoryBlockGetPtr>(block);
 }
 
 int32_t REALMemoryBlockGetSize(REALmemoryBlock block) {
-    auto fn = Service<rbsvc::MemoryBlockGetSize>(HostService::MemoryBlockGetSize);
-    return fn ? fn(block) : 0;
+    return Call<HostService::MemoryBlockGetSize>(block);
 }

@@ -9,61 +9,26 @@
 
 #include "sdk/services.h"
 
-// Every host service the plugin asks for by name.
-enum class HostService : int {
-    RegisterClass,
-    RegisterClassExtension,
-    RegisterMethod,
-    LockObject,
-    UnlockObject,
-    NewInstance,
-    ObjectType,
-    LoadObjectMethod,
-    LoadGlobalMethod,
-    GetClassData,
-    GetPropValueInt32,
-    SetPropValueInt32,
-    SetPropValueUInt32,
-    GetPropValueUInt8,
-    SetPropValueString,
-    RaiseException,
-    NewPicture,
-    PictureGraphics,
-    GetPictureMask,
-    LockPictureDescription3,
-    LockPictureDescription2,
-    UnlockPictureDescription,
-    PictureClearCache,
-    GraphicsDrawLine,
-    BuildString,
-    SetStringEncoding,
-    GetStringEncoding,
-    ConvertString,
-    LockString,
-    UnlockString,
-    GetStringData,
-    DisposeStringData,
-    StringGetCString,
-    NewMemoryBlock,
-    MemoryBlockGetPtr,
-    MemoryBlockGetSize,
-    Count
-};
-
-// The name the host knows a service by.
-const char* HostServiceName(HostService service);
+// The resolver handed over at load, through which every service is reached. A new resolver
+// forgets every address cached from the one before.
+void UseResolver(REALResolver resolver);
 
 // The cached address of a service, asking the resolver when nothing is cached yet; null when the
 // host does not offer it (or no resolver is stored).
 void* ResolveHostService(HostService service);
 
-template <class Fn> Fn HostServiceFunction(HostService service) {
-    return reinterpret_cast<Fn>(ResolveHostService(service));
+template <HostService S> HostServicePointer<S> HostServiceFunction() {
+    return reinterpret_cast<HostServicePointer<S>>(ResolveHostService(S));
 }
 
-// Forgets the resolver, the host version, every cached service address and the host-kind flags,
-// and puts the registration tables back as built: the state of a freshly loaded plugin.
-void ResetPluginState();
+// The host version read at load, 0.0 when the host does not report one.
+extern double gHostVersion;
+
+// Host versions from which behaviour changes.
+inline constexpr double kHostVersionConsoleFlags = 2010.029;
+inline constexpr double kHostVersionAlphaWriters = 2011.04;
+inline constexpr double kHostVersionLockWithoutUnlock = 2012.0;
+inline constexpr double kHostVersionStringData = 2013.0;
 
 // Host handles of every kind are host objects.
 template <class T> inline REALobject ToObject(T* handle) {

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <iterator>
-#include <vector>
 
 #include "filters/lut3d.h"
 #include "filters/sepia.h"
@@ -324,62 +323,3 @@ std::array<REALclassDefinition*, 2> gClassRecords{&PictureSepiaClass, &Lut3DClas
 
 constinit const std::span<REALmethodDefinition> globalMethods{gGlobalMethodRows};
 constinit const std::span<REALclassDefinition* const> registeredClasses{gClassRecords};
-
-namespace {
-
-// A copy of one class record and of the entries of its lists.
-struct ClassSnapshot {
-    REALclassDefinition* record;
-    REALclassDefinition saved;
-    std::vector<REALmethodDefinition> methods, moreMethods;
-    std::vector<REALproperty> properties, moreProperties;
-};
-
-template <class T> std::vector<T> CopyEntries(const T* entries, int32_t count) {
-    if (!entries || count < 1) return {};
-    return std::vector<T>(entries, entries + count);
-}
-
-template <class T> void PutBack(T* entries, const std::vector<T>& saved) {
-    for (std::size_t i = 0; i < saved.size(); ++i)
-        entries[i] = saved[i];
-}
-
-ClassSnapshot TakeSnapshot(REALclassDefinition* record) {
-    return {record,
-            *record,
-            CopyEntries(record->methods, record->methodCount),
-            CopyEntries(record->moreMethods, record->moreMethodCount),
-            CopyEntries(record->properties, record->propertyCount),
-            CopyEntries(record->moreProperties, record->morePropertyCount)};
-}
-
-struct TablesSnapshot {
-    std::vector<ClassSnapshot> classes;
-    std::vector<REALmethodDefinition> globals;
-};
-
-TablesSnapshot TakeTablesSnapshot() {
-    TablesSnapshot snapshot;
-    for (REALclassDefinition* record : registeredClasses)
-        snapshot.classes.push_back(TakeSnapshot(record));
-    snapshot.classes.push_back(TakeSnapshot(&pictureClass));
-    snapshot.globals.assign(globalMethods.begin(), globalMethods.end());
-    return snapshot;
-}
-
-// Taken before anything can adapt the tables: initialised after the tables in this unit.
-const TablesSnapshot gPristineTables = TakeTablesSnapshot();
-
-} // namespace
-
-void RestoreRegistrationTables() {
-    for (const ClassSnapshot& c : gPristineTables.classes) {
-        *c.record = c.saved;
-        PutBack(c.record->methods, c.methods);
-        PutBack(c.record->moreMethods, c.moreMethods);
-        PutBack(c.record->properties, c.properties);
-        PutBack(c.record->moreProperties, c.moreProperties);
-    }
-    PutBack(globalMethods.data(), gPristineTables.globals);
-}

@@ -18,6 +18,3 @@ extern const std::span<REALmethodDefinition> globalMethods;
 // The plugin's own classes, in registration order: PictureSepiaClass, then Lut3DClass. A class
 // joins the list once its functions exist.
 extern const std::span<REALclassDefinition* const> registeredClasses;
-
-// Puts every table back as it was built, undoing the adaptation for a host.
-void RestoreRegistrationTables();

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "bitmap_context.h"
-#include "host/entry.h"
 #include "host/helpers.h"
 #include "host/services.h"
 #include "pixels/copy.h"
