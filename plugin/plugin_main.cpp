@@ -1,4 +1,4 @@
-// The module's own object file. REALPluginMain lives in host/entry.cpp, inside the plugin's static
+// The module's own object file. REALPluginMain lives in entry.cpp, inside the plugin's static
 // library; naming it here makes the linker take that unit into the module. The version script
 // exports it and nothing else.
 #include "sdk/services.h"

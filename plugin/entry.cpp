@@ -1,8 +1,11 @@
-#include "host/entry.h"
-
+// The plugin's entry point: adapts every registration table to the host and registers it.
 #include "host/services.h"
-#include "host/tables.h"
+#include "registration.h"
 
+namespace {
+
+// One flags word as the host must see it: from 2010.029 on the console markers become the host's
+// console flags 4 and 8; on every host the markers themselves are removed.
 uint32_t TranslateConsoleFlags(uint32_t flags, double hostVersion) {
     if (hostVersion >= kHostVersionConsoleFlags) {
         if (flags & kMarkerConsoleSafe) flags |= REALconsoleSafe;
@@ -11,20 +14,12 @@ uint32_t TranslateConsoleFlags(uint32_t flags, double hostVersion) {
     return flags & ~static_cast<uint32_t>(kMarkerBits);
 }
 
-namespace {
-
-void FixConsoleFlags(REALproperty* properties, int count) {
-    if (!properties) return;
+// Translate the flags of the first count entries of a list, or of a class record (its own and
+// those of all its properties and methods), for the stored host version.
+template <class Entry> void FixConsoleFlags(Entry* entries, int count) {
+    if (!entries) return;
     for (int i = 0; i < count; ++i)
-        properties[i].flags = TranslateConsoleFlags(properties[i].flags, gHostVersion);
-}
-
-} // namespace
-
-void FixConsoleFlags(REALmethodDefinition* methods, int count) {
-    if (!methods) return;
-    for (int i = 0; i < count; ++i)
-        methods[i].flags = TranslateConsoleFlags(methods[i].flags, gHostVersion);
+        entries[i].flags = TranslateConsoleFlags(entries[i].flags, gHostVersion);
 }
 
 void FixConsoleFlags(REALclassDefinition* record) {
@@ -63,6 +58,8 @@ void PluginEntry() {
     MyREALRegisterClassExtension(&pictureClass);
     MyREALRegisterMethodArray(globalMethods.data(), static_cast<int>(globalMethods.size()));
 }
+
+} // namespace
 
 extern "C" __attribute__((visibility("default"))) void REALPluginMain(REALResolver resolver) {
     UseResolver(resolver);

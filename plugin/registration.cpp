@@ -1,4 +1,4 @@
-#include "host/tables.h"
+#include "registration.h"
 
 #include <array>
 #include <iterator>
