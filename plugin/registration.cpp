@@ -5,23 +5,7 @@
 
 #include "filters/lut3d.h"
 #include "filters/sepia.h"
-#include "ops/binary_string.h"
-#include "ops/brightness.h"
-#include "ops/channels.h"
-#include "ops/colour_tests.h"
-#include "ops/colourfulness.h"
-#include "ops/combine.h"
-#include "ops/contrast.h"
-#include "ops/counting.h"
-#include "ops/custom.h"
-#include "ops/find.h"
-#include "ops/invert.h"
-#include "ops/masks.h"
-#include "ops/rect_mask.h"
-#include "ops/render_samples.h"
-#include "ops/replace_colour.h"
-#include "ops/scroll.h"
-#include "ops/tint.h"
+#include "ops/operations.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 
 #include "filters/walk.h"
 #include "host/services.h"
-#include "pixels/layout_walk.h"
+#include "ops/operations.h"
 #include "pixels/editor.h"
+#include "pixels/layout_walk.h"
 
 namespace lut3d {
 

@@ -13,22 +13,6 @@ extern REALclassDefinition Lut3DClass;
 
 namespace lut3d {
 
-// Called for each new object: the host has zeroed the instance data, nothing more to do.
-void Lut3DClassConstructor(REALobject instance);
-// Called when an object dies, and the body of "Close": drops the two picture references and sets
-// the fields to nil; the rectangle and the table stay. Harmless when called again.
-void Lut3DClassDestructor(REALobject instance);
-
-// "Table(r as UInt32, g as UInt32, b as UInt32, x as UInt32) as double": entry (r, g, b, x), or
-// 0.0 when r, g or b is above 17 or x above 2.
-double GetPMX(REALobject instance, uint32_t r, uint32_t g, uint32_t b, uint32_t x);
-// Assignment to "Table": stores value at (r, g, b, x); an index out of range is ignored.
-void SetPMX(REALobject instance, uint32_t r, uint32_t g, uint32_t b, uint32_t x, double value);
-
-// "Run as boolean": maps the rectangle of SourcePicture through the table into a new picture held
-// in DestinationPicture. The previous DestinationPicture is dropped first, whatever the outcome.
-bool Run(REALobject instance);
-
 // Output component x at fractions (fr, fg, fb) of the cell spanned by nodes r0/r1, g0/g1, b0/b1.
 double SumXYZ(double fr, double fg, double fb, int r0, int g0, int b0, int r1, int g1, int b1,
               int x, const Lut3DClassData* data);

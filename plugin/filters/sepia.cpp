@@ -5,6 +5,7 @@
 
 #include "filters/walk.h"
 #include "host/services.h"
+#include "ops/operations.h"
 #include "pixels/editor.h"
 
 namespace sepia {

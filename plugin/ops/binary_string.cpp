@@ -1,4 +1,4 @@
-#include "ops/binary_string.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ops/brightness.h"
+#include "ops/operations.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "ops/channels.h"
+#include "ops/operations.h"
 
 #include <cstdint>
 

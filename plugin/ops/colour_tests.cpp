@@ -1,4 +1,4 @@
-#include "ops/colour_tests.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "ops/colourfulness.h"
+#include "ops/operations.h"
 
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"

@@ -1,4 +1,4 @@
-#include "ops/combine.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 #include <cstdint>

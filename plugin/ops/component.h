@@ -18,3 +18,16 @@ inline int ClampComponent(int32_t t) {
     if (t < 0) return 0;
     return t;
 }
+
+// The linear brightness map of one channel, v * scale + offset, fixed once per call. A negative
+// amount lowers the bright end (0 to 255 onto 0 to 255 + amount); any other lifts the dark end
+// (0 to 255 onto amount to 255).
+struct LinearBrightness {
+    double scale;
+    double offset;
+};
+
+inline LinearBrightness MakeLinearBrightness(double amount) {
+    if (amount < 0) return {(amount + 255) / 255, 0};
+    return {(255 - amount) / 255, amount};
+}

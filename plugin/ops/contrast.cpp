@@ -1,6 +1,5 @@
-#include "ops/contrast.h"
+#include "ops/operations.h"
 
-#include "ops/brightness.h"
 #include "ops/component.h"
 #include "ops/skeleton.h"
 

@@ -1,4 +1,4 @@
-#include "ops/counting.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ops/custom.h"
+#include "ops/operations.h"
 
 #include "ops/component.h"
 #include "ops/skeleton.h"

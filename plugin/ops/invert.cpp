@@ -1,4 +1,5 @@
-#include "ops/invert.h"
+#include "ops/operations.h"
+#include "ops/skeleton.h"
 
 namespace {
 

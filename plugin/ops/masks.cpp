@@ -1,4 +1,4 @@
-#include "ops/masks.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 #include <cstdint>

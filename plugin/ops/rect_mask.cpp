@@ -1,4 +1,4 @@
-#include "ops/rect_mask.h"
+#include "ops/operations.h"
 
 #include <cstring>
 

@@ -6,6 +6,7 @@
 #include "host/helpers.h"
 #include "host/services.h"
 #include "ops/component.h"
+#include "ops/operations.h"
 #include "simd/samples.h"
 
 uint32_t gOutLineColorR = 0;

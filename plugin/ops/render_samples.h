@@ -12,15 +12,6 @@ extern uint32_t gOutLineColorR;
 extern uint32_t gOutLineColorG;
 extern uint32_t gOutLineColorB;
 
-// "RenderSamplesQRX(Samples as memoryblock, SampleCount as integer, Smooth as integer, Width as
-// integer, Height as integer, outlinewidth as integer, BackColor as color=&c88B5C4, ForeColor as
-// color=&c274C5A, OutLineColor as color=&c203F4E, Bits as Integer = 8, AutoScale as boolean =
-// false) as Picture"
-REALpicture RenderSamples(REALmemoryBlock Samples, int SampleCount, int Smooth, int Width,
-                          int Height, int outlinewidth, unsigned int BackColor,
-                          unsigned int ForeColor, unsigned int OutLineColor, int Bits,
-                          signed char AutoScale);
-
 // Blends the outline colour into the pixel (x, y) of the writer; weight is the share (0 to 255)
 // of the existing pixel. Points outside the picture are ignored.
 void DrawPixel(PictureWriter& writer, int x, int y, int weight);

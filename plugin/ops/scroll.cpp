@@ -1,4 +1,4 @@
-#include "ops/scroll.h"
+#include "ops/operations.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ops/tint.h"
+#include "ops/operations.h"
 
 #include <algorithm>
 
