@@ -267,11 +267,6 @@ TEST_P(FaultSweep, EveryEntrySurvivesTheLossOfEveryServiceItAsksFor) {
         for (const std::string& n : host.resolvedNames())
             if (seen.insert(n).second) pending.push_back(n);
     }
-    // Every name the plugin asks for is one the host declares.
-    std::vector<std::string> unknown;
-    for (const std::string& n : seen)
-        if (!qrx::serviceFunction(n)) unknown.push_back(n);
-    EXPECT_TRUE(unknown.empty()) << "names no host answers:" << listed(unknown);
     // Every entry goes through the host for its picture, instance or arguments (which also shows
     // that each host has its own copy of the plugin: one copy shared with the full host would keep
     // the service that host gave it).

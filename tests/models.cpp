@@ -65,24 +65,16 @@ Outcome nil() {
     return {};
 }
 Outcome give(Val v) {
-    Outcome o;
-    o.result = std::move(v);
-    return o;
+    return {std::move(v), {}, {}, {}};
 }
 Outcome raise(const char* cls) {
-    Outcome o;
-    o.exception = cls;
-    return o;
+    return {{}, {}, cls, {}};
 }
 
 // New pictures: given a width and a height they are plain and 1 to 32767 each way; made from a
 // source they take its alpha channel, which needs a host of 2011.04 or later.
 std::optional<Image> blank(const Ctx& c, int w, int h, bool alpha) {
-    Image img;
-    img.width = w;
-    img.height = h;
-    img.hasAlpha = alpha;
-    img.rgba.resize(size_t(w) * size_t(h) * 4);
+    Image img{w, h, alpha, std::vector<uint8_t>(size_t(w) * size_t(h) * 4), {}};
     // Through a pointer: GCC 12 under AddressSanitizer misreads `(c ? a : b)[i]` of two arrays.
     const uint8_t* fill = alpha ? c.alphaFill : c.plainFill;
     for (size_t i = 0; i < img.rgba.size(); ++i)
@@ -158,23 +150,17 @@ std::array<double, 3> amounts(const std::vector<Val>& a, size_t first, size_t co
     if (count == 1) return {dbl(a[first]), dbl(a[first]), dbl(a[first])};
     return {dbl(a[first]), dbl(a[first + 1]), dbl(a[first + 2])};
 }
-// Linear brightness: b >= 0 lifts the dark end to b, b < 0 lowers the bright end to 255 + b.
-void linear(double b, double& scale, double& offset) {
-    if (b < 0) {
-        offset = 0;
-        scale = (b + 255) / 255;
-    } else {
-        offset = b;
-        scale = (255 - b) / 255;
-    }
+// Linear brightness as scale and offset: b >= 0 lifts the dark end to b, b < 0 lowers the bright
+// end to 255 + b.
+std::pair<double, double> linear(double b) {
+    return b < 0 ? std::pair((b + 255) / 255, 0.0) : std::pair((255 - b) / 255, b);
 }
 
 Outcome brightness(const Ctx& c, const std::vector<Val>& a, bool isLinear) {
     const auto b = amounts(a, 1, a.size() - 1);
     return mapComponents(c, a[0], [&](int v, int ch) {
         if (!isLinear) return clamp(trunc32(v + b[size_t(ch)]));
-        double scale, offset;
-        linear(b[size_t(ch)], scale, offset);
+        const auto [scale, offset] = linear(b[size_t(ch)]);
         return int(uint8_t(trunc32(v * scale + offset))); // low 8 bits, no clamp
     });
 }
@@ -189,8 +175,7 @@ Outcome contrast(const Ctx& c, const std::vector<Val>& a, Then then) {
         const double value = double(v - 127) * f + 127; // pivot 127
         if (then == Then::None) return clamp(trunc32(value));
         if (then == Then::Absolute) return clamp(trunc32(value + b[size_t(ch)]));
-        double scale, offset;
-        linear(b[size_t(ch)], scale, offset);
+        const auto [scale, offset] = linear(b[size_t(ch)]);
         return clamp(trunc32(value * scale + offset));
     });
 }
@@ -453,9 +438,7 @@ Outcome scroll(const Ctx& c, const std::vector<Val>& a,
     bool ok = true;
     if (dir != 1) scrollOne(c, img, num(a[1]), wrapAround, false); // its outcome is not told
     if (dir != 2) ok = scrollOne(c, img, dy, wrapAround, true);
-    Outcome o = give(ok);
-    o.self = img;
-    return o;
+    return {ok, {}, {}, img};
 }
 
 Outcome findPicture(const Ctx& c, const std::vector<Val>& a) {
@@ -470,12 +453,7 @@ Outcome findPicture(const Ctx& c, const std::vector<Val>& a) {
             for (int j = 0; all && j < needle->height; ++j)
                 for (int i = 0; all && i < needle->width; ++i)
                     all = at(*hay, x + i, y + j) == at(*needle, i, j);
-            if (all) {
-                o.result = true;
-                o.byRef[2] = int32_t{x};
-                o.byRef[3] = int32_t{y};
-                return o;
-            }
+            if (all) return {true, {{}, {}, int32_t{x}, int32_t{y}}, {}, {}};
         }
     return o;
 }
@@ -562,9 +540,7 @@ Outcome sepiaRun(const Ctx& c, const std::vector<Val>& a) {
                 {clamp(int64_t(gray) + num(a[4])), clamp(int64_t(gray) + num(a[5])),
                  clamp(int64_t(gray) + num(a[6]))});
         }
-    o.result = true;
-    o.byRef[0] = std::move(*out);
-    return o;
+    return {true, {std::move(*out)}, {}, {}};
 }
 
 // ---- the 3D lookup-table filter object: source, MinX, MinY, MaxX, MaxY, and its table as the
@@ -623,9 +599,7 @@ Outcome lutRun(const Ctx& c, const std::vector<Val>& a) {
             }
             put(*out, x, y, q);
         }
-    o.result = true;
-    o.byRef[0] = std::move(*out);
-    return o;
+    return {true, {std::move(*out)}, {}, {}};
 }
 
 // ---- the waveform of a MemoryBlock of samples: Samples, SampleCount, Smooth, Width, Height,

@@ -226,18 +226,12 @@ class Maker {
     }
     // Amounts about where a truncation steps, and the edges of a double.
     double amount(double range) {
-        switch (in(0, 5)) {
-        case 0:
-            return in(int(-range), int(range)) + 0.5;
-        case 1:
-            return in(int(-range), int(range));
-        case 2:
-            return std::nextafter(double(in(int(-range), int(range))) + 0.5, 0.0);
-        case 3:
+        const int kind = in(0, 5), r = int(range);
+        if (kind == 3)
             return pick<double>({kNaN, kInf, -kInf, 1e10, -1e10, 0.0, -0.0, range, -range});
-        default:
-            return std::uniform_real_distribution<double>(-range, range)(rng_);
-        }
+        if (kind > 3) return std::uniform_real_distribution<double>(-range, range)(rng_);
+        const double v = in(-r, r);
+        return kind == 0 ? v + 0.5 : kind == 1 ? v : std::nextafter(v + 0.5, 0.0);
     }
     double contrast() {
         if (in(0, 1)) return pick<double>({-2.0, -1.0, -0.5, 0.0, 0.5, 1.0, 2.0, -1.5, 0.25, 1e9});
@@ -271,19 +265,10 @@ class Maker {
     Value binaryString() {
         Image img = qrxtest::patternImage(width_, height_, false, unsigned(in(1, 1 << 20)));
         std::string s = model::binaryString(img);
-        switch (in(0, 7)) {
-        case 0:
-            s[size_t(in(0, 23))] ^= char(1 << in(0, 7));
-            break;
-        case 1:
-            s.resize(size_t(in(0, int(s.size()))));
-            break;
-        case 2:
-            s.push_back('x');
-            break;
-        default:
-            break;
-        }
+        const int spoil = in(0, 7);
+        if (spoil == 0) s[size_t(in(0, 23))] ^= char(1 << in(0, 7));
+        if (spoil == 1) s.resize(size_t(in(0, int(s.size()))));
+        if (spoil == 2) s.push_back('x');
         return host_.newString(s, 0xFFFF);
     }
 

@@ -35,10 +35,7 @@ using RGB = std::array<int, 3>;
 
 // A picture of one row of colours, repeated over `rows` rows.
 Image rowImage(const std::vector<RGB>& row, bool alpha, int rows = 2) {
-    Image img;
-    img.width = int(row.size());
-    img.height = rows;
-    img.hasAlpha = alpha;
+    Image img{int(row.size()), rows, alpha, {}, {}};
     for (int y = 0; y < rows; ++y)
         for (const RGB& c : row)
             for (int v : {c[0], c[1], c[2], alpha ? 77 : 255})

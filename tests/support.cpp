@@ -77,28 +77,20 @@ std::unique_ptr<qrx::Host> loadHost(const HostConfig& config) {
 }
 
 qrx::Image patternImage(int width, int height, bool hasAlpha, unsigned seed) {
-    qrx::Image img;
-    img.width = width;
-    img.height = height;
-    img.hasAlpha = hasAlpha;
-    img.rgba.resize(size_t(width) * height * 4);
+    qrx::Image img{width, height, hasAlpha, std::vector<uint8_t>(size_t(width) * height * 4), {}};
     std::mt19937 rng(seed);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             uint8_t* p = img.pixel(x, y);
-            switch ((x + y) % 3) {
-            case 0: // exact gray
+            if ((x + y) % 3 == 0) { // exact gray
                 p[0] = p[1] = p[2] = uint8_t(rng());
-                break;
-            case 1: // gradient
+            } else if ((x + y) % 3 == 1) { // gradient
                 p[0] = uint8_t(x * 255 / std::max(1, width - 1));
                 p[1] = uint8_t(y * 255 / std::max(1, height - 1));
                 p[2] = uint8_t((x ^ y) & 0xFF);
-                break;
-            default: // random colour
-                p[0] = uint8_t(rng());
-                p[1] = uint8_t(rng());
-                p[2] = uint8_t(rng());
+            } else { // random colour, red first
+                for (int i = 0; i < 3; ++i)
+                    p[i] = uint8_t(rng());
             }
             // Console pictures keep 7 bits of alpha: use values that survive the round trip.
             unsigned a = rng() & 0x7F;
@@ -181,33 +173,24 @@ std::string caseName(const testing::TestParamInfo<HostCase>& info) {
 }
 
 qrx::Value sample(qrx::Host& host, const qrx::Type& type, Samples& s) {
-    switch (type.kind) {
-    case qrx::TypeKind::Integer:
-        return int32_t{3};
-    case qrx::TypeKind::UInt32:
-        return uint32_t{1};
-    case qrx::TypeKind::Double:
-        return 1.25;
-    case qrx::TypeKind::Boolean:
-        return true;
-    case qrx::TypeKind::Color:
-        return qrx::Color{0x102030};
-    case qrx::TypeKind::String:
-        return host.newString(s.stringBytes, s.stringEncoding);
-    case qrx::TypeKind::Picture:
+    using K = qrx::TypeKind;
+    const K k = type.kind;
+    if (k == K::Integer) return int32_t{3};
+    if (k == K::UInt32) return uint32_t{1};
+    if (k == K::Double) return 1.25;
+    if (k == K::Boolean) return true;
+    if (k == K::Color) return qrx::Color{0x102030};
+    if (k == K::String) return host.newString(s.stringBytes, s.stringEncoding);
+    if (k == K::Picture)
         return host.pictureFromImage(patternImage(s.width, s.height, false, ++s.seed));
-    case qrx::TypeKind::MemoryBlock: {
+    if (k == K::MemoryBlock) {
         std::vector<uint8_t> bytes(1024);
         for (size_t i = 0; i < bytes.size(); ++i)
             bytes[i] = uint8_t(i * 37 + s.seed);
         return host.newMemoryBlock(bytes);
     }
-    case qrx::TypeKind::Object: {
-        const qrx::ClassInfo* cls = host.findClass(type.name);
-        if (cls && !cls->builtIn) return host.newInstance(cls->name);
-        return qrx::Nil{};
-    }
-    }
+    const qrx::ClassInfo* cls = k == K::Object ? host.findClass(type.name) : nullptr;
+    if (cls && !cls->builtIn) return host.newInstance(cls->name);
     return qrx::Nil{};
 }
 
