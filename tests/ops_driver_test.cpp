@@ -151,9 +151,7 @@ class Maker {
             return r;
         }
         const Image all = p->toImage();
-        Image part;
-        part.width = in(1, p->width()), part.height = in(1, p->height());
-        part.hasAlpha = alpha_;
+        Image part{in(1, p->width()), in(1, p->height()), alpha_, {}, {}};
         const int x0 = in(0, p->width() - part.width), y0 = in(0, p->height() - part.height);
         for (int y = 0; y < part.height; ++y)
             for (int x = 0; x < part.width; ++x)

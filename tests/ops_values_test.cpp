@@ -269,9 +269,7 @@ Value text(Host& h, std::string s) {
     return h.newString(s, 0xFFFF);
 }
 std::string header(uint32_t length, int32_t w, int32_t hh) {
-    Image img;
-    img.width = 1, img.height = 1, img.rgba = {1, 2, 3, 255};
-    std::string s = model::binaryString(img);
+    std::string s = model::binaryString(Image{1, 1, false, {1, 2, 3, 255}, {}});
     for (int i = 0; i < 4; ++i) {
         s[size_t(4 + i)] = char(length >> (24 - 8 * i));
         s[size_t(8 + i)] = char(uint32_t(w) >> (24 - 8 * i));
