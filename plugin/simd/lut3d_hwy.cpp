@@ -86,11 +86,20 @@ HWY_INLINE hn::Vec<DP> MapPixel(D d4, const double* table, const int32_t* o, con
     const double* low = kWeights.low + w[stride];
     const auto w0 = hn::Set(d4, high[0]), w1 = hn::Set(d4, high[1]), w2 = hn::Set(d4, low[0]),
                w3 = hn::Set(d4, low[1]);
-    if constexpr (hn::MaxLanes(d4) >= 4)
+    if constexpr (HWY_HAVE_SCALABLE) {
+        // As many lanes as the vectors hold, known only when running.
+        HWY_ALIGN int32_t lanes[4];
+        for (size_t x = 0; x < 4; x += hn::Lanes(d4))
+            hn::StoreU(SumAt(p0, p1, p2, p3, w0, w1, w2, w3, x), hn::Rebind<int32_t, D>(),
+                       lanes + x);
+        return hn::Load(DP(), lanes);
+    } else if constexpr (hn::MaxLanes(d4) >= 4) {
         return SumAt(p0, p1, p2, p3, w0, w1, w2, w3, 0);
-    else
+    } else {
+        // Red and green, then blue and the unused lane.
         return hn::Combine(DP(), SumAt(p0, p1, p2, p3, w0, w1, w2, w3, 2),
                            SumAt(p0, p1, p2, p3, w0, w1, w2, w3, 0));
+    }
 }
 
 } // namespace
