@@ -181,8 +181,15 @@ class Maker {
     }
     // A lookup table as the bytes of 18 x 18 x 18 x 3 doubles: a few nodes per axis set, some to
     // values beyond 0 to 255, NaN or infinite, and some entries of nodes 16 and 17 (never used).
+    // Sometimes the identity (node k gives 17 k), whose sums fall on or a rounding away from whole
+    // numbers, so that a product or sum worked out otherwise changes the truncated byte.
     Value lutTable() {
         std::vector<double> t(18 * 18 * 18 * 3, 0.0);
+        if (in(0, 2) == 0)
+            for (size_t i = 0; i < t.size(); ++i)
+                t[i] = 17.0 * double(i % 3 == 0   ? i / 3 / 324
+                                     : i % 3 == 1 ? i / 3 / 18 % 18
+                                                  : i / 3 % 18);
         std::vector<int> nodes[3];
         for (auto& axis : nodes)
             for (int k = 0; k < 18; ++k)

@@ -1,14 +1,11 @@
 #include "filters/lut3d.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "filters/walk.h"
 #include "host/services.h"
 #include "ops/operations.h"
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"
+#include "simd/lut3d.h"
 
 namespace lut3d {
 
@@ -30,19 +27,8 @@ std::size_t EntryIndex(uint32_t r, uint32_t g, uint32_t b, uint32_t x) {
     return ((std::size_t(r) * kLut3DNodes + g) * kLut3DNodes + b) * 3 + x;
 }
 
-// The cell of one component value v (0 to 255) and its position in it.
-struct Cell {
-    int i0, i1;
-    double f;
-};
-
-Cell CellOf(int v) {
-    const int i0 = v / kNodeStep;
-    const int i1 = i0 + 1 > kLastRunNode ? kLastRunNode : i0 + 1;
-    return {i0, i1, (v - kNodeStep * i0) / 17.0};
-}
-
 // Table offsets between neighbouring nodes on the red, green and blue axes.
+static_assert(simd::kLut3DTableNodes == kLut3DNodes);
 constexpr int32_t kAxisStride[3] = {kLut3DNodes * kLut3DNodes * 3, kLut3DNodes * 3, 3};
 
 // The cell of one component value on one axis as table offsets: where the entries of its lower
@@ -54,7 +40,8 @@ struct AxisCell {
 };
 
 // Everything about a colour's cell that depends on its components alone, worked out at compile
-// time: the loops then look up what CellOf and the tetrahedron tests of SumXYZ work out.
+// time: the scalar loop then looks up what Run's cell arithmetic and the tetrahedron tests of
+// SumXYZ work out.
 struct CellTables {
     AxisCell axis[3][256];
     // v - 17 * (v / 17): the position of v in its cell in seventeenths; its fraction is this
@@ -100,7 +87,7 @@ constexpr CellTables kCells = MakeCellTables();
 constexpr uint8_t kAxisOrder[6][3] = {{0, 1, 2}, {0, 2, 1}, {2, 0, 1},
                                       {2, 1, 0}, {1, 2, 0}, {1, 0, 2}};
 
-// The fraction of each cell position, as CellOf computes it.
+// The fraction of each cell position: (v - 17 * (v / 17)) / 17.0.
 struct Fractions {
     double f[kNodeStep];
     Fractions() {
@@ -125,33 +112,11 @@ struct Fractions {
     const double* p1 = p0 + step[order[0]];
     const double* p2 = p1 + step[order[1]];
     const double* p3 = p0 + (cr.step + cg.step + cb.step);
-#if defined(__SSE2__)
-    // Red and green side by side, blue alone: each lane forms the same products and sums in the
-    // same order as the scalar expression, in the same double precision. The clamp keeps
-    // ComponentByte's order: a NaN fails the comparison with 0 and becomes 0 (the maximum
-    // instruction gives its second operand when one is NaN), then the top is cut at 255.
-    const __m128d W0 = _mm_set1_pd(w0), W1 = _mm_set1_pd(w1), W2 = _mm_set1_pd(w2),
-                  W3 = _mm_set1_pd(w3);
-    const __m128d zero = _mm_setzero_pd(), top = _mm_set1_pd(255.0);
-    __m128d rg = _mm_mul_pd(W0, _mm_loadu_pd(p0));
-    rg = _mm_add_pd(rg, _mm_mul_pd(W1, _mm_loadu_pd(p1)));
-    rg = _mm_add_pd(rg, _mm_mul_pd(W2, _mm_loadu_pd(p2)));
-    rg = _mm_add_pd(rg, _mm_mul_pd(W3, _mm_loadu_pd(p3)));
-    __m128d b = _mm_mul_sd(W0, _mm_load_sd(p0 + 2));
-    b = _mm_add_sd(b, _mm_mul_sd(W1, _mm_load_sd(p1 + 2)));
-    b = _mm_add_sd(b, _mm_mul_sd(W2, _mm_load_sd(p2 + 2)));
-    b = _mm_add_sd(b, _mm_mul_sd(W3, _mm_load_sd(p3 + 2)));
-    const __m128i rgBytes = _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(rg, zero), top));
-    out[0] = _mm_cvtsi128_si32(rgBytes);
-    out[1] = _mm_cvtsi128_si32(_mm_srli_si128(rgBytes, 4));
-    out[2] = _mm_cvttsd_si32(_mm_min_sd(_mm_max_sd(b, zero), top));
-#else
     for (int x = 0; x < 3; ++x)
         out[x] = ComponentByte(w0 * p0[x] + w1 * p1[x] + w2 * p2[x] + w3 * p3[x]);
-#endif
 }
 
-// The loop for one pair of known layout groups. A run of equal colours (flat areas, repeated
+// The scalar loop for one pair of layout groups. A run of equal colours (flat areas, repeated
 // pixels) is interpolated once: the word stored is a function of the colour alone.
 template <LayoutGroup S, LayoutGroup D>
 void MapRowIn(const double* table, const Fractions& fractions, RBPixelType sourceType,
@@ -224,38 +189,6 @@ double SumXYZ(double fr, double fg, double fb, int r0, int g0, int b0, int r1, i
     return (1 - fg) * P000 + (fg - fr) * P(r0, g1, b0) + (fr - fb) * P(r1, g1, b0) + fb * P111;
 }
 
-void MapRowGeneral(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
-                   RBPixelType destType, uint32_t* dst, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        int red, green, blue;
-        DecodePixel(sourceType, src, red, green, blue);
-        const Cell r = CellOf(red), g = CellOf(green), b = CellOf(blue);
-        int out[3];
-        for (int x = 0; x < 3; ++x)
-            out[x] =
-                ComponentByte(SumXYZ(r.f, g.f, b.f, r.i0, g.i0, b.i0, r.i1, g.i1, b.i1, x, data));
-        EncodePixel(destType, dst, out[0], out[1], out[2]);
-    }
-}
-
-void MapRow(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
-            RBPixelType destType, uint32_t* dst, int32_t count) {
-    if (GroupOf(sourceType) == LayoutGroup::Other || GroupOf(destType) == LayoutGroup::Other) {
-        MapRowGeneral(data, sourceType, src, destType, dst, count);
-        return;
-    }
-    const Fractions fractions;
-    WithLayoutGroup(sourceType, [&](auto s) {
-        WithLayoutGroup(destType, [&](auto d) {
-            constexpr LayoutGroup S = decltype(s)::value, D = decltype(d)::value;
-            if constexpr (S == LayoutGroup::Other || D == LayoutGroup::Other)
-                MapRowGeneral(data, sourceType, src, destType, dst, count);
-            else
-                MapRowIn<S, D>(data->table, fractions, sourceType, src, destType, dst, count);
-        });
-    });
-}
-
 bool Run(REALobject instance) {
     Lut3DClassData* data = DataOf(instance);
     if (!data) return false;
@@ -273,21 +206,22 @@ bool Run(REALobject instance) {
 
     const FilterRectangle rect = ResolveFilterRectangle(data->MinX, data->MinY, data->MaxX,
                                                         data->MaxY, reader.width, reader.height);
-    // Rows above the rectangle are skipped on both editors; when no row is walked the skipping
-    // would only move row pointers that are never used, so it is left out.
-    if (rect.y0 < rect.y1) {
-        for (int32_t y = 0; y < rect.y0; ++y) {
-            writer.AddPixelRow();
-            reader.AddPixelRow();
+    const double* table = data->table;
+    WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto s, auto d) {
+        constexpr LayoutGroup S = decltype(s)::value, D = decltype(d)::value;
+        if (const simd::Lut3DFn kernel = simd::MapRowThroughLut3D()) {
+            WalkSpanRowsInStep(reader, writer, rect,
+                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                                   kernel(table, src, dst, n, PlacesOf<S>(), PlacesOf<D>());
+                               });
+            return;
         }
-        for (int32_t y = rect.y0; y < rect.y1; ++y) {
-            if (rect.x0 < rect.x1)
-                MapRow(data, reader.pixelType, reader.rowPointer + rect.x0, writer.pixelType,
-                       writer.rowPointer + rect.x0, rect.x1 - rect.x0);
-            writer.AddPixelRow();
-            reader.AddPixelRow();
-        }
-    }
+        const Fractions fractions;
+        WalkSpanRowsInStep(
+            reader, writer, rect, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                MapRowIn<S, D>(table, fractions, reader.pixelType, src, writer.pixelType, dst, n);
+            });
+    });
 
     data->DestinationPicture = writer.RenderPictureWriter();
     reader.clear();

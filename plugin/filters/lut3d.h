@@ -14,6 +14,8 @@ extern REALclassDefinition Lut3DClass;
 namespace lut3d {
 
 // Output component x at fractions (fr, fg, fb) of the cell spanned by nodes r0/r1, g0/g1, b0/b1.
+// Run's loops (the scalar one and the vector ones of simd/lut3d.h) work out the same tests and sums
+// for all three components of a pixel at once, giving exactly what this gives.
 double SumXYZ(double fr, double fg, double fb, int r0, int g0, int b0, int r1, int g1, int b1,
               int x, const Lut3DClassData* data);
 
@@ -23,17 +25,5 @@ inline int ComponentByte(double v) {
     if (v > 255.0) return 255;
     return static_cast<int>(v);
 }
-
-// Maps count pixels of src (in sourceType) through the table into dst (in destType), opaque, as
-// Run maps each pixel of its rectangle. Both types of a known layout group take a loop made for
-// that pair; an unknown type takes the decode-interpolate-encode path pixel by pixel, whose
-// walking rules (a pixel of an unknown layout is neither read nor stored) it keeps.
-void MapRow(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
-            RBPixelType destType, uint32_t* dst, int32_t count);
-
-// The same through DecodePixel, SumXYZ and EncodePixel for every pixel, whatever the types: the
-// reference the loops of MapRow are held to.
-void MapRowGeneral(const Lut3DClassData* data, RBPixelType sourceType, const uint32_t* src,
-                   RBPixelType destType, uint32_t* dst, int32_t count);
 
 } // namespace lut3d
