@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -76,8 +77,16 @@ void writeWav(const std::filesystem::path& path, long seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: qrx-bench-inputs DIR [SIZE] [SECONDS]\n");
+    const char* usage = "usage: qrx-bench-inputs DIR [SIZE] [SECONDS]\n"
+                        "Writes photo.png, photo.ppm (SIZE x SIZE, default 4096), grade.cube and\n"
+                        "long.wav (SECONDS of sound, default 3600) into DIR.\n";
+    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    // Anything else that looks like an option is refused rather than taken for a folder.
+    if (argc < 2 || argc > 4 || argv[1][0] == '-') {
+        std::fputs(usage, stderr);
         return 2;
     }
     try {
