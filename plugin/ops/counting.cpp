@@ -12,45 +12,7 @@
 #include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "simd/rows.h"
-
-#if QRX_HAS_VECTOR_LOOPS
-#include "ops/scan_vectors.h"
-#endif
-
-namespace {
-
-#if QRX_HAS_VECTOR_LOOPS
-
-// The words of an H-row picture whose colour bits are want's, 16 at a time. Lane counts are
-// summed at the end; no lane holds more than a picture's pixels, which fit 32 bits.
-QRX_AVX512 uint32_t CountWordsVector(PictureReader& reader, int32_t W, int32_t H,
-                                     uint32_t colourBits, uint32_t want) {
-    const __m512i bits = _mm512_set1_epi32(static_cast<int>(colourBits));
-    const __m512i wanted = _mm512_set1_epi32(static_cast<int>(want));
-    const __m512i minusOne = _mm512_set1_epi32(-1);
-    __m512i lanes = _mm512_setzero_si512();
-    for (int32_t y = 0; y < H; ++y) {
-        const uint32_t* row = reader.rowPointer;
-        int32_t x = 0;
-        for (; x + 16 <= W; x += 16) {
-            const __m512i colour = _mm512_and_si512(_mm512_loadu_si512(row + x), bits);
-            lanes = _mm512_mask_sub_epi32(lanes, _mm512_cmpeq_epi32_mask(colour, wanted), lanes,
-                                          minusOne);
-        }
-        if (x < W) {
-            const __mmask16 rest = TailLanes(W - x);
-            const __m512i colour = _mm512_and_si512(_mm512_maskz_loadu_epi32(rest, row + x), bits);
-            lanes = _mm512_mask_sub_epi32(lanes, _mm512_mask_cmpeq_epi32_mask(rest, colour, wanted),
-                                          lanes, minusOne);
-        }
-        reader.AddPixelRow();
-    }
-    return static_cast<uint32_t>(_mm512_reduce_add_epi32(lanes));
-}
-
-#endif
-
-} // namespace
+#include "simd/scans.h"
 
 int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     PictureReader reader;
@@ -81,12 +43,13 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
                 Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
                         static_cast<uint32_t>(wantBlue)) &
                 ColourBits<G>();
-#if QRX_HAS_VECTOR_LOOPS
-            if (ActiveVectorLevel() == VectorLevel::Avx512) {
-                found = CountWordsVector(reader, W, H, ColourBits<G>(), want);
+            if (const simd::CountWordsFn vector = simd::CountWords()) {
+                for (int32_t y = 0; y < H; ++y) {
+                    found += vector(reader.rowPointer, W, ColourBits<G>(), want);
+                    reader.AddPixelRow();
+                }
                 return;
             }
-#endif
             for (int32_t y = 0; y < H; ++y) {
                 const uint32_t* row = reader.rowPointer;
                 uint32_t inRow = 0;

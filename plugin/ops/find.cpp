@@ -2,7 +2,7 @@
 
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"
-#include "simd/rows.h"
+#include "simd/scans.h"
 
 // Cost: every candidate position costs one test of its top-left pixel against the needle's
 // top-left pixel (the key), made on the stored words of the haystack's layout group; only where

@@ -31,11 +31,4 @@ using CombineFn = void (*)(const uint32_t* red, const uint32_t* green, const uin
                            uint32_t* dst, int32_t n, WordPlaces places);
 CombineFn CombineRows();
 
-// The first column x from `from` up to `to` - 1 whose word, masked by colourBits, is keyWord and,
-// when withNext, whose next word masked so is nextWord (row[to] is then read); `to` when there is
-// none.
-using FindFn = int32_t (*)(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
-                           uint32_t keyWord, bool withNext, uint32_t nextWord);
-FindFn FindWord();
-
 } // namespace simd

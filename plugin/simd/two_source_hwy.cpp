@@ -48,29 +48,6 @@ void Combine(const uint32_t* red, const uint32_t* green, const uint32_t* blue, u
         red, green, blue);
 }
 
-int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits, uint32_t keyWord,
-             bool withNext, uint32_t nextWord) {
-    const D32 d;
-    const V32 bits = hn::Set(d, colourBits);
-    const V32 key = hn::Set(d, keyWord);
-    const V32 next = hn::Set(d, nextWord);
-    const auto N = static_cast<int32_t>(hn::Lanes(d));
-    for (int32_t x = from; x < to; x += N) {
-        const int32_t count = to - x < N ? to - x : N;
-        const bool full = count == N;
-        const V32 words = full ? hn::LoadU(d, row + x) : LoadWords(row + x, size_t(count));
-        auto hit = hn::And(hn::Eq(hn::And(words, bits), key), hn::FirstN(d, size_t(count)));
-        if (withNext && !hn::AllFalse(d, hit)) {
-            const V32 after =
-                full ? hn::LoadU(d, row + x + 1) : LoadWords(row + x + 1, size_t(count));
-            hit = hn::And(hit, hn::Eq(hn::And(after, bits), next));
-        }
-        const intptr_t first = hn::FindFirstTrue(d, hit);
-        if (first >= 0) return x + static_cast<int32_t>(first);
-    }
-    return to;
-}
-
 } // namespace HWY_NAMESPACE
 } // namespace simd
 HWY_AFTER_NAMESPACE();
@@ -86,11 +63,6 @@ MergeFn MergeRows() {
 
 CombineFn CombineRows() {
     static constexpr CombineFn table[kTargetCount] = QRX_SIMD_TABLE(Combine);
-    return Pick(table);
-}
-
-FindFn FindWord() {
-    static constexpr FindFn table[kTargetCount] = QRX_SIMD_TABLE(Find);
     return Pick(table);
 }
 
