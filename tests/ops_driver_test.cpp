@@ -559,6 +559,38 @@ TEST_P(Driver, EveryOperationMatchesItsModel) {
 
 INSTANTIATE_TEST_SUITE_P(Hosts, Driver, testing::ValuesIn(driverHosts()), qrxtest::caseName);
 
+// Counts over a row long enough that the vector loops empty their narrow lane counters on the way
+// (every 65535 vectors, of up to 16 words): every target gives the scalar loop's counts. The row
+// is mostly dark, so that nearly every lane counts in every vector.
+TEST(Driver, LongRowsCountAsTheScalarLoop) {
+    Host host(HostConfig{}, QRX_TEST_PLUGIN_TESTABLE);
+    auto useLoops =
+        reinterpret_cast<bool (*)(const char*)>(dlsym(host.impl().library, "QRXUseLoops"));
+    ASSERT_NE(useLoops, nullptr);
+    const int width = 2 * 65535 * 16 + 37;
+    Image img = qrxtest::patternImage(width, 1, false, 5);
+    for (int x = 0; x < width; ++x)
+        if (x % 997) std::memset(img.pixel(x, 0), x % 3, 3);
+    const Ref p = host.pictureFromImage(img);
+    const std::vector<std::pair<const char*, std::vector<Value>>> calls = {
+        {"ColornessQRX", {int32_t(0)}},
+        {"ColornessQRX", {int32_t(-1)}},
+        {"CountColorQRX", {Color{0x010101}}}};
+    std::vector<Value> scalar;
+    for (const char* loops :
+         {"scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"}) {
+        if (!useLoops(loops)) continue;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            const Value got = qrxtest::auditedCall(host, p, calls[i].first, calls[i].second).result;
+            if (scalar.size() < calls.size())
+                scalar.push_back(got);
+            else
+                EXPECT_TRUE(got == scalar[i]) << loops << " " << calls[i].first << " " << i;
+        }
+    }
+    useLoops("best");
+}
+
 // Every method the plugin registers, on Picture and as a global method, and both filter classes
 // have a row above.
 TEST(Driver, EveryRegisteredMethodHasARow) {

@@ -16,121 +16,175 @@ namespace {
 
 using D8 = hn::Repartition<uint8_t, D32>;
 using V8 = hn::Vec<D8>;
+using D16 = hn::Repartition<uint16_t, D32>;
+using V16 = hn::Vec<D16>;
 
-// The bit place of the lowest colour component. Green is the middle colour byte in every known
-// group, so the colour bytes are this one and the two above it.
-unsigned LowestPlace(WordPlaces places) {
-    const unsigned low = places.red < places.blue ? places.red : places.blue;
-    return low < places.green ? low : places.green;
+// Whether the colour bytes of a word are bytes 1 to 3 (else they are bytes 0 to 2): green is the
+// middle colour byte in every known group.
+bool ColoursHigh(WordPlaces places) {
+    return places.red == 8 || places.blue == 8;
 }
 
-uint32_t ColourBitsOf(WordPlaces places) {
-    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
+// A byte shuffle (within each 128-bit block) that puts in the red byte of each word its green, in
+// the green byte its blue and in the blue byte its red; the other byte stays.
+V8 RotateColours(WordPlaces places) {
+    const D8 d8;
+    uint32_t order = 0x03020100u;
+    const auto put = [&](unsigned place, unsigned from) {
+        order = (order & ~(0xFFu << place)) | (from / 8) << place;
+    };
+    put(places.red, places.green);
+    put(places.green, places.blue);
+    put(places.blue, places.red);
+    const V8 wordStarts = hn::And(hn::Iota(d8, 0), hn::Set(d8, uint8_t{12}));
+    return hn::Add(wordStarts, hn::BitCast(d8, hn::Set(D32(), order)));
 }
 
-// |a - b| of every unsigned byte.
-HWY_INLINE V8 AbsDiffBytes(V8 a, V8 b) {
-    return hn::Sub(hn::Max(a, b), hn::Min(a, b));
-}
-
-// Bits that show the words failing test K, before they are masked by the test's bits: black
-// fails on any colour bit set, white on any clear. Gray fails where the largest component exceeds
-// the smallest by more than the limit, which leaves a non-zero lowest colour byte: there the
-// byte and the two above it are the three components.
-template <ColourTest K> HWY_INLINE V32 Failing(V32 words, V8 limit) {
+// Bytes that show how far words are from passing test K, to be masked by the colour bits and
+// reduced by the test's limit (0 but for gray): black fails on any colour bit set, white on any
+// clear. Gray fails when two components are more than the limit apart: the colour bytes set
+// against their rotation give the three differences.
+template <ColourTest K> HWY_INLINE V8 Excess(V32 words, V8 rotate) {
+    const D8 d8;
+    const V8 bytes = hn::BitCast(d8, words);
     if constexpr (K == ColourTest::Black) {
-        return words;
+        return bytes;
     } else if constexpr (K == ColourTest::White) {
-        return hn::Not(words);
+        return hn::Not(bytes);
     } else {
-        const D8 d8;
-        const V8 low = hn::BitCast(d8, words);
-        const V8 middle = hn::BitCast(d8, hn::ShiftRight<8>(words));
-        const V8 high = hn::BitCast(d8, hn::ShiftRight<16>(words));
-        const V8 range =
-            hn::Sub(hn::Max(hn::Max(low, middle), high), hn::Min(hn::Min(low, middle), high));
-        return hn::BitCast(D32(), hn::SaturatedSub(range, limit));
+        const V8 next = hn::TableLookupBytes(bytes, rotate);
+        return hn::Sub(hn::Max(bytes, next), hn::Min(bytes, next));
     }
 }
 
-// Whether all n words pass test K. Four vectors are tested between two looks at the answer; the
-// answer is the same as stopping at the first failing word.
+// Whether all n words pass test K. The excess of kBlock vectors, their bytewise maximum, is looked
+// at once: the answer is the same as stopping at the first failing word.
+constexpr size_t kBlock = 8;
+
 template <ColourTest K> bool Passes(const uint32_t* row, int32_t n, WordPlaces places, int limit) {
     const D32 d;
-    const V8 lim = hn::Set(D8(), static_cast<uint8_t>(limit));
+    const D8 d8;
+    const V8 lim = hn::Set(d8, static_cast<uint8_t>(K == ColourTest::Gray ? limit : 0));
+    const V8 rotate = K == ColourTest::Gray ? RotateColours(places) : hn::Zero(d8);
     const V32 bits =
-        hn::Set(d, K == ColourTest::Gray ? 0xFFu << LowestPlace(places) : ColourBitsOf(places));
-    const auto none = [&](V32 failing) {
-        return hn::AllTrue(d, hn::Eq(hn::And(failing, bits), hn::Zero(d)));
+        hn::Set(d, (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue));
+    const auto none = [&](V8 excess) {
+        const V32 over = hn::BitCast(d, hn::SaturatedSub(excess, lim));
+        return hn::AllTrue(d, hn::Eq(hn::And(over, bits), hn::Zero(d)));
     };
     const auto count = static_cast<size_t>(n);
     const size_t N = hn::Lanes(d);
     size_t x = 0;
-    for (; x + 4 * N <= count; x += 4 * N) {
-        const V32 a = hn::Or(Failing<K>(hn::LoadU(d, row + x), lim),
-                             Failing<K>(hn::LoadU(d, row + x + N), lim));
-        const V32 b = hn::Or(Failing<K>(hn::LoadU(d, row + x + 2 * N), lim),
-                             Failing<K>(hn::LoadU(d, row + x + 3 * N), lim));
-        if (!none(hn::Or(a, b))) return false;
+    for (; x + kBlock * N <= count; x += kBlock * N) {
+        V8 most = Excess<K>(hn::LoadU(d, row + x), rotate);
+        for (size_t i = 1; i < kBlock; ++i)
+            most = hn::Max(most, Excess<K>(hn::LoadU(d, row + x + i * N), rotate));
+        if (!none(most)) return false;
     }
     for (; x + N <= count; x += N)
-        if (!none(Failing<K>(hn::LoadU(d, row + x), lim))) return false;
+        if (!none(Excess<K>(hn::LoadU(d, row + x), rotate))) return false;
     if (x == count) return true;
     // The row's last vector when it has one (the words tested again have passed), else the words
     // through a buffer with the lanes past the row cleared.
-    if (count >= N) return none(Failing<K>(hn::LoadU(d, row + count - N), lim));
-    return none(hn::IfThenElseZero(hn::FirstN(d, count), Failing<K>(LoadWords(row, count), lim)));
+    if (count >= N) return none(Excess<K>(hn::LoadU(d, row + count - N), rotate));
+    const V32 excess = hn::BitCast(d, Excess<K>(LoadWords(row, count), rotate));
+    return none(hn::BitCast(d8, hn::IfThenElseZero(hn::FirstN(d, count), excess)));
 }
 
-// How many of n words hit: hit(words) gives the mask of the lanes to count. A lane counts at most
-// n / Lanes words of the row, which fits its 32 bits.
-template <class Hit> HWY_INLINE uint32_t CountHits(const uint32_t* row, int32_t n, const Hit& hit) {
+// The lanes of a row's last, partial vector: that of its last whole vector without the lanes
+// already counted when the row has one (words then gives it), else the first rest lanes of the
+// words through a buffer. rest is 1 to Lanes - 1.
+HWY_INLINE hn::Mask<D32> LastWords(const uint32_t* row, size_t count, size_t rest, V32& words) {
     const D32 d;
-    const auto count = static_cast<size_t>(n);
     const size_t N = hn::Lanes(d);
-    V32 lanes = hn::Zero(d);
-    size_t x = 0;
-    for (; x + N <= count; x += N)
-        lanes = hn::Sub(lanes, hn::VecFromMask(d, hit(hn::LoadU(d, row + x))));
-    if (x < count) {
-        // The row's last vector without the lanes already counted, else the words through a
-        // buffer without the lanes past the row.
-        const size_t rest = count - x;
-        const auto last =
-            count >= N ? hn::AndNot(hn::FirstN(d, N - rest), hit(hn::LoadU(d, row + count - N)))
-                       : hn::And(hn::FirstN(d, rest), hit(LoadWords(row, rest)));
-        lanes = hn::Sub(lanes, hn::VecFromMask(d, last));
+    if (count >= N) {
+        words = hn::LoadU(d, row + count - N);
+        return hn::Not(hn::FirstN(d, N - rest));
     }
-    return hn::GetLane(hn::SumOfLanes(d, lanes));
+    words = LoadWords(row, rest);
+    return hn::FirstN(d, rest);
 }
 
 uint32_t CountEqual(const uint32_t* row, int32_t n, uint32_t colourBits, uint32_t want) {
     const D32 d;
     const V32 bits = hn::Set(d, colourBits);
     const V32 wanted = hn::Set(d, want);
-    return CountHits(row, n, [&](V32 words) { return hn::Eq(hn::And(words, bits), wanted); });
+    const auto hits = [&](V32 words) {
+        return hn::VecFromMask(d, hn::Eq(hn::And(words, bits), wanted));
+    };
+    // Each lane counts at most n / Lanes words, which fits its 32 bits.
+    const auto count = static_cast<size_t>(n);
+    const size_t N = hn::Lanes(d);
+    V32 lanes = hn::Zero(d);
+    size_t x = 0;
+#pragma GCC unroll 4
+    for (; x + N <= count; x += N)
+        lanes = hn::Sub(lanes, hits(hn::LoadU(d, row + x)));
+    if (x < count) {
+        V32 words;
+        const auto valid = LastWords(row, count, count - x, words);
+        lanes = hn::Sub(lanes, hn::And(hits(words), hn::VecFromMask(d, valid)));
+    }
+    return hn::GetLane(hn::SumOfLanes(d, lanes));
 }
 
-// A pixel is apart when the difference of green with its lower or upper colour byte (the lowest
-// two bytes of the neighbour differences) exceeds t, which a non-zero byte after the saturating
-// subtraction of t shows; with a negative t every pixel is apart, and with t of 255 or more none
-// is. It is not dark when some colour byte exceeds kDarkBelow - 1.
-uint32_t CountColourfulWords(const uint32_t* row, int32_t n, WordPlaces places, int t) {
+// Colourful words whose colour bytes are bytes 1 to 3 (kHigh) or 0 to 2; kAllApart when t is
+// negative. Each word is set against itself moved a byte so that in one 16-bit half of the word
+// green meets its lower and its upper colour byte. A pixel is apart when one of those differences
+// exceeds t, which a non-zero byte after the saturating subtraction of t shows (with t of 255 or
+// more none is), and it is not dark when one of the two bytes' maxima, which cover the three
+// components, exceeds kDarkBelow - 1. The words that are not colourful are counted in 16-bit lanes
+// (the other half of each word counts nothing of use), emptied into 32-bit lanes every 65535
+// vectors.
+template <bool kHigh, bool kAllApart>
+uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
     const D32 d;
     const D8 d8;
+    const D16 d16;
     const V8 limit = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 0 : t > 255 ? 255 : t));
     const V8 dark = hn::Set(d8, static_cast<uint8_t>(kDarkBelow - 1));
-    const V32 pair = hn::Set(d, 0xFFFFu << LowestPlace(places));
-    const V32 colour = hn::Set(d, ColourBitsOf(places));
-    const V32 allApart = hn::Set(d, t < 0 ? 1u : 0u);
-    return CountHits(row, n, [&](V32 words) {
+    const auto misses = [&](V32 words) {
         const V8 bytes = hn::BitCast(d8, words);
-        const V8 near = AbsDiffBytes(bytes, hn::BitCast(d8, hn::ShiftRight<8>(words)));
-        const V32 apart =
-            hn::Or(hn::And(hn::BitCast(d, hn::SaturatedSub(near, limit)), pair), allApart);
-        const V32 lit = hn::And(hn::BitCast(d, hn::SaturatedSub(bytes, dark)), colour);
-        return hn::Ne(hn::Min(apart, lit), hn::Zero(d));
-    });
+        const V8 other =
+            hn::BitCast(d8, kHigh ? hn::ShiftLeft<8>(words) : hn::ShiftRight<8>(words));
+        const V8 most = hn::Max(bytes, other);
+        const V16 lit = hn::BitCast(d16, hn::SaturatedSub(most, dark));
+        if constexpr (kAllApart) return hn::VecFromMask(d16, hn::Eq(lit, hn::Zero(d16)));
+        const V8 apart = hn::SaturatedSub(hn::Sub(most, hn::Min(bytes, other)), limit);
+        return hn::VecFromMask(d16, hn::Eq(hn::Min(hn::BitCast(d16, apart), lit), hn::Zero(d16)));
+    };
+    V32 total = hn::Zero(d);
+    const auto empty = [&](V16 lanes) {
+        const V32 both = hn::BitCast(d, lanes);
+        total =
+            hn::Add(total, kHigh ? hn::ShiftRight<16>(both) : hn::And(both, hn::Set(d, 0xFFFFu)));
+    };
+    const auto count = static_cast<size_t>(n);
+    const size_t N = hn::Lanes(d);
+    size_t x = 0;
+    while (x + N <= count) {
+        const size_t vectors = (count - x) / N < 65535 ? (count - x) / N : 65535;
+        V16 lanes = hn::Zero(d16);
+#pragma GCC unroll 4
+        for (const size_t end = x + vectors * N; x < end; x += N)
+            lanes = hn::Sub(lanes, misses(hn::LoadU(d, row + x)));
+        empty(lanes);
+    }
+    if (x < count) {
+        V32 words;
+        const auto valid = LastWords(row, count, count - x, words);
+        empty(hn::Sub(hn::Zero(d16), hn::BitCast(d16, hn::And(hn::BitCast(d, misses(words)),
+                                                              hn::VecFromMask(d, valid)))));
+    }
+    return static_cast<uint32_t>(count) - hn::GetLane(hn::SumOfLanes(d, total));
+}
+
+uint32_t CountColourfulWords(const uint32_t* row, int32_t n, WordPlaces places, int t) {
+    if (ColoursHigh(places))
+        return t < 0 ? CountColourfulIn<true, true>(row, n, t)
+                     : CountColourfulIn<true, false>(row, n, t);
+    return t < 0 ? CountColourfulIn<false, true>(row, n, t)
+                 : CountColourfulIn<false, false>(row, n, t);
 }
 
 int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits, uint32_t keyWord,
