@@ -22,7 +22,7 @@ using V16 = hn::Vec<D16>;
 // Whether the colour bytes of a word are bytes 1 to 3 (else they are bytes 0 to 2): green is the
 // middle colour byte in every known group.
 bool ColoursHigh(WordPlaces places) {
-    return places.red == 8 || places.blue == 8;
+    return places.green == 16;
 }
 
 // A byte shuffle (within each 128-bit block) that puts in the red byte of each word its green, in
