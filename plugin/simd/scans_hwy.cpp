@@ -19,12 +19,6 @@ using V8 = hn::Vec<D8>;
 using D16 = hn::Repartition<uint16_t, D32>;
 using V16 = hn::Vec<D16>;
 
-// Whether the colour bytes of a word are bytes 1 to 3 (else they are bytes 0 to 2): green is the
-// middle colour byte in every known group.
-bool ColoursHigh(WordPlaces places) {
-    return places.green == 16;
-}
-
 // A byte shuffle (within each 128-bit block) that puts in the red byte of each word its green, in
 // the green byte its blue and in the blue byte its red; the other byte stays.
 V8 RotateColours(WordPlaces places) {
@@ -91,68 +85,12 @@ template <ColourTest K> bool Passes(const uint32_t* row, int32_t n, WordPlaces p
     return none(hn::BitCast(d8, hn::IfThenElseZero(hn::FirstN(d, count), excess)));
 }
 
-// The lanes of a row's last, partial vector: that of its last whole vector without the lanes
-// already counted when the row has one (words then gives it), else the first rest lanes of the
-// words through a buffer. rest is 1 to Lanes - 1.
-HWY_INLINE hn::Mask<D32> LastWords(const uint32_t* row, size_t count, size_t rest, V32& words) {
+// How many words of a row marks(words) marks: all ones in the 16-bit half of the word that kHigh
+// picks. Counted in 16-bit lanes, emptied into 32-bit lanes every 65535 vectors.
+template <bool kHigh, class Marks>
+HWY_INLINE uint32_t CountMarked(const uint32_t* row, int32_t n, const Marks& marks) {
     const D32 d;
-    const size_t N = hn::Lanes(d);
-    if (count >= N) {
-        words = hn::LoadU(d, row + count - N);
-        return hn::Not(hn::FirstN(d, N - rest));
-    }
-    words = LoadWords(row, rest);
-    return hn::FirstN(d, rest);
-}
-
-uint32_t CountEqual(const uint32_t* row, int32_t n, uint32_t colourBits, uint32_t want) {
-    const D32 d;
-    const V32 bits = hn::Set(d, colourBits);
-    const V32 wanted = hn::Set(d, want);
-    const auto hits = [&](V32 words) {
-        return hn::VecFromMask(d, hn::Eq(hn::And(words, bits), wanted));
-    };
-    // Each lane counts at most n / Lanes words, which fits its 32 bits.
-    const auto count = static_cast<size_t>(n);
-    const size_t N = hn::Lanes(d);
-    V32 lanes = hn::Zero(d);
-    size_t x = 0;
-#pragma GCC unroll 4
-    for (; x + N <= count; x += N)
-        lanes = hn::Sub(lanes, hits(hn::LoadU(d, row + x)));
-    if (x < count) {
-        V32 words;
-        const auto valid = LastWords(row, count, count - x, words);
-        lanes = hn::Sub(lanes, hn::And(hits(words), hn::VecFromMask(d, valid)));
-    }
-    return hn::GetLane(hn::SumOfLanes(d, lanes));
-}
-
-// Colourful words whose colour bytes are bytes 1 to 3 (kHigh) or 0 to 2; kAllApart when t is
-// negative. Each word is set against itself moved a byte so that in one 16-bit half of the word
-// green meets its lower and its upper colour byte. A pixel is apart when one of those differences
-// exceeds t, which a non-zero byte after the saturating subtraction of t shows (with t of 255 or
-// more none is), and it is not dark when one of the two bytes' maxima, which cover the three
-// components, exceeds kDarkBelow - 1. The words that are not colourful are counted in 16-bit lanes
-// (the other half of each word counts nothing of use), emptied into 32-bit lanes every 65535
-// vectors.
-template <bool kHigh, bool kAllApart>
-uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
-    const D32 d;
-    const D8 d8;
     const D16 d16;
-    const V8 limit = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 0 : t > 255 ? 255 : t));
-    const V8 dark = hn::Set(d8, static_cast<uint8_t>(kDarkBelow - 1));
-    const auto misses = [&](V32 words) {
-        const V8 bytes = hn::BitCast(d8, words);
-        const V8 other =
-            hn::BitCast(d8, kHigh ? hn::ShiftLeft<8>(words) : hn::ShiftRight<8>(words));
-        const V8 most = hn::Max(bytes, other);
-        const V16 lit = hn::BitCast(d16, hn::SaturatedSub(most, dark));
-        if constexpr (kAllApart) return hn::VecFromMask(d16, hn::Eq(lit, hn::Zero(d16)));
-        const V8 apart = hn::SaturatedSub(hn::Sub(most, hn::Min(bytes, other)), limit);
-        return hn::VecFromMask(d16, hn::Eq(hn::Min(hn::BitCast(d16, apart), lit), hn::Zero(d16)));
-    };
     V32 total = hn::Zero(d);
     const auto empty = [&](V16 lanes) {
         const V32 both = hn::BitCast(d, lanes);
@@ -163,28 +101,64 @@ uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
     const size_t N = hn::Lanes(d);
     size_t x = 0;
     while (x + N <= count) {
-        const size_t vectors = (count - x) / N < 65535 ? (count - x) / N : 65535;
+        const size_t end = x + N * ((count - x) / N < 65535 ? (count - x) / N : 65535);
         V16 lanes = hn::Zero(d16);
 #pragma GCC unroll 4
-        for (const size_t end = x + vectors * N; x < end; x += N)
-            lanes = hn::Sub(lanes, misses(hn::LoadU(d, row + x)));
+        for (; x < end; x += N)
+            lanes = hn::Sub(lanes, marks(hn::LoadU(d, row + x)));
         empty(lanes);
     }
     if (x < count) {
-        V32 words;
-        const auto valid = LastWords(row, count, count - x, words);
-        empty(hn::Sub(hn::Zero(d16), hn::BitCast(d16, hn::And(hn::BitCast(d, misses(words)),
-                                                              hn::VecFromMask(d, valid)))));
+        // The row's last vector without the words already counted, else the words through a
+        // buffer without the lanes past the row.
+        const size_t rest = count - x;
+        const bool whole = count >= N;
+        const V32 words = whole ? hn::LoadU(d, row + count - N) : LoadWords(row, rest);
+        const auto valid = whole ? hn::Not(hn::FirstN(d, N - rest)) : hn::FirstN(d, rest);
+        const V32 marked = hn::IfThenElseZero(valid, hn::BitCast(d, marks(words)));
+        empty(hn::Sub(hn::Zero(d16), hn::BitCast(d16, marked)));
     }
-    return static_cast<uint32_t>(count) - hn::GetLane(hn::SumOfLanes(d, total));
+    return hn::GetLane(hn::SumOfLanes(d, total));
+}
+
+uint32_t CountEqual(const uint32_t* row, int32_t n, uint32_t colourBits, uint32_t want) {
+    const D32 d;
+    const V32 bits = hn::Set(d, colourBits);
+    const V32 wanted = hn::Set(d, want);
+    return CountMarked<false>(row, n, [&](V32 words) {
+        return hn::BitCast(D16(), hn::VecFromMask(d, hn::Eq(hn::And(words, bits), wanted)));
+    });
+}
+
+// Colourful words whose colour bytes are bytes 1 to 3 (kHigh) or 0 to 2. Each word is set against
+// itself moved a byte, so that in one 16-bit half green meets its lower and its upper colour byte.
+// A pixel is apart when one of those differences exceeds t, which a non-zero byte after the
+// saturating subtraction of t shows (with t of 255 or more none is; with a negative t every pixel
+// is), and not dark when one of the two bytes' maxima, which cover the three components, exceeds
+// kDarkBelow - 1. The words that are not colourful are counted.
+template <bool kHigh> uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
+    const D8 d8;
+    const D16 d16;
+    const V8 limit = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 0 : t > 255 ? 255 : t));
+    const V8 dark = hn::Set(d8, static_cast<uint8_t>(kDarkBelow - 1));
+    const V8 allApart = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 1 : 0));
+    const uint32_t misses = CountMarked<kHigh>(row, n, [&](V32 words) {
+        const V8 bytes = hn::BitCast(d8, words);
+        const V8 other =
+            hn::BitCast(d8, kHigh ? hn::ShiftLeft<8>(words) : hn::ShiftRight<8>(words));
+        const V8 most = hn::Max(bytes, other);
+        const V8 apart =
+            hn::Or(hn::SaturatedSub(hn::Sub(most, hn::Min(bytes, other)), limit), allApart);
+        const V16 both =
+            hn::Min(hn::BitCast(d16, apart), hn::BitCast(d16, hn::SaturatedSub(most, dark)));
+        return hn::VecFromMask(d16, hn::Eq(both, hn::Zero(d16)));
+    });
+    return static_cast<uint32_t>(n) - misses;
 }
 
 uint32_t CountColourfulWords(const uint32_t* row, int32_t n, WordPlaces places, int t) {
-    if (ColoursHigh(places))
-        return t < 0 ? CountColourfulIn<true, true>(row, n, t)
-                     : CountColourfulIn<true, false>(row, n, t);
-    return t < 0 ? CountColourfulIn<false, true>(row, n, t)
-                 : CountColourfulIn<false, false>(row, n, t);
+    return places.green == 16 ? CountColourfulIn<true>(row, n, t)
+                              : CountColourfulIn<false>(row, n, t);
 }
 
 int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits, uint32_t keyWord,
