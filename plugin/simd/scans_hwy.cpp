@@ -161,6 +161,8 @@ uint32_t CountColourfulWords(const uint32_t* row, int32_t n, WordPlaces places, 
                               : CountColourfulIn<false>(row, n, t);
 }
 
+// Whole vectors of candidates are passed over on the key alone; the last ones go through buffers
+// (the words after them too, row[to] the last, when withNext).
 int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits, uint32_t keyWord,
              bool withNext, uint32_t nextWord) {
     const D32 d;
@@ -168,18 +170,24 @@ int32_t Find(const uint32_t* row, int32_t from, int32_t to, uint32_t colourBits,
     const V32 key = hn::Set(d, keyWord);
     const V32 next = hn::Set(d, nextWord);
     const auto N = static_cast<int32_t>(hn::Lanes(d));
-    for (int32_t x = from; x < to; x += N) {
-        const int32_t count = to - x < N ? to - x : N;
-        const bool full = count == N;
-        const V32 words = full ? hn::LoadU(d, row + x) : LoadWords(row + x, size_t(count));
-        auto hit = hn::And(hn::Eq(hn::And(words, bits), key), hn::FirstN(d, size_t(count)));
-        if (withNext && !hn::AllFalse(d, hit)) {
-            const V32 after =
-                full ? hn::LoadU(d, row + x + 1) : LoadWords(row + x + 1, size_t(count));
-            hit = hn::And(hit, hn::Eq(hn::And(after, bits), next));
-        }
-        const intptr_t first = hn::FindFirstTrue(d, hit);
-        if (first >= 0) return x + static_cast<int32_t>(first);
+    const auto first = [&](int32_t x, hn::Mask<D32> hit, V32 after) {
+        if (withNext) hit = hn::And(hit, hn::Eq(hn::And(after, bits), next));
+        const intptr_t at = hn::FindFirstTrue(d, hit);
+        return at < 0 ? -1 : x + static_cast<int32_t>(at);
+    };
+    int32_t x = from;
+    for (; x + N <= to; x += N) {
+        const auto hit = hn::Eq(hn::And(hn::LoadU(d, row + x), bits), key);
+        if (hn::AllFalse(d, hit)) continue;
+        if (const int32_t at = first(x, hit, withNext ? hn::LoadU(d, row + x + 1) : key); at >= 0)
+            return at;
+    }
+    if (x < to) {
+        const auto count = static_cast<size_t>(to - x);
+        const auto hit =
+            hn::And(hn::Eq(hn::And(LoadWords(row + x, count), bits), key), hn::FirstN(d, count));
+        const V32 after = withNext ? LoadWords(row + x + 1, count) : key;
+        if (const int32_t at = first(x, hit, after); at >= 0) return at;
     }
     return to;
 }
