@@ -38,38 +38,26 @@ bool AllPixelsPass(REALpicture pic, int32_t left, int32_t top, int32_t width, in
     if (!reader.GetPictureReader(pic)) return false;
     const PixelSpan span = ResolveRectangle(left, top, width, height, reader.width, reader.height,
                                             OmittedWhen::Negative);
-    const RBPixelType type = reader.pixelType;
-    const bool allPass = WithLayoutGroup(type, [&](auto group) {
+    const bool allPass = WithLayoutGroup(reader.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        if constexpr (G == LayoutGroup::Other) {
+        if (const simd::RowTestFn vector = simd::RowPasses(K))
             return ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t) {
-                for (int32_t x = span.x0; x < span.x1; ++x) {
-                    int red, green, blue;
-                    Components<G>(type, row[x], red, green, blue);
-                    if (!Passes<K>(limit, red, green, blue)) return false;
-                }
-                return true;
+                return vector(row + span.x0, span.x1 - span.x0, PlacesOf<G>(), limit);
             });
-        } else {
-            if (const simd::RowTestFn vector = simd::RowPasses(K))
-                return ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t) {
-                    return vector(row + span.x0, span.x1 - span.x0, PlacesOf<G>(), limit);
-                });
-            return ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t) {
-                for (int32_t x = span.x0; x < span.x1; x += kTestBlock) {
-                    const int32_t end = x + std::min(kTestBlock, span.x1 - x);
-                    unsigned failed = 0;
-                    for (int32_t i = x; i < end; ++i)
-                        failed |= Passes<K>(limit, static_cast<int>(RedOf<G>(row[i])),
-                                            static_cast<int>(GreenOf<G>(row[i])),
-                                            static_cast<int>(BlueOf<G>(row[i])))
-                                      ? 0u
-                                      : 1u;
-                    if (failed) return false;
-                }
-                return true;
-            });
-        }
+        return ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t) {
+            for (int32_t x = span.x0; x < span.x1; x += kTestBlock) {
+                const int32_t end = x + std::min(kTestBlock, span.x1 - x);
+                unsigned failed = 0;
+                for (int32_t i = x; i < end; ++i)
+                    failed |= Passes<K>(limit, static_cast<int>(RedOf<G>(row[i])),
+                                        static_cast<int>(GreenOf<G>(row[i])),
+                                        static_cast<int>(BlueOf<G>(row[i])))
+                                  ? 0u
+                                  : 1u;
+                if (failed) return false;
+            }
+            return true;
+        });
     });
     reader.clear();
     return allPass;

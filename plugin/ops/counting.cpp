@@ -22,42 +22,27 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
     const int wantBlue = static_cast<int>(col & 0xFF);
     const int32_t W = reader.width;
     const int32_t H = reader.height;
-    const RBPixelType type = reader.pixelType;
     uint32_t found = 0;
-    WithLayoutGroup(type, [&](auto group) {
+    WithLayoutGroup(reader.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        if constexpr (G == LayoutGroup::Other) {
-            for (int32_t y = 0; y < H; ++y) {
-                const uint32_t* row = reader.rowPointer;
-                for (int32_t x = 0; x < W; ++x) {
-                    int r, g, b;
-                    Components<G>(type, row[x], r, g, b);
-                    if (r == wantRed && g == wantGreen && b == wantBlue) ++found;
-                }
-                reader.AddPixelRow();
-            }
-        } else {
-            // The colour bits of each word compared with the wanted colour's, without a branch
-            // per pixel.
-            const uint32_t want =
-                Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
-                        static_cast<uint32_t>(wantBlue)) &
-                ColourBits<G>();
-            if (const simd::CountWordsFn vector = simd::CountWords()) {
-                for (int32_t y = 0; y < H; ++y) {
-                    found += vector(reader.rowPointer, W, ColourBits<G>(), want);
-                    reader.AddPixelRow();
-                }
-                return;
-            }
-            for (int32_t y = 0; y < H; ++y) {
-                const uint32_t* row = reader.rowPointer;
+        // The colour bits of each word compared with the wanted colour's, without a branch per
+        // pixel.
+        const uint32_t want =
+            Pack<G>(static_cast<uint32_t>(wantRed), static_cast<uint32_t>(wantGreen),
+                    static_cast<uint32_t>(wantBlue)) &
+            ColourBits<G>();
+        const simd::CountWordsFn vector = simd::CountWords();
+        for (int32_t y = 0; y < H; ++y) {
+            const uint32_t* row = reader.rowPointer;
+            if (vector) {
+                found += vector(row, W, ColourBits<G>(), want);
+            } else {
                 uint32_t inRow = 0;
                 for (int32_t x = 0; x < W; ++x)
                     inRow += (row[x] & ColourBits<G>()) == want;
                 found += inRow;
-                reader.AddPixelRow();
             }
+            reader.AddPixelRow();
         }
     });
     reader.clear();
@@ -192,26 +177,11 @@ void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue
     auto* third = static_cast<uint32_t*>(REALMemoryBlockGetPtr(green));
     const int32_t W = reader.width;
     const int32_t H = reader.height;
-    const RBPixelType type = reader.pixelType;
-    WithLayoutGroup(type, [&](auto group) {
+    WithLayoutGroup(reader.pixelType, [&](auto group) {
         constexpr LayoutGroup G = decltype(group)::value;
-        if constexpr (G == LayoutGroup::Other) {
-            for (int32_t y = 0; y < H; ++y) {
-                const uint32_t* row = reader.rowPointer;
-                for (int32_t x = 0; x < W; ++x) {
-                    int r, g, b;
-                    Components<G>(type, row[x], r, g, b);
-                    ++first[r];
-                    ++second[g];
-                    ++third[b];
-                }
-                reader.AddPixelRow();
-            }
-        } else {
-            if (static_cast<int64_t>(W) * H < kPairCountingFrom ||
-                !CountThroughPairs<G>(reader, W, H, first, second, third))
-                CountIntoHistograms<G>(reader, W, H, first, second, third);
-        }
+        if (static_cast<int64_t>(W) * H < kPairCountingFrom ||
+            !CountThroughPairs<G>(reader, W, H, first, second, third))
+            CountIntoHistograms<G>(reader, W, H, first, second, third);
     });
     count = static_cast<int32_t>(static_cast<uint32_t>(W) * static_cast<uint32_t>(H));
     reader.clear();
