@@ -130,35 +130,40 @@ uint32_t CountEqual(const uint32_t* row, int32_t n, uint32_t colourBits, uint32_
     });
 }
 
-// Colourful words whose colour bytes are bytes 1 to 3 (kHigh) or 0 to 2. Each word is set against
-// itself moved a byte, so that in one 16-bit half green meets its lower and its upper colour byte.
-// A pixel is apart when one of those differences exceeds t, which a non-zero byte after the
-// saturating subtraction of t shows (with t of 255 or more none is; with a negative t every pixel
-// is), and not dark when one of the two bytes' maxima, which cover the three components, exceeds
-// kDarkBelow - 1. The words that are not colourful are counted.
-template <bool kHigh> uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
+// Colourful words whose colour bytes are bytes 1 to 3 (kHigh) or 0 to 2; kAllApart when t is
+// negative (every pixel is then apart). Each word is set against itself moved a byte, so that in
+// one 16-bit half green meets its lower and its upper colour byte. A pixel is apart when one of
+// those differences exceeds t, which a non-zero byte after the saturating subtraction of t shows
+// (with t of 255 or more none is), and not dark when one of the two bytes' maxima, which cover the
+// three components, exceeds kDarkBelow - 1. The words that are not colourful are counted.
+template <bool kHigh, bool kAllApart>
+uint32_t CountColourfulIn(const uint32_t* row, int32_t n, int t) {
     const D8 d8;
     const D16 d16;
     const V8 limit = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 0 : t > 255 ? 255 : t));
     const V8 dark = hn::Set(d8, static_cast<uint8_t>(kDarkBelow - 1));
-    const V8 allApart = hn::Set(d8, static_cast<uint8_t>(t < 0 ? 1 : 0));
     const uint32_t misses = CountMarked<kHigh>(row, n, [&](V32 words) {
         const V8 bytes = hn::BitCast(d8, words);
         const V8 other =
             hn::BitCast(d8, kHigh ? hn::ShiftLeft<8>(words) : hn::ShiftRight<8>(words));
         const V8 most = hn::Max(bytes, other);
-        const V8 apart =
-            hn::Or(hn::SaturatedSub(hn::Sub(most, hn::Min(bytes, other)), limit), allApart);
-        const V16 both =
-            hn::Min(hn::BitCast(d16, apart), hn::BitCast(d16, hn::SaturatedSub(most, dark)));
-        return hn::VecFromMask(d16, hn::Eq(both, hn::Zero(d16)));
+        V16 colourful = hn::BitCast(d16, hn::SaturatedSub(most, dark));
+        if constexpr (!kAllApart) {
+            const V8 apart = hn::SaturatedSub(hn::Sub(most, hn::Min(bytes, other)), limit);
+            colourful = hn::Min(hn::BitCast(d16, apart), colourful);
+        }
+        return hn::VecFromMask(d16, hn::Eq(colourful, hn::Zero(d16)));
     });
     return static_cast<uint32_t>(n) - misses;
 }
 
 uint32_t CountColourfulWords(const uint32_t* row, int32_t n, WordPlaces places, int t) {
-    return places.green == 16 ? CountColourfulIn<true>(row, n, t)
-                              : CountColourfulIn<false>(row, n, t);
+    const bool high = places.green == 16;
+    if (t < 0)
+        return high ? CountColourfulIn<true, true>(row, n, t)
+                    : CountColourfulIn<false, true>(row, n, t);
+    return high ? CountColourfulIn<true, false>(row, n, t)
+                : CountColourfulIn<false, false>(row, n, t);
 }
 
 // Whole vectors of candidates are passed over on the key alone; the last ones go through buffers
