@@ -119,19 +119,19 @@ struct Fractions {
 // The scalar loop for one pair of layout groups. A run of equal colours (flat areas, repeated
 // pixels) is interpolated once: the word stored is a function of the colour alone.
 template <LayoutGroup S, LayoutGroup D>
-void MapRowIn(const double* table, const Fractions& fractions, RBPixelType sourceType,
-              const uint32_t* src, RBPixelType destType, uint32_t* dst, int32_t count) {
+void MapRowIn(const double* table, const Fractions& fractions, const uint32_t* src, uint32_t* dst,
+              int32_t count) {
     uint32_t lastColour = 0xFFFFFFFFu; // no colour: above 24 bits
     uint32_t lastWord = 0;
     for (int32_t i = 0; i < count; ++i) {
         int red, green, blue;
-        Components<S>(sourceType, src[i], red, green, blue);
+        Components<S>(src[i], red, green, blue);
         const auto colour = static_cast<uint32_t>(red | (green << 8) | (blue << 16));
         if (colour != lastColour) {
             int out[3];
             MapColour(table, fractions, red, green, blue, out);
             lastColour = colour;
-            lastWord = Stored<D>(destType, out[0], out[1], out[2]);
+            lastWord = Stored<D>(out[0], out[1], out[2]);
         }
         dst[i] = lastWord;
     }
@@ -217,10 +217,10 @@ bool Run(REALobject instance) {
             return;
         }
         const Fractions fractions;
-        WalkSpanRowsInStep(
-            reader, writer, rect, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                MapRowIn<S, D>(table, fractions, reader.pixelType, src, writer.pixelType, dst, n);
-            });
+        WalkSpanRowsInStep(reader, writer, rect,
+                           [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                               MapRowIn<S, D>(table, fractions, src, dst, n);
+                           });
     });
 
     data->DestinationPicture = writer.RenderPictureWriter();

@@ -9,7 +9,6 @@
 #include "host/helpers.h"
 #include "host/services.h"
 #include "pixels/editor.h"
-#include "pixels/fast_paths.h"
 #include "pixels/layout_walk.h"
 #include "simd/rows.h"
 #include "simd/scans.h"
@@ -193,29 +192,25 @@ template <LayoutGroup S, LayoutGroup D>
 void MapRows(PictureReader& reader, PictureWriter& writer, int32_t W, int32_t H,
              const unsigned char* redTable, const unsigned char* greenTable,
              const unsigned char* blueTable) {
-    const RBPixelType sourceType = reader.pixelType;
-    const RBPixelType destType = writer.pixelType;
-    if constexpr (S != LayoutGroup::Other && D != LayoutGroup::Other) {
-        if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
-            ComponentTables tables;
-            std::memcpy(tables.red, redTable, kTableSize);
-            std::memcpy(tables.green, greenTable, kTableSize);
-            std::memcpy(tables.blue, blueTable, kTableSize);
-            for (int32_t y = 0; y < H; ++y) {
-                map(reader.rowPointer, writer.rowPointer, W, tables, PlacesOf<S>(), PlacesOf<D>());
-                reader.AddPixelRow();
-                writer.AddPixelRow();
-            }
-            return;
+    if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
+        ComponentTables tables;
+        std::memcpy(tables.red, redTable, kTableSize);
+        std::memcpy(tables.green, greenTable, kTableSize);
+        std::memcpy(tables.blue, blueTable, kTableSize);
+        for (int32_t y = 0; y < H; ++y) {
+            map(reader.rowPointer, writer.rowPointer, W, tables, PlacesOf<S>(), PlacesOf<D>());
+            reader.AddPixelRow();
+            writer.AddPixelRow();
         }
+        return;
     }
     for (int32_t y = 0; y < H; ++y) {
         const uint32_t* src = reader.rowPointer;
         uint32_t* dst = writer.rowPointer;
         for (int32_t x = 0; x < W; ++x) {
             int r, g, b;
-            Components<S>(sourceType, src[x], r, g, b);
-            dst[x] = Stored<D>(destType, redTable[r], greenTable[g], blueTable[b]);
+            Components<S>(src[x], r, g, b);
+            dst[x] = Stored<D>(redTable[r], greenTable[g], blueTable[b]);
         }
         reader.AddPixelRow();
         writer.AddPixelRow();

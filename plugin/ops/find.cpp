@@ -15,9 +15,9 @@
 namespace {
 
 // The colour of a stored word as 0xRRGGBB, for exact comparison across layouts.
-template <LayoutGroup G> inline uint32_t ColorOf(RBPixelType type, uint32_t word) {
+template <LayoutGroup G> inline uint32_t ColorOf(uint32_t word) {
     int red, green, blue;
-    Components<G>(type, word, red, green, blue);
+    Components<G>(word, red, green, blue);
     return (static_cast<uint32_t>(red) << 16) | (static_cast<uint32_t>(green) << 8) |
            static_cast<uint32_t>(blue);
 }
@@ -27,16 +27,15 @@ template <LayoutGroup G> inline uint32_t ColorOf(RBPixelType type, uint32_t word
 template <LayoutGroup HG, LayoutGroup NG>
 bool MatchesAt(PictureReader& hay, PictureReader& needle, int32_t left, int32_t top, int32_t w,
                int32_t h) {
-    const RBPixelType ht = hay.pixelType, nt = needle.pixelType;
     const uint32_t* hayRow = hay.GetRow(top) + left;
     const uint32_t* needleRow = needle.GetRow(0);
     for (int32_t i = 1; i < w; ++i)
-        if (ColorOf<HG>(ht, hayRow[i]) != ColorOf<NG>(nt, needleRow[i])) return false;
+        if (ColorOf<HG>(hayRow[i]) != ColorOf<NG>(needleRow[i])) return false;
     for (int32_t j = 1; j < h; ++j) {
         hayRow = hay.GetRow(top + j) + left;
         needleRow = needle.GetRow(j);
         for (int32_t i = 0; i < w; ++i)
-            if (ColorOf<HG>(ht, hayRow[i]) != ColorOf<NG>(nt, needleRow[i])) return false;
+            if (ColorOf<HG>(hayRow[i]) != ColorOf<NG>(needleRow[i])) return false;
     }
     return true;
 }
@@ -47,13 +46,12 @@ bool MatchesAt(PictureReader& hay, PictureReader& needle, int32_t left, int32_t 
 template <LayoutGroup HG, LayoutGroup NG>
 bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t cols, int32_t& x,
             int32_t& y) {
-    const RBPixelType ht = hay.pixelType;
     const int32_t w = needle.width, h = needle.height;
-    const uint32_t key = ColorOf<NG>(needle.pixelType, needle.GetRow(0)[0]);
+    const uint32_t key = ColorOf<NG>(needle.GetRow(0)[0]);
     const int red = static_cast<int>(key >> 16), green = static_cast<int>((key >> 8) & 0xFF),
               blue = static_cast<int>(key & 0xFF);
-    const uint32_t colourBits = Stored<HG>(ht, 255, 255, 255) ^ Stored<HG>(ht, 0, 0, 0);
-    const uint32_t keyWord = Stored<HG>(ht, red, green, blue) & colourBits;
+    const uint32_t colourBits = Stored<HG>(255, 255, 255) ^ Stored<HG>(0, 0, 0);
+    const uint32_t keyWord = Stored<HG>(red, green, blue) & colourBits;
     // The key is looked for a vector at a time where the target has a loop for it, together with
     // the needle's second pixel when it has one: a candidate whose first two pixels differ from the
     // needle's is passed over exactly as its verification would pass it.
@@ -61,9 +59,9 @@ bool Search(PictureReader& hay, PictureReader& needle, int32_t rows, int32_t col
     const bool withNext = w > 1;
     uint32_t nextWord = 0;
     if (withNext) {
-        const uint32_t second = ColorOf<NG>(needle.pixelType, needle.GetRow(0)[1]);
+        const uint32_t second = ColorOf<NG>(needle.GetRow(0)[1]);
         nextWord =
-            Stored<HG>(ht, static_cast<int>(second >> 16), static_cast<int>((second >> 8) & 0xFF),
+            Stored<HG>(static_cast<int>(second >> 16), static_cast<int>((second >> 8) & 0xFF),
                        static_cast<int>(second & 0xFF)) &
             colourBits;
     }

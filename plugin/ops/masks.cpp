@@ -46,9 +46,9 @@ REALpicture GetEmbededMask(REALpicture pic, signed char swap) {
         uint32_t* dst = writer.rowPointer;
         for (int x = 0; x < reader.width; ++x) {
             int red, green, blue, alpha;
-            DecodePixel(reader.pixelType, src, red, green, blue, &alpha);
+            DecodePixel(reader.pixelType, src[x], red, green, blue, &alpha);
             const int v = MaskValue(alpha, swapped);
-            EncodePixel(writer.pixelType, dst, v, v, v);
+            EncodePixel(writer.pixelType, v, v, v, dst[x]);
         }
         reader.AddPixelRow();
         writer.AddPixelRow();
@@ -72,7 +72,7 @@ void SetEmbededMask(REALpicture pic, signed char swap, REALpicture mask) {
         const uint32_t* src = source.rowPointer;
         for (int x = 0; x < columns; ++x) {
             int red, green, blue;
-            DecodePixel(source.pixelType, src, red, green, blue);
+            DecodePixel(source.pixelType, src[x], red, green, blue);
             dst[x] = WithAlpha(target.pixelType, dst[x], MaskValue(red, swapped));
         }
         target.AddPixelRow();

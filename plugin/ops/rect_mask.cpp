@@ -109,7 +109,7 @@ REALpicture ExtractColorRectangleMaskQRX(REALpicture pic, int32_t left, int32_t 
         ReadSpanRows(reader, span, [&](const uint32_t* row, int32_t y) {
             for (int32_t x = span.x0; x < span.x1; ++x) {
                 int r, g, b;
-                Components<decltype(group)::value>(type, row[x], r, g, b);
+                Components<decltype(group)::value>(row[x], r, g, b);
                 colour.at(x, y) = (r != g || g != b) ? 1 : 0;
             }
             return true;

@@ -48,7 +48,7 @@ void WalkPixels(PictureReader& reader, PictureWriter& writer, Store store,
             uint32_t* dst = writer.rowPointer;
             for (int32_t x = 0; x < W; ++x) {
                 int r, g, b;
-                Components<decltype(source)::value>(sourceType, src[x], r, g, b);
+                Components<decltype(source)::value>(src[x], r, g, b);
                 dst[x] = store(dest, r, g, b);
             }
             reader.AddPixelRow();
@@ -71,7 +71,7 @@ REALpicture ReplaceColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     const RBPixelType destType = writer.pixelType;
     const uint32_t replacement = StoredColour(destType, ReplaceWithColor);
     auto store = [&](auto dest, int r, int g, int b) {
-        const uint32_t w = Stored<decltype(dest)::value>(destType, r, g, b);
+        const uint32_t w = Stored<decltype(dest)::value>(r, g, b);
         const bool found = (r == search.red) & (g == search.green) & (b == search.blue);
         return found ? replacement : w;
     };

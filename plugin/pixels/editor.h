@@ -90,17 +90,6 @@ inline bool EncodePixel(RBPixelType type, int red, int green, int blue, uint32_t
     return false;
 }
 
-// Walking forms: read the pixel at src and step past it, or store at dst and step past it. A
-// pixel of an unknown layout is neither consumed nor stored, and the pointer stays.
-inline void DecodePixel(RBPixelType type, const uint32_t*& src, int& red, int& green, int& blue,
-                        int* alpha = nullptr) {
-    if (DecodePixel(type, *src, red, green, blue, alpha)) ++src;
-}
-
-inline void EncodePixel(RBPixelType type, uint32_t*& dst, int red, int green, int blue) {
-    if (EncodePixel(type, red, green, blue, *dst)) ++dst;
-}
-
 // Which kind of host application is running; decided once, at the first acquisition, and never
 // reset while the process lives. At most one of them is set.
 extern bool IsDesktop;

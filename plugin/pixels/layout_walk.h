@@ -17,49 +17,22 @@ enum class LayoutGroup {
     AlphaLast,  // types 1, 3, 5
     AlphaFirst, // types 2, 4, 6
     TrueColor,  // type 8
-    Other,      // decoded and encoded through the editor's own type
 };
 
+// The editors give only the types of the three groups.
 inline LayoutGroup GroupOf(RBPixelType type) {
-    if (IsAlphaLastLayout(type)) return LayoutGroup::AlphaLast;
     if (IsAlphaFirstLayout(type)) return LayoutGroup::AlphaFirst;
     if (IsTrueColorLayout(type)) return LayoutGroup::TrueColor;
-    return LayoutGroup::Other;
+    return LayoutGroup::AlphaLast;
 }
 
 template <LayoutGroup G> using GroupTag = std::integral_constant<LayoutGroup, G>;
 
-// Calls fn with a GroupTag for the group of type. The editors give only the types of the three
-// groups.
+// Calls fn with a GroupTag for the group of type.
 template <class Fn> decltype(auto) WithLayoutGroup(RBPixelType type, Fn&& fn) {
     if (IsAlphaFirstLayout(type)) return fn(GroupTag<LayoutGroup::AlphaFirst>{});
     if (IsTrueColorLayout(type)) return fn(GroupTag<LayoutGroup::TrueColor>{});
     return fn(GroupTag<LayoutGroup::AlphaLast>{});
-}
-
-// A type of the group that stands for all of it (Other keeps the editor's own).
-template <LayoutGroup G> constexpr RBPixelType RepresentativeType(RBPixelType own) {
-    if constexpr (G == LayoutGroup::AlphaLast)
-        return kRBPixelAlphaLast;
-    else if constexpr (G == LayoutGroup::AlphaFirst)
-        return kRBPixelAlphaFirst;
-    else if constexpr (G == LayoutGroup::TrueColor)
-        return kRBPixelTrueColor;
-    else
-        return own;
-}
-
-// Red, green and blue of a stored word of group G (own: the editor's type). Alpha is not read.
-template <LayoutGroup G>
-inline void Components(RBPixelType own, uint32_t w, int& red, int& green, int& blue) {
-    DecodePixel(RepresentativeType<G>(own), w, red, green, blue);
-}
-
-// The opaque stored word of a colour in group G; an unknown layout gives 0.
-template <LayoutGroup G> inline uint32_t Stored(RBPixelType own, int red, int green, int blue) {
-    uint32_t w = 0;
-    EncodePixel(RepresentativeType<G>(own), red, green, blue, w);
-    return w;
 }
 
 // Calls fn with the GroupTags of a source and a destination type.
@@ -117,6 +90,19 @@ template <LayoutGroup G> inline uint32_t BlueOf(uint32_t w) {
 template <LayoutGroup G> inline uint32_t Pack(uint32_t red, uint32_t green, uint32_t blue) {
     using B = GroupBits<G>;
     return B::opaque | (red << B::red) | (green << B::green) | (blue << B::blue);
+}
+
+// Red, green and blue of a stored word of group G, as ints. Alpha is not read.
+template <LayoutGroup G> inline void Components(uint32_t w, int& red, int& green, int& blue) {
+    red = static_cast<int>(RedOf<G>(w));
+    green = static_cast<int>(GreenOf<G>(w));
+    blue = static_cast<int>(BlueOf<G>(w));
+}
+
+// The opaque stored word of a colour (components in 0 to 255) in group G.
+template <LayoutGroup G> inline uint32_t Stored(int red, int green, int blue) {
+    return Pack<G>(static_cast<uint32_t>(red), static_cast<uint32_t>(green),
+                   static_cast<uint32_t>(blue));
 }
 
 // Reads the rows of span one after another: rows above it are skipped, and row(pixels, y) is
