@@ -101,15 +101,9 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-WordsToBytesFn WordsToRgbBytes() {
-    static constexpr WordsToBytesFn table[kTargetCount] = QRX_SIMD_TABLE(WordsToBytes);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(WordsToBytesFn, WordsToRgbBytes, WordsToBytes)
 
-BytesToWordsFn RgbBytesToWords() {
-    static constexpr BytesToWordsFn table[kTargetCount] = QRX_SIMD_TABLE(BytesToWords);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(BytesToWordsFn, RgbBytesToWords, BytesToWords)
 
 } // namespace simd
 #endif

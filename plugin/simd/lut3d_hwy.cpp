@@ -183,10 +183,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-Lut3DFn MapRowThroughLut3D() {
-    static constexpr Lut3DFn table[kTargetCount] = QRX_SIMD_TABLE(MapLut3D);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(Lut3DFn, MapRowThroughLut3D, MapLut3D)
 
 } // namespace simd
 #endif

@@ -211,20 +211,12 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-#define QRX_PIXEL_GETTER(Getter, F, Params)                                                        \
-    PixelKernel<Params>::Fn Getter() {                                                             \
-        static constexpr PixelKernel<Params>::Fn table[kTargetCount] = QRX_SIMD_TABLE(F);          \
-        return Pick(table);                                                                        \
-    }
-
-QRX_PIXEL_GETTER(InvertRows, Invert, NoParams)
-QRX_PIXEL_GETTER(InvertGrayRows, InvertGray, NoParams)
-QRX_PIXEL_GETTER(SaturationRows, Saturation, SaturationParams)
-QRX_PIXEL_GETTER(TintRows, Tint, TintParams)
-QRX_PIXEL_GETTER(SepiaRows, Sepia, SepiaParams)
-QRX_PIXEL_GETTER(ChooseRows, Choose, ChooseParams)
-
-#undef QRX_PIXEL_GETTER
+QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertRows, Invert)
+QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertGrayRows, InvertGray)
+QRX_SIMD_EXPORT(PixelKernel<SaturationParams>::Fn, SaturationRows, Saturation)
+QRX_SIMD_EXPORT(PixelKernel<TintParams>::Fn, TintRows, Tint)
+QRX_SIMD_EXPORT(PixelKernel<SepiaParams>::Fn, SepiaRows, Sepia)
+QRX_SIMD_EXPORT(PixelKernel<ChooseParams>::Fn, ChooseRows, Choose)
 
 } // namespace simd
 #endif

@@ -97,10 +97,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-SumSamplesFn SampleSums() {
-    static constexpr SumSamplesFn table[kTargetCount] = QRX_SIMD_TABLE(SumSamples);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(SumSamplesFn, SampleSums, SumSamples)
 
 } // namespace simd
 #endif

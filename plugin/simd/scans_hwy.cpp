@@ -213,20 +213,11 @@ RowTestFn RowPasses(ColourTest test) {
     return Pick(test == ColourTest::Black ? black : test == ColourTest::White ? white : gray);
 }
 
-CountWordsFn CountWords() {
-    static constexpr CountWordsFn table[kTargetCount] = QRX_SIMD_TABLE(CountEqual);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(CountWordsFn, CountWords, CountEqual)
 
-CountColourfulFn CountColourful() {
-    static constexpr CountColourfulFn table[kTargetCount] = QRX_SIMD_TABLE(CountColourfulWords);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(CountColourfulFn, CountColourful, CountColourfulWords)
 
-FindFn FindWord() {
-    static constexpr FindFn table[kTargetCount] = QRX_SIMD_TABLE(Find);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(FindFn, FindWord, Find)
 
 } // namespace simd
 #endif

@@ -49,3 +49,11 @@ template <class Fn> Fn Pick(const Fn (&table)[kTargetCount]) {
         nullptr, HWY_CHOOSE_SSE4(F), HWY_CHOOSE_AVX2(F), HWY_CHOOSE_AVX3(F),                       \
             HWY_CHOOSE_AVX3_DL(F), HWY_CHOOSE_NEON(F), HWY_CHOOSE_SVE(F), HWY_CHOOSE_SVE2(F)       \
     }
+
+// Defines FnType Getter(): the active target's Kernel from its per-target table (use it under
+// HWY_ONCE in a file compiled through hwy/foreach_target.h).
+#define QRX_SIMD_EXPORT(FnType, Getter, Kernel)                                                    \
+    FnType Getter() {                                                                              \
+        static constexpr FnType table[kTargetCount] = QRX_SIMD_TABLE(Kernel);                      \
+        return Pick(table);                                                                        \
+    }

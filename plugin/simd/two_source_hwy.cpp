@@ -56,15 +56,9 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace simd {
 
-MergeFn MergeRows() {
-    static constexpr MergeFn table[kTargetCount] = QRX_SIMD_TABLE(Merge);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(MergeFn, MergeRows, Merge)
 
-CombineFn CombineRows() {
-    static constexpr CombineFn table[kTargetCount] = QRX_SIMD_TABLE(Combine);
-    return Pick(table);
-}
+QRX_SIMD_EXPORT(CombineFn, CombineRows, Combine)
 
 } // namespace simd
 #endif
