@@ -385,6 +385,15 @@ const std::vector<Row>& rows() {
     return table;
 }
 
+// The loops of the test module's switch: the scalar ones, then each vector target; a target this
+// processor does not run is refused and passed over.
+constexpr const char* kLoops[] = {"scalar",   "sse4", "avx2", "avx512",
+                                  "avx512dl", "neon", "sve",  "sve2"};
+using UseLoops = bool (*)(const char*);
+UseLoops useLoopsOf(Host& host) {
+    return reinterpret_cast<UseLoops>(dlsym(host.impl().library, "QRXUseLoops"));
+}
+
 unsigned seedFromEnvironment() {
     const char* s = std::getenv("QRX_TEST_SEED");
     return s ? unsigned(std::strtoul(s, nullptr, 10)) : 0;
@@ -399,8 +408,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         std::memcpy(config.plainFill, plain, 4);
         std::memcpy(config.alphaFill, alpha, 4);
         host = std::make_unique<Host>(config, QRX_TEST_PLUGIN_TESTABLE);
-        useLoops =
-            reinterpret_cast<bool (*)(const char*)>(dlsym(host->impl().library, "QRXUseLoops"));
+        useLoops = useLoopsOf(*host);
         ASSERT_NE(useLoops, nullptr);
         ctx.version = config.version;
         ctx.plainLockRefused = config.bitmapLockFails && config.kind == HostKind::Desktop;
@@ -522,12 +530,10 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
     }
 
     std::unique_ptr<Host> host;
-    bool (*useLoops)(const char*) = nullptr;
+    UseLoops useLoops = nullptr;
     model::Ctx ctx;
 };
 
-// The loops of the test module's switch: the scalar ones, then each vector target; a target this
-// processor does not run is passed over.
 TEST_P(Driver, EveryOperationMatchesItsModel) {
     const unsigned fixed = seedFromEnvironment();
     const unsigned trials = fixed ? 1 : 3;
@@ -544,8 +550,7 @@ TEST_P(Driver, EveryOperationMatchesItsModel) {
                 fixed
                     ? fixed
                     : unsigned(1 + i * 1009 + t * 7919 + std::hash<std::string>{}(GetParam().name));
-            for (const char* loops :
-                 {"scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"})
+            for (const char* loops : kLoops)
                 if (!useLoops(loops))
                     continue;
                 else if (std::string d = check(rows()[i], seed, loops); !d.empty()) {
@@ -564,8 +569,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, Driver, testing::ValuesIn(driverHosts()), qrxtes
 // is mostly dark, so that nearly every lane counts in every vector.
 TEST(Driver, LongRowsCountAsTheScalarLoop) {
     Host host(HostConfig{}, QRX_TEST_PLUGIN_TESTABLE);
-    auto useLoops =
-        reinterpret_cast<bool (*)(const char*)>(dlsym(host.impl().library, "QRXUseLoops"));
+    const UseLoops useLoops = useLoopsOf(host);
     ASSERT_NE(useLoops, nullptr);
     const int width = 2 * 65535 * 16 + 37;
     Image img = qrxtest::patternImage(width, 1, false, 5);
@@ -577,8 +581,7 @@ TEST(Driver, LongRowsCountAsTheScalarLoop) {
         {"ColornessQRX", {int32_t(-1)}},
         {"CountColorQRX", {Color{0x010101}}}};
     std::vector<Value> scalar;
-    for (const char* loops :
-         {"scalar", "sse4", "avx2", "avx512", "avx512dl", "neon", "sve", "sve2"}) {
+    for (const char* loops : kLoops) {
         if (!useLoops(loops)) continue;
         for (size_t i = 0; i < calls.size(); ++i) {
             const Value got = qrxtest::auditedCall(host, p, calls[i].first, calls[i].second).result;
