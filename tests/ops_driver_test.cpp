@@ -410,6 +410,7 @@ class Driver : public testing::TestWithParam<qrxtest::HostCase> {
         host = std::make_unique<Host>(config, QRX_TEST_PLUGIN_TESTABLE);
         useLoops = useLoopsOf(*host);
         ASSERT_NE(useLoops, nullptr);
+        ASSERT_TRUE(useLoops("scalar")) << "the scalar loops always run";
         ctx.version = config.version;
         ctx.plainLockRefused = config.bitmapLockFails && config.kind == HostKind::Desktop;
         ctx.offscreenWorlds = config.legacyPictures && config.kind == HostKind::Desktop;

@@ -15,9 +15,11 @@
 #include "bitmap_context.h"
 #include "host/helpers.h"
 #include "host/services.h"
+#include "hwy/targets.h"
 #include "pixels/copy.h"
 #include "pixels/editor.h"
 #include "qrx/host.h"
+#include "simd/targets.h"
 #include "support.h"
 
 namespace {
@@ -261,6 +263,19 @@ TEST(PluginMemory, SizesOutsideTheHostRangeAreRefusedUnasked) {
     REALNewMemoryBlock(0);
     EXPECT_EQ(asked, 1);
     UseResolver(nullptr);
+}
+
+// The module's own reading of the processor agrees with Highway's, and the scalar loops always
+// run. (AVX-512 with VBMI is left out: Highway 1.0.3 asks for more features there.)
+TEST(VectorTargets, RunWhereHighwaySaysTheProcessorCan) {
+    EXPECT_TRUE(simd::Runs(simd::Target::Scalar));
+#if defined(__x86_64__)
+    const int64_t supported = hwy::SupportedTargets();
+    for (auto [target, bit] : {std::pair{simd::Target::Sse4, HWY_SSE4},
+                               {simd::Target::Avx2, HWY_AVX2},
+                               {simd::Target::Avx512, HWY_AVX3}})
+        EXPECT_EQ(simd::Runs(target), (supported & bit) != 0) << simd::TargetName(target);
+#endif
 }
 
 } // namespace
