@@ -1,6 +1,6 @@
-// Pixel loops specialised by layout group: the group of the pixel words is fixed at compile time,
-// so each loop reads and stores the bytes of its layout directly. Every specialised form gives
-// exactly what DecodePixel and EncodePixel give for the editor's own type.
+// Pixel loops by layout group: the group of the pixel words is fixed at compile time, so each loop
+// reads and stores the bytes of its layout directly, exactly as DecodePixel and EncodePixel read
+// and store the types of the group.
 #pragma once
 
 #include <cstdint>

@@ -19,9 +19,6 @@ namespace simd {
 namespace HWY_NAMESPACE {
 namespace {
 
-using D8 = hn::Repartition<uint8_t, D32>;
-using V8 = hn::Vec<D8>;
-
 // The byte shuffle of a block between four words and their packed bytes: byte 3j + c of the
 // packed bytes is byte at[c] of word j (c: red, green, blue); bytes indexed 0x80 are 0.
 V8 BlockOrder(WordPlaces places, bool toWords) {

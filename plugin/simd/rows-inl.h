@@ -27,6 +27,8 @@ using D32 = hn::ScalableTag<uint32_t>;
 using V32 = hn::Vec<D32>;
 using DI32 = hn::ScalableTag<int32_t>;
 using VI32 = hn::Vec<DI32>;
+using D8 = hn::Repartition<uint8_t, D32>;
+using V8 = hn::Vec<D8>;
 
 // The first count words at p (fewer than a vector holds), the lanes past them zero. The words go
 // through a buffer: a row may end at the end of its own allocation.
@@ -86,22 +88,6 @@ HWY_INLINE void TransformWords(const uint32_t* src, uint32_t* dst, int32_t n, Wo
             return PackWords(hn::BitCast(d, red), hn::BitCast(d, green), hn::BitCast(d, blue), to);
         },
         src);
-}
-
-// Signed lanes divided by 255, the quotient truncated toward zero as C divides: the magnitude's
-// quotient is (m * 0x80808081) >> 39, exact for every 32-bit unsigned m.
-HWY_INLINE VI32 DivideBy255(VI32 v) {
-    const DI32 di;
-    const D32 d;
-    const hn::Repartition<uint64_t, D32> d64;
-    const V32 magnitude = hn::BitCast(d, hn::Abs(v));
-    const V32 magic = hn::Set(d, 0x80808081u);
-    const auto even = hn::ShiftRight<39>(hn::MulEven(magnitude, magic));
-    const auto odd = hn::ShiftRight<39>(
-        hn::MulEven(hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(d64, magnitude))), magic));
-    const V32 quotient = hn::BitCast(d, hn::Or(even, hn::ShiftLeft<32>(odd)));
-    const VI32 q = hn::BitCast(di, quotient);
-    return hn::IfThenElse(v < hn::Zero(di), hn::Neg(q), q);
 }
 
 // Lanes clamped to 0 to 255.

@@ -14,8 +14,6 @@ namespace simd {
 namespace HWY_NAMESPACE {
 namespace {
 
-using D8 = hn::Repartition<uint8_t, D32>;
-using V8 = hn::Vec<D8>;
 using D16 = hn::Repartition<uint16_t, D32>;
 using V16 = hn::Vec<D16>;
 

@@ -20,7 +20,7 @@ inline uint32_t ColourBitsOf(WordPlaces places) {
 
 void Merge(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n, WordPlaces places) {
     const D32 d;
-    const hn::Repartition<uint8_t, D32> d8;
+    const D8 d8;
     const V32 colour = hn::Set(d, ColourBitsOf(places));
     const V32 opaque = hn::Set(d, places.opaque);
     MapWords(
