@@ -96,6 +96,99 @@ HWY_INLINE VI32 ClampComponents(VI32 v) {
     return hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, 255));
 }
 
+// Whether byte shuffles and interleaves act within each 128-bit block, as the planes below need.
+#define QRX_SIMD_BLOCKWISE (HWY_TARGET != HWY_SVE && HWY_TARGET != HWY_SVE2)
+
+#if QRX_SIMD_BLOCKWISE
+namespace planes {
+
+using D64 = hn::Repartition<uint64_t, D32>;
+
+// Byte shuffles within each block of four words: Gather puts the red bytes of the four words in
+// the block's first word, green in the second and blue in the third; Spread puts them back in the
+// places of the destination, its other bytes taken from the block's (zero) fourth word.
+HWY_INLINE V8 Gather(WordPlaces from) {
+    HWY_ALIGN uint8_t order[16];
+    const unsigned places[4] = {from.red, from.green, from.blue, from.red};
+    for (unsigned i = 0; i < 16; ++i)
+        order[i] = static_cast<uint8_t>(i % 4 * 4 + places[i / 4] / 8);
+    return hn::LoadDup128(D8(), order);
+}
+
+HWY_INLINE V8 Spread(WordPlaces to) {
+    HWY_ALIGN uint8_t order[16];
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned word = i / 4, place = i % 4 * 8;
+        unsigned component = 3;
+        if (place == to.red) component = 0;
+        if (place == to.green) component = 1;
+        if (place == to.blue) component = 2;
+        order[i] = static_cast<uint8_t>(component * 4 + word);
+    }
+    return hn::LoadDup128(D8(), order);
+}
+
+// The four words of a block of each of a, b, c and d transposed: word w of a block of the result
+// r holds word r of the blocks of a, b, c and d (in that order). Its own inverse.
+HWY_INLINE void Transpose(V32& a, V32& b, V32& c, V32& d) {
+    const D32 d32;
+    const D64 d64;
+    const auto t0 = hn::BitCast(d64, hn::InterleaveLower(d32, a, b));
+    const auto t1 = hn::BitCast(d64, hn::InterleaveUpper(d32, a, b));
+    const auto t2 = hn::BitCast(d64, hn::InterleaveLower(d32, c, d));
+    const auto t3 = hn::BitCast(d64, hn::InterleaveUpper(d32, c, d));
+    a = hn::BitCast(d32, hn::InterleaveLower(d64, t0, t2));
+    b = hn::BitCast(d32, hn::InterleaveUpper(d64, t0, t2));
+    c = hn::BitCast(d32, hn::InterleaveLower(d64, t1, t3));
+    d = hn::BitCast(d32, hn::InterleaveUpper(d64, t1, t3));
+}
+
+} // namespace planes
+
+// dst[x] from src[x] for the n words of the rows, four vectors of words at a time as component
+// planes: fn(red, green, blue) is given one byte vector per component, holding that component of
+// each of the pixels (in an order of their own), and changes them in place. The destination word
+// gets each component in its places, the opaque bits set and its other bits clear (as Pack).
+template <class Fn>
+HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from,
+                          WordPlaces to, const Fn& fn) {
+    const D32 d32;
+    const D8 d8;
+    const V8 gather = planes::Gather(from), spread = planes::Spread(to);
+    const V32 opaque = hn::Set(d32, to.opaque);
+    const size_t N = hn::Lanes(d32);
+    auto words = [&](const uint32_t* in, uint32_t* out) {
+        V32 v[4];
+        for (size_t i = 0; i < 4; ++i)
+            v[i] = hn::BitCast(
+                d32, hn::TableLookupBytes(hn::BitCast(d8, hn::LoadU(d32, in + i * N)), gather));
+        planes::Transpose(v[0], v[1], v[2], v[3]);
+        V8 red = hn::BitCast(d8, v[0]), green = hn::BitCast(d8, v[1]), blue = hn::BitCast(d8, v[2]);
+        fn(red, green, blue);
+        v[0] = hn::BitCast(d32, red);
+        v[1] = hn::BitCast(d32, green);
+        v[2] = hn::BitCast(d32, blue);
+        v[3] = hn::Zero(d32);
+        planes::Transpose(v[0], v[1], v[2], v[3]);
+        for (size_t i = 0; i < 4; ++i) {
+            const V8 placed = hn::TableLookupBytes(hn::BitCast(d8, v[i]), spread);
+            hn::StoreU(hn::Or(hn::BitCast(d32, placed), opaque), d32, out + i * N);
+        }
+    };
+    const size_t count = static_cast<size_t>(n);
+    size_t x = 0;
+    for (; x + 4 * N <= count; x += 4 * N)
+        words(src + x, dst + x);
+    if (x < count) {
+        // The last words through a buffer: a row may end at the end of its own allocation.
+        HWY_ALIGN uint32_t in[HWY_MAX_BYTES] = {}, out[HWY_MAX_BYTES];
+        std::memcpy(in, src + x, (count - x) * sizeof(uint32_t));
+        words(in, out);
+        std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
+    }
+}
+#endif
+
 } // namespace HWY_NAMESPACE
 } // namespace simd
 HWY_AFTER_NAMESPACE();

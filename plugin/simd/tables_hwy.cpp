@@ -18,7 +18,6 @@ namespace simd {
 namespace HWY_NAMESPACE {
 namespace {
 
-using D64 = hn::Repartition<uint64_t, D32>;
 using DI8 = hn::Repartition<int8_t, D32>;
 
 // A 256-entry table as sixteen rows of 16 entries, for x86's byte shuffle, which gives 0 where
@@ -64,84 +63,18 @@ HWY_INLINE V8 Lookup(const ShuffleTable& t, V8 x) {
                                                     hn::BitCast(di8, low)));
 }
 
-// Byte shuffles within each block of four words: Gather puts the red bytes of the four words in
-// the block's first word, green in the second and blue in the third; Spread puts them back in the
-// places of the destination, its other bytes taken from the block's (zero) fourth word.
-V8 GatherComponents(WordPlaces from) {
-    HWY_ALIGN uint8_t order[16];
-    const unsigned places[4] = {from.red, from.green, from.blue, from.red};
-    for (unsigned i = 0; i < 16; ++i)
-        order[i] = static_cast<uint8_t>(i % 4 * 4 + places[i / 4] / 8);
-    return hn::LoadDup128(D8(), order);
-}
-
-V8 SpreadComponents(WordPlaces to) {
-    HWY_ALIGN uint8_t order[16];
-    for (unsigned i = 0; i < 16; ++i) {
-        const unsigned word = i / 4, place = i % 4 * 8;
-        unsigned component = 3;
-        if (place == to.red) component = 0;
-        if (place == to.green) component = 1;
-        if (place == to.blue) component = 2;
-        order[i] = static_cast<uint8_t>(component * 4 + word);
-    }
-    return hn::LoadDup128(D8(), order);
-}
-
-// The four words of a block of each of a, b, c and d transposed: word w of a block of the result
-// r holds word r of the blocks of a, b, c and d (in that order). Its own inverse.
-HWY_INLINE void Transpose(V32& a, V32& b, V32& c, V32& d) {
-    const D32 d32;
-    const D64 d64;
-    const auto t0 = hn::BitCast(d64, hn::InterleaveLower(d32, a, b));
-    const auto t1 = hn::BitCast(d64, hn::InterleaveUpper(d32, a, b));
-    const auto t2 = hn::BitCast(d64, hn::InterleaveLower(d32, c, d));
-    const auto t3 = hn::BitCast(d64, hn::InterleaveUpper(d32, c, d));
-    a = hn::BitCast(d32, hn::InterleaveLower(d64, t0, t2));
-    b = hn::BitCast(d32, hn::InterleaveUpper(d64, t0, t2));
-    c = hn::BitCast(d32, hn::InterleaveLower(d64, t1, t3));
-    d = hn::BitCast(d32, hn::InterleaveUpper(d64, t1, t3));
-}
-
 } // namespace
 
 void MapTables(const uint32_t* src, uint32_t* dst, int32_t n, const ComponentTables& tables,
                WordPlaces from, WordPlaces to) {
-    const D32 d32;
-    const D8 d8;
     const ShuffleTable red = MakeShuffleTable(tables.red);
     const ShuffleTable green = MakeShuffleTable(tables.green);
     const ShuffleTable blue = MakeShuffleTable(tables.blue);
-    const V8 gather = GatherComponents(from), spread = SpreadComponents(to);
-    const V32 opaque = hn::Set(d32, to.opaque);
-    auto words = [&](const uint32_t* in, uint32_t* out) {
-        const size_t N = hn::Lanes(d32);
-        V32 v[4];
-        for (size_t i = 0; i < 4; ++i)
-            v[i] = hn::BitCast(
-                d32, hn::TableLookupBytes(hn::BitCast(d8, hn::LoadU(d32, in + i * N)), gather));
-        Transpose(v[0], v[1], v[2], v[3]);
-        v[0] = hn::BitCast(d32, Lookup(red, hn::BitCast(d8, v[0])));
-        v[1] = hn::BitCast(d32, Lookup(green, hn::BitCast(d8, v[1])));
-        v[2] = hn::BitCast(d32, Lookup(blue, hn::BitCast(d8, v[2])));
-        v[3] = hn::Zero(d32);
-        Transpose(v[0], v[1], v[2], v[3]);
-        for (size_t i = 0; i < 4; ++i) {
-            const V8 placed = hn::TableLookupBytes(hn::BitCast(d8, v[i]), spread);
-            hn::StoreU(hn::Or(hn::BitCast(d32, placed), opaque), d32, out + i * N);
-        }
-    };
-    const size_t block = 4 * hn::Lanes(d32), count = static_cast<size_t>(n);
-    size_t x = 0;
-    for (; x + block <= count; x += block)
-        words(src + x, dst + x);
-    if (x < count) {
-        // The last words through a buffer: a row may end at the end of its own allocation.
-        HWY_ALIGN uint32_t in[4 * HWY_MAX_BYTES / 4] = {}, out[4 * HWY_MAX_BYTES / 4];
-        std::memcpy(in, src + x, (count - x) * sizeof(uint32_t));
-        words(in, out);
-        std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
-    }
+    MapPlanes(src, dst, n, from, to, [&](V8& r, V8& g, V8& b) {
+        r = Lookup(red, r);
+        g = Lookup(green, g);
+        b = Lookup(blue, b);
+    });
 }
 
 } // namespace HWY_NAMESPACE
