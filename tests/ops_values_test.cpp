@@ -87,6 +87,10 @@ const std::vector<WorkedCase> kWorked = {
     {"ChangeSaturationQRX(-128)", {{200, 100, 50}, {90, 90, 90}}, {{155, 107, 82}, {90, 90, 90}}},
     // The products are host integers: 192 * 20000255 wraps to a negative value.
     {"ChangeSaturationQRX(20000000)", {{255, 0, 0}}, {{0, 0, 0}}},
+    // The largest factors of the 16-bit vector loops, and the first beyond them.
+    {"ChangeSaturationQRX(65280)", {{200, 100, 50}}, {{255, 0, 0}}},
+    {"ChangeSaturationQRX(65281)", {{200, 100, 50}}, {{255, 0, 0}}},
+    {"ChangeSaturationQRX(-65790)", {{200, 100, 50}}, {{0, 255, 255}}},
     {"TintPictureQRX(SRC, &c4C961D, &cFFE6B4)", {{200, 100, 50}, {255, 255, 255}}, {{124, 111, 87}, {255, 230, 180}}},
     {"TintPictureQRX(SRC, &cFFFFFF, &cFF0000)", {{10, 20, 30}}, {{60, 0, 0}}},
     // Red and green are summed first: the level is 233.99999999999997, not 234.

@@ -21,45 +21,33 @@ double Contrasted(int v, double factor) {
     return distance * factor + kContrastPivot;
 }
 
-int ContrastOf(int v, double factor) {
-    return ClampComponent(TruncToInt32(Contrasted(v, factor)));
+auto Contrast(double contrast) {
+    return [factor = ContrastFactor(contrast)](int v) {
+        return ClampComponent(TruncToInt32(Contrasted(v, factor)));
+    };
 }
 
-int ContrastAbsoluteOf(int v, double factor, double brightness) {
-    return ClampComponent(TruncToInt32(Contrasted(v, factor) + brightness));
+auto ContrastAbsolute(double contrast, double brightness) {
+    return [factor = ContrastFactor(contrast), brightness](int v) {
+        return ClampComponent(TruncToInt32(Contrasted(v, factor) + brightness));
+    };
 }
 
 // Unlike linear brightness alone, the combined form clamps.
-int ContrastLinearOf(int v, double factor, const LinearBrightness& map) {
-    return ClampComponent(TruncToInt32(Contrasted(v, factor) * map.scale + map.offset));
+auto ContrastLinear(double contrast, double brightness) {
+    return [factor = ContrastFactor(contrast), map = MakeLinearBrightness(brightness)](int v) {
+        return ClampComponent(TruncToInt32(Contrasted(v, factor) * map.scale + map.offset));
+    };
 }
 
 } // namespace
 
 REALpicture ContrastPicture1(REALpicture pic, double contrast) {
-    const double factor = ContrastFactor(contrast);
-    return TransformWholePicture(
-        pic,
-        [factor](int& r, int& g, int& b) {
-            r = ContrastOf(r, factor);
-            g = ContrastOf(g, factor);
-            b = ContrastOf(b, factor);
-        },
-        Depends::OwnComponent);
+    return ContrastPicture3(pic, contrast, contrast, contrast);
 }
 
 REALpicture ContrastPicture3(REALpicture pic, double red, double green, double blue) {
-    const double factorRed = ContrastFactor(red);
-    const double factorGreen = ContrastFactor(green);
-    const double factorBlue = ContrastFactor(blue);
-    return TransformWholePicture(
-        pic,
-        [&](int& r, int& g, int& b) {
-            r = ContrastOf(r, factorRed);
-            g = ContrastOf(g, factorGreen);
-            b = ContrastOf(b, factorBlue);
-        },
-        Depends::OwnComponent);
+    return MapComponents(pic, Contrast(red), Contrast(green), Contrast(blue));
 }
 
 REALpicture ContrastAbsBrightnessPicture1(REALpicture pic, double contrast, double brightness) {
@@ -70,17 +58,9 @@ REALpicture ContrastAbsBrightnessPicture1(REALpicture pic, double contrast, doub
 REALpicture ContrastAbsBrightnessPicture3(REALpicture pic, double contrastRed, double contrastGreen,
                                           double contrastBlue, double brightnessRed,
                                           double brightnessGreen, double brightnessBlue) {
-    const double factorRed = ContrastFactor(contrastRed);
-    const double factorGreen = ContrastFactor(contrastGreen);
-    const double factorBlue = ContrastFactor(contrastBlue);
-    return TransformWholePicture(
-        pic,
-        [&](int& r, int& g, int& b) {
-            r = ContrastAbsoluteOf(r, factorRed, brightnessRed);
-            g = ContrastAbsoluteOf(g, factorGreen, brightnessGreen);
-            b = ContrastAbsoluteOf(b, factorBlue, brightnessBlue);
-        },
-        Depends::OwnComponent);
+    return MapComponents(pic, ContrastAbsolute(contrastRed, brightnessRed),
+                         ContrastAbsolute(contrastGreen, brightnessGreen),
+                         ContrastAbsolute(contrastBlue, brightnessBlue));
 }
 
 REALpicture ContrastLinBrightnessPicture1(REALpicture pic, double contrast, double brightness) {
@@ -91,18 +71,7 @@ REALpicture ContrastLinBrightnessPicture1(REALpicture pic, double contrast, doub
 REALpicture ContrastLinBrightnessPicture3(REALpicture pic, double contrastRed, double contrastGreen,
                                           double contrastBlue, double brightnessRed,
                                           double brightnessGreen, double brightnessBlue) {
-    const double factorRed = ContrastFactor(contrastRed);
-    const double factorGreen = ContrastFactor(contrastGreen);
-    const double factorBlue = ContrastFactor(contrastBlue);
-    const LinearBrightness mapRed = MakeLinearBrightness(brightnessRed);
-    const LinearBrightness mapGreen = MakeLinearBrightness(brightnessGreen);
-    const LinearBrightness mapBlue = MakeLinearBrightness(brightnessBlue);
-    return TransformWholePicture(
-        pic,
-        [&](int& r, int& g, int& b) {
-            r = ContrastLinearOf(r, factorRed, mapRed);
-            g = ContrastLinearOf(g, factorGreen, mapGreen);
-            b = ContrastLinearOf(b, factorBlue, mapBlue);
-        },
-        Depends::OwnComponent);
+    return MapComponents(pic, ContrastLinear(contrastRed, brightnessRed),
+                         ContrastLinear(contrastGreen, brightnessGreen),
+                         ContrastLinear(contrastBlue, brightnessBlue));
 }

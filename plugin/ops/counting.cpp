@@ -8,6 +8,7 @@
 
 #include "host/helpers.h"
 #include "host/services.h"
+#include "ops/skeleton.h"
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"
 #include "simd/rows.h"
@@ -186,39 +187,6 @@ void CountColorsQRX(REALpicture pic, REALmemoryBlock& red, REALmemoryBlock& blue
     reader.clear();
 }
 
-namespace {
-
-template <LayoutGroup S, LayoutGroup D>
-void MapRows(PictureReader& reader, PictureWriter& writer, int32_t W, int32_t H,
-             const unsigned char* redTable, const unsigned char* greenTable,
-             const unsigned char* blueTable) {
-    if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
-        ComponentTables tables;
-        std::memcpy(tables.red, redTable, kTableSize);
-        std::memcpy(tables.green, greenTable, kTableSize);
-        std::memcpy(tables.blue, blueTable, kTableSize);
-        for (int32_t y = 0; y < H; ++y) {
-            map(reader.rowPointer, writer.rowPointer, W, tables, PlacesOf<S>(), PlacesOf<D>());
-            reader.AddPixelRow();
-            writer.AddPixelRow();
-        }
-        return;
-    }
-    for (int32_t y = 0; y < H; ++y) {
-        const uint32_t* src = reader.rowPointer;
-        uint32_t* dst = writer.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            int r, g, b;
-            Components<S>(src[x], r, g, b);
-            dst[x] = Stored<D>(redTable[r], greenTable[g], blueTable[b]);
-        }
-        reader.AddPixelRow();
-        writer.AddPixelRow();
-    }
-}
-
-} // namespace
-
 REALpicture TransformColorsQRX(REALpicture pic, REALmemoryBlock red, REALmemoryBlock blue,
                                REALmemoryBlock green, REALpicture dest) {
     const char* nilMessage = !pic     ? "picture is nil"
@@ -247,12 +215,11 @@ REALpicture TransformColorsQRX(REALpicture pic, REALmemoryBlock red, REALmemoryB
         reader.clear();
         return nullptr;
     }
-    WithLayoutGroup(reader.pixelType, [&](auto source) {
-        WithLayoutGroup(writer.pixelType, [&](auto destination) {
-            MapRows<decltype(source)::value, decltype(destination)::value>(
-                reader, writer, W, H, redTable.data, greenTable.data, blueTable.data);
-        });
-    });
+    ComponentTables tables;
+    std::memcpy(tables.red, redTable.data, kTableSize);
+    std::memcpy(tables.green, greenTable.data, kTableSize);
+    std::memcpy(tables.blue, blueTable.data, kTableSize);
+    MapSpanThroughTables(reader, writer, {0, 0, W, H}, tables);
     REALpicture result = writer.RenderPictureWriter();
     reader.clear();
     return result;

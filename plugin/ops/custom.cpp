@@ -5,10 +5,6 @@
 
 namespace {
 
-int CustomOf(int v, double a, double b) {
-    return ClampComponent(TruncToInt32(v * a + b));
-}
-
 // 32-bit host integer arithmetic: sums and products wrap rather than overflow, so that amounts
 // near the ends of the integer range give a defined result.
 int32_t WrappingAdd(int32_t x, int32_t y) {
@@ -33,14 +29,8 @@ int SaturatedOf(int v, int gray, int32_t k) {
 } // namespace
 
 REALpicture TransformPicture(REALpicture pic, double a, double b) {
-    return TransformWholePicture(
-        pic,
-        [a, b](int& red, int& green, int& blue) {
-            red = CustomOf(red, a, b);
-            green = CustomOf(green, a, b);
-            blue = CustomOf(blue, a, b);
-        },
-        Depends::OwnComponent);
+    const auto custom = [a, b](int v) { return ClampComponent(TruncToInt32(v * a + b)); };
+    return MapComponents(pic, custom, custom, custom);
 }
 
 REALpicture SaturationPicture(REALpicture pic, int32_t amount) {
@@ -55,5 +45,6 @@ REALpicture SaturationPicture(REALpicture pic, int32_t amount) {
     };
     return TransformWholePicture(
         pic, saturate, Depends::WholePixel,
-        simd::PixelKernel<simd::SaturationParams>{simd::SaturationRows(), {k}});
+        simd::PixelKernel<simd::SaturationParams>{
+            k > -65536 && k < 65536 ? simd::SaturationRows() : nullptr, {k}});
 }

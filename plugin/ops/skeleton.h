@@ -70,41 +70,50 @@ void MapRowThroughTables(const uint32_t* src, uint32_t* dst, int32_t n,
     }
 }
 
+// Walks span of reader and writer in step, each component of a source pixel looked up in its table
+// and the colour stored in the writer's layout at the same place: the target's table loop when it
+// has one, else the scalar loop.
+inline void MapSpanThroughTables(PictureReader& reader, PictureWriter& writer,
+                                 const PixelSpan& span, const ComponentTables& tables) {
+    WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto source, auto dest) {
+        constexpr LayoutGroup S = decltype(source)::value;
+        constexpr LayoutGroup D = decltype(dest)::value;
+        const simd::MapTablesFn map = simd::MapRowThroughTables();
+        WalkSpanRowsInStep(reader, writer, span,
+                           [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                               if (map)
+                                   map(src, dst, n, tables, PlacesOf<S>(), PlacesOf<D>());
+                               else
+                                   MapRowThroughTables<S, D>(src, dst, n, tables);
+                           });
+    });
+}
+
 // Walks span of reader and writer in step, each source pixel's colour given to
 // transform(red, green, blue) to change in place (to values in 0 to 255) and stored in the
 // writer's layout at the same place. Pixels outside the span are not written. The vector kernel,
-// when the target has one, stands for the transform; else a component-wise transform takes the
-// target's table loop, then the scalar loops.
+// when the target has one, stands for the transform; else a component-wise transform is mapped
+// through tables made from it, and any other is called on every pixel.
 template <class Transform, class Params = simd::NoParams>
 void TransformSpan(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
                    Transform& transform, Depends depends,
                    const simd::PixelKernel<Params>& vector = {}) {
+    if (vector.fn == nullptr && depends == Depends::OwnComponent) {
+        ComponentTables tables;
+        FillComponentTables(tables, transform);
+        MapSpanThroughTables(reader, writer, span, tables);
+        return;
+    }
     WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
-        auto walk = [&](auto row) { WalkSpanRowsInStep(reader, writer, span, row); };
-        constexpr WordPlaces from = PlacesOf<S>(), to = PlacesOf<D>();
-        ComponentTables tables;
-        const simd::MapTablesFn map = simd::MapRowThroughTables();
-        if (vector.fn != nullptr) {
-            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                vector.fn(src, dst, n, from, to, vector.params);
+        WalkSpanRowsInStep(
+            reader, writer, span, [&](const uint32_t* src, uint32_t* dst, int32_t n) {
+                if (vector.fn != nullptr)
+                    vector.fn(src, dst, n, PlacesOf<S>(), PlacesOf<D>(), vector.params);
+                else
+                    TransformRow<S, D>(src, dst, n, transform);
             });
-        } else if (depends == Depends::OwnComponent && map != nullptr) {
-            FillComponentTables(tables, transform);
-            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                map(src, dst, n, tables, from, to);
-            });
-        } else if (depends == Depends::OwnComponent) {
-            FillComponentTables(tables, transform);
-            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                MapRowThroughTables<S, D>(src, dst, n, tables);
-            });
-        } else {
-            walk([&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                TransformRow<S, D>(src, dst, n, transform);
-            });
-        }
     });
 }
 
@@ -139,4 +148,19 @@ REALpicture TransformWholePicture(REALpicture pic, Transform transform,
                                   Depends depends = Depends::WholePixel,
                                   const simd::PixelKernel<Params>& vector = {}) {
     return TransformRectangle(pic, 0, 0, -1, -1, OmittedWhen::Negative, transform, depends, vector);
+}
+
+// The whole of pic with each component mapped on its own: red(v), green(v) and blue(v) give the
+// new value (0 to 255) of a component v. Each map is called only on 0 to 255, once per call, to
+// fill the tables that the walk looks up.
+template <class Map>
+REALpicture MapComponents(REALpicture pic, const Map& red, const Map& green, const Map& blue) {
+    return TransformWholePicture(
+        pic,
+        [&](int& r, int& g, int& b) {
+            r = red(r);
+            g = green(g);
+            b = blue(b);
+        },
+        Depends::OwnComponent);
 }

@@ -24,8 +24,9 @@ PixelKernel<NoParams>::Fn InvertRows();
 // Gray pixels inverted, others kept.
 PixelKernel<NoParams>::Fn InvertGrayRows();
 
-// Each component's distance from the pixel's gray (red + blue + 2 green) >> 2 multiplied by k
-// (wrapping), divided by 255 toward zero, added to the gray and clamped to 0 to 255.
+// Each component's distance from the pixel's gray (red + blue + 2 green) >> 2 multiplied by k,
+// divided by 255 toward zero, added to the gray and clamped to 0 to 255. For |k| below 65536
+// only, where the product cannot wrap.
 struct SaturationParams {
     int32_t k;
 };

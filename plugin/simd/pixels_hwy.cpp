@@ -62,12 +62,12 @@ void InvertGray(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
     });
 }
 
-#if QRX_SIMD_BLOCKWISE
-// Saturation in 16-bit lanes, for |k| below 65536: no product wraps then, and a magnitude
+// Saturation in 16-bit lanes, for |k| below 65536 only: no product wraps then, and a magnitude
 // |v - gray| * |k| is formed exactly from its low and high halves, capped at 255 * 256 (a
 // quotient beyond +-256 clamps as +-256 does), where floor(m / 255) is (m * 0x8081) >> 23.
-void Saturation16(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
-                  int32_t k) {
+void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
+                const SaturationParams& params) {
+    const int32_t k = params.k;
     using D16 = hn::Repartition<uint16_t, D32>;
     using DI16 = hn::Repartition<int16_t, D32>;
     const D16 d16;
@@ -111,36 +111,6 @@ void Saturation16(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from
         blue = bytes(b0, b1);
     });
 }
-#endif
-
-void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
-                const SaturationParams& params) {
-#if QRX_SIMD_BLOCKWISE
-    if (params.k > -65536 && params.k < 65536) return Saturation16(src, dst, n, from, to, params.k);
-#endif
-    const D32 d;
-    const DI32 di;
-    const VI32 k = hn::Set(di, params.k);
-    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
-        const VI32 gray = hn::ShiftRight<2>(hn::Add(hn::Add(red, blue), hn::ShiftLeft<1>(green)));
-        auto saturated = [&](VI32 v) {
-            // The product wraps as 32-bit lanes do. A quotient beyond +-256 clamps as +-256
-            // does, so the magnitude is capped at 255 * 256 (INT32_MIN's magnitude included),
-            // where floor(m / 255) is (m + (m >> 8) + 1) >> 8; the sign is put back after.
-            const VI32 distance = hn::Mul(hn::Sub(v, gray), k);
-            const V32 m = hn::Min(hn::BitCast(d, hn::Abs(distance)), hn::Set(d, 255u * 256u));
-            const V32 q =
-                hn::ShiftRight<8>(hn::Add(hn::Add(m, hn::ShiftRight<8>(m)), hn::Set(d, 1u)));
-            const VI32 sign = hn::ShiftRight<31>(distance);
-            const VI32 quotient = hn::Sub(hn::Xor(hn::BitCast(di, q), sign), sign);
-            return ClampComponents(hn::Add(gray, quotient));
-        };
-        red = saturated(red);
-        green = saturated(green);
-        blue = saturated(blue);
-    });
-}
-
 // The tint's doubles: half a vector of components per vector of doubles.
 using DF64 = hn::Repartition<double, DI32>;
 using VF64 = hn::Vec<DF64>;

@@ -96,10 +96,7 @@ HWY_INLINE VI32 ClampComponents(VI32 v) {
     return hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, 255));
 }
 
-// Whether byte shuffles and interleaves act within each 128-bit block, as the planes below need.
-#define QRX_SIMD_BLOCKWISE (HWY_TARGET != HWY_SVE && HWY_TARGET != HWY_SVE2)
-
-#if QRX_SIMD_BLOCKWISE
+// Byte shuffles and interleaves act within each 128-bit block on every target.
 namespace planes {
 
 using D64 = hn::Repartition<uint64_t, D32>;
@@ -187,7 +184,6 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
         std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
     }
 }
-#endif
 
 } // namespace HWY_NAMESPACE
 } // namespace simd
