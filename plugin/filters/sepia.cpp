@@ -144,8 +144,12 @@ bool Run(REALobject instance) {
         kG,
         kB,
         {BoundedOffset(offsetRed), BoundedOffset(offsetGreen), BoundedOffset(offsetBlue)}};
-    WalkFilterRectangle(reader, writer, rect, tone,
-                        simd::PixelKernel<simd::SepiaParams>{simd::SepiaRows(), params});
+    // Weights beyond 16 bits take the scalar loop.
+    const bool narrow = kR == static_cast<int16_t>(kR) && kG == static_cast<int16_t>(kG) &&
+                        kB == static_cast<int16_t>(kB);
+    WalkFilterRectangle(
+        reader, writer, rect, tone,
+        simd::PixelKernel<simd::SepiaParams>{narrow ? simd::SepiaRows() : nullptr, params});
 
     REALpicture result = writer.RenderPictureWriter();
     DropPicture(data->DestinationPicture);

@@ -39,9 +39,10 @@ struct TintParams {
 };
 PixelKernel<TintParams>::Fn TintRows();
 
-// gray = (red * kR + green * kG + blue * kB) (wrapping) / 1024 toward zero; each component becomes
-// gray + offset[i] clamped to 0 to 255. The offsets must be within +-2^22 so that the sum cannot
-// wrap (the gray is within +-2^21, so a larger offset clamps as the bound does).
+// gray = (red * kR + green * kG + blue * kB) / 1024 toward zero; each component becomes
+// gray + offset[i] clamped to 0 to 255. For weights of 16 bits (-32768 to 32767) only, where no
+// product or sum wraps. The offsets must be within +-2^22 so that the sum cannot wrap (a larger
+// offset clamps as the bound does).
 struct SepiaParams {
     int32_t kR, kG, kB;
     int32_t offset[3];

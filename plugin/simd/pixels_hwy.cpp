@@ -149,32 +149,10 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
     });
 }
 
-// The sepia tone of a vector of pixels from its weighted sum.
-HWY_INLINE void SepiaFromSum(VI32 sum, VI32& red, VI32& green, VI32& blue,
-                             const SepiaParams& params) {
-    const DI32 di;
-    // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
-    const VI32 gray =
-        hn::ShiftRight<10>(hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
-    red = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[0])));
-    green = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[1])));
-    blue = ClampComponents(hn::Add(gray, hn::Set(di, params.offset[2])));
-}
-
 void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
            const SepiaParams& params) {
     const DI32 di;
-    auto fits16 = [](int32_t k) { return k >= -32768 && k <= 32767; };
-    if (!fits16(params.kR) || !fits16(params.kG) || !fits16(params.kB)) {
-        TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
-            const VI32 sum = hn::Add(hn::Add(hn::Mul(red, hn::Set(di, params.kR)),
-                                             hn::Mul(green, hn::Set(di, params.kG))),
-                                     hn::Mul(blue, hn::Set(di, params.kB)));
-            SepiaFromSum(sum, red, green, blue, params);
-        });
-        return;
-    }
-    // Weights of 16 bits: no product or sum wraps, and the sum is two pairwise products of the
+    // No product or sum wraps with weights of 16 bits, and the sum is two pairwise products of the
     // word's even bytes (0 and 2) and odd bytes (1 and 3) as 16-bit lanes, the byte that is not
     // a component weighing 0.
     int32_t weight[4] = {};
@@ -199,9 +177,15 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
             sum = hn::ReorderWidenMulAccumulate(
                 di, hn::BitCast(d16, hn::And(hn::ShiftRight<8>(words), bytes)), oddWeights, sum,
                 odd);
-            VI32 red, green, blue;
-            SepiaFromSum(hn::RearrangeToOddPlusEven(sum, odd), red, green, blue, params);
-            return PackWords(hn::BitCast(d, red), hn::BitCast(d, green), hn::BitCast(d, blue), to);
+            sum = hn::RearrangeToOddPlusEven(sum, odd);
+            // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
+            const VI32 gray = hn::ShiftRight<10>(
+                hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
+            auto tone = [&](int32_t offset) {
+                return hn::BitCast(d, ClampComponents(hn::Add(gray, hn::Set(di, offset))));
+            };
+            return PackWords(tone(params.offset[0]), tone(params.offset[1]), tone(params.offset[2]),
+                             to);
         },
         src);
 }
