@@ -144,12 +144,7 @@ bool Run(REALobject instance) {
         kG,
         kB,
         {BoundedOffset(offsetRed), BoundedOffset(offsetGreen), BoundedOffset(offsetBlue)}};
-    // Weights beyond 16 bits take the scalar loop.
-    const bool narrow = kR == static_cast<int16_t>(kR) && kG == static_cast<int16_t>(kG) &&
-                        kB == static_cast<int16_t>(kB);
-    WalkFilterRectangle(
-        reader, writer, rect, tone,
-        simd::PixelKernel<simd::SepiaParams>{narrow ? simd::SepiaRows() : nullptr, params});
+    WalkFilterRectangle(reader, writer, rect, tone, simd::SepiaKernel(params));
 
     REALpicture result = writer.RenderPictureWriter();
     DropPicture(data->DestinationPicture);

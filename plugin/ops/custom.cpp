@@ -43,8 +43,5 @@ REALpicture SaturationPicture(REALpicture pic, int32_t amount) {
         green = SaturatedOf(green, gray, k);
         blue = SaturatedOf(blue, gray, k);
     };
-    return TransformWholePicture(
-        pic, saturate, Depends::WholePixel,
-        simd::PixelKernel<simd::SaturationParams>{
-            k > -65536 && k < 65536 ? simd::SaturationRows() : nullptr, {k}});
+    return TransformWholePicture(pic, saturate, Depends::WholePixel, simd::SaturationKernel(k));
 }

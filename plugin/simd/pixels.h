@@ -25,12 +25,12 @@ PixelKernel<NoParams>::Fn InvertRows();
 PixelKernel<NoParams>::Fn InvertGrayRows();
 
 // Each component's distance from the pixel's gray (red + blue + 2 green) >> 2 multiplied by k,
-// divided by 255 toward zero, added to the gray and clamped to 0 to 255. For |k| below 65536
-// only, where the product cannot wrap.
+// divided by 255 toward zero, added to the gray and clamped to 0 to 255. The loop takes |k|
+// below 65536 only, where the product cannot wrap; for other factors fn is null.
 struct SaturationParams {
     int32_t k;
 };
-PixelKernel<SaturationParams>::Fn SaturationRows();
+PixelKernel<SaturationParams> SaturationKernel(int32_t k);
 
 // level = (red * grey[0] + green * grey[1]) + blue * grey[2] in doubles; each component becomes
 // min(trunc(level * sepia[i]), 255). The fractions are 0 to 1.
@@ -40,14 +40,14 @@ struct TintParams {
 PixelKernel<TintParams>::Fn TintRows();
 
 // gray = (red * kR + green * kG + blue * kB) / 1024 toward zero; each component becomes
-// gray + offset[i] clamped to 0 to 255. For weights of 16 bits (-32768 to 32767) only, where no
-// product or sum wraps. The offsets must be within +-2^22 so that the sum cannot wrap (a larger
-// offset clamps as the bound does).
+// gray + offset[i] clamped to 0 to 255. The loop takes weights of 16 bits (-32768 to 32767) only,
+// where no product or sum wraps; for other weights fn is null. The offsets must be within +-2^22 so
+// that the sum cannot wrap (a larger offset clamps as the bound does).
 struct SepiaParams {
     int32_t kR, kG, kB;
     int32_t offset[3];
 };
-PixelKernel<SepiaParams>::Fn SepiaRows();
+PixelKernel<SepiaParams> SepiaKernel(const SepiaParams& params);
 
 // Pixels of the search colour take the found colour; the others keep their own colour when
 // keepOthers, else take the other colour. Colours are host colours (red in bits 16-23, green

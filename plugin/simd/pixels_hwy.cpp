@@ -111,6 +111,7 @@ void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
         blue = bytes(b0, b1);
     });
 }
+
 // The tint's doubles: half a vector of components per vector of doubles.
 using DF64 = hn::Repartition<double, DI32>;
 using VF64 = hn::Vec<DF64>;
@@ -221,10 +222,27 @@ namespace simd {
 
 QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertRows, Invert)
 QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertGrayRows, InvertGray)
-QRX_SIMD_EXPORT(PixelKernel<SaturationParams>::Fn, SaturationRows, Saturation)
 QRX_SIMD_EXPORT(PixelKernel<TintParams>::Fn, TintRows, Tint)
-QRX_SIMD_EXPORT(PixelKernel<SepiaParams>::Fn, SepiaRows, Sepia)
 QRX_SIMD_EXPORT(PixelKernel<ChooseParams>::Fn, ChooseRows, Choose)
+
+namespace {
+QRX_SIMD_EXPORT(PixelKernel<SaturationParams>::Fn, SaturationRows, Saturation)
+QRX_SIMD_EXPORT(PixelKernel<SepiaParams>::Fn, SepiaRows, Sepia)
+
+bool Fits16(int32_t v) {
+    return v == static_cast<int16_t>(v);
+}
+} // namespace
+
+PixelKernel<SaturationParams> SaturationKernel(int32_t k) {
+    // The 16-bit lanes hold |k| up to 65535.
+    return {k > -65536 && k < 65536 ? SaturationRows() : nullptr, {k}};
+}
+
+PixelKernel<SepiaParams> SepiaKernel(const SepiaParams& params) {
+    return {Fits16(params.kR) && Fits16(params.kG) && Fits16(params.kB) ? SepiaRows() : nullptr,
+            params};
+}
 
 } // namespace simd
 #endif

@@ -178,7 +178,8 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
         words(src + x, dst + x);
     if (x < count) {
         // The last words through a buffer: a row may end at the end of its own allocation.
-        HWY_ALIGN uint32_t in[HWY_MAX_BYTES] = {}, out[HWY_MAX_BYTES];
+        constexpr size_t kMost = 4 * HWY_MAX_BYTES / sizeof(uint32_t);
+        HWY_ALIGN uint32_t in[kMost] = {}, out[kMost];
         std::memcpy(in, src + x, (count - x) * sizeof(uint32_t));
         words(in, out);
         std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
