@@ -15,8 +15,8 @@
 namespace qrxbench {
 
 // The three picture forms measured: a plain desktop bitmap (bytes R G B A), a desktop bitmap with
-// an alpha channel (premultiplied R G B A) and a console picture (a true-colour record with
-// separately allocated rows).
+// an alpha channel (premultiplied R G B A) and a console picture (a true-colour record whose
+// rows are apart from each other).
 enum class Layout { Desktop, DesktopAlpha, Console };
 inline constexpr Layout kLayouts[] = {Layout::Desktop, Layout::DesktopAlpha, Layout::Console};
 const char* layoutName(Layout layout);

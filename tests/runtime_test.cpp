@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "bitmap_context.h"
 #include "qrx/host.h"
@@ -507,6 +508,54 @@ TEST_P(PictureForms, StoredBytes) {
                                       2 * p.bytesPerRow()
                                 : reinterpret_cast<uint8_t*>(p.trueColorImage()->rowTable[2]);
     EXPECT_EQ(0, std::memcmp(row + 3 * 4, f.stored, 4));
+}
+
+// A new picture reads as the host's fill in every pixel and 0 in its row padding, also when its
+// storage comes back from an earlier picture that left other bytes in it, and whether the fill
+// is written by copies or, from a megabyte on, by streaming stores. Record rows are apart from
+// each other, so a reader must take each one from the row table.
+TEST_P(PictureForms, NewPicturesHoldTheFill) {
+    const Form& f = GetParam();
+    for (const auto& [width, height] : {std::pair{5, 4}, std::pair{601, 500}}) {
+        HostConfig config = qrxtest::ofKind(f.kind);
+        config.rowPadding = f.padding;
+        (f.alpha ? config.alphaLayout : config.plainLayout) = f.layout;
+        const uint8_t plain[4] = {7, 77, 177, 255}, alpha[4] = {9, 99, 199, 0};
+        std::memcpy(config.plainFill, plain, 4);
+        std::memcpy(config.alphaFill, alpha, 4);
+        Host host(config);
+        uint8_t fill[4];
+        host.newPicture(1, 1, f.alpha).as<Picture>()->rgba(0, 0, fill);
+        auto rowOf = [&](Picture& p, int y) {
+            return f.kind == HostKind::Desktop
+                       ? static_cast<uint8_t*>(CGBitmapContextGetData(p.bitmapContext())) +
+                             size_t(y) * size_t(p.bytesPerRow())
+                       : reinterpret_cast<uint8_t*>(p.trueColorImage()->rowTable[y]);
+        };
+        {
+            Ref old = host.newPicture(width, height, f.alpha);
+            for (int y = 0; y < height; ++y)
+                std::memset(rowOf(*old.as<Picture>(), y), 0xA5,
+                            size_t(old.as<Picture>()->bytesPerRow()));
+        }
+        Ref ref = host.newPicture(width, height, f.alpha);
+        Picture& p = *ref.as<Picture>();
+        size_t wrong = 0;
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = rowOf(p, y);
+            for (int x = 0; x < width; ++x) {
+                uint8_t px[4];
+                p.rgba(x, y, px);
+                wrong += std::memcmp(px, fill, 4) != 0;
+            }
+            for (int i = width * 4; i < p.bytesPerRow(); ++i)
+                wrong += row[i] != 0;
+            if (f.kind != HostKind::Desktop && y > 0) {
+                EXPECT_GT(size_t(row - rowOf(p, y - 1)), size_t(width) * 4);
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << width << " x " << height;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllForms, PictureForms, testing::ValuesIn(kForms),

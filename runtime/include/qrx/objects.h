@@ -104,9 +104,8 @@ class Picture : public Object {
     uint32_t layout_;
     int rowPadding_;
     uint8_t fill_[4];
-    PixelBuffer bitmap_;
+    PixelBuffer pixels_;
     std::unique_ptr<CGBitmapContext> context_;
-    std::vector<PixelBuffer> rows_;
     std::vector<uint32_t*> rowTable_;
     std::unique_ptr<REALtrueColorImage> record_;
 };

@@ -31,6 +31,9 @@ class PixelBuffer {
     uint32_t* words() const { return reinterpret_cast<uint32_t*>(data_); }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    // Marks bytes from offset on as belonging to no one: under AddressSanitizer an access to them
+    // is reported; otherwise nothing happens. The whole buffer is usable again when released.
+    void poison(size_t offset, size_t bytes) const;
 
   private:
     void release() noexcept;
