@@ -17,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host_impl.h"
@@ -593,6 +594,43 @@ TEST(Driver, LongRowsCountAsTheScalarLoop) {
         }
     }
     useLoops("best");
+}
+
+// Pictures of 16 MiB and more are written with streaming stores where a destination row is
+// aligned for whole vectors; the rows of this width alternate between aligned and not. Every
+// target gives the scalar loops' bytes, for one-source, planar and two-source loops, in both forms.
+TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
+    for (const HostKind kind : {HostKind::Desktop, HostKind::Console}) {
+        HostConfig config;
+        config.kind = kind;
+        Host host(config, QRX_TEST_PLUGIN_TESTABLE);
+        const UseLoops useLoops = useLoopsOf(host);
+        ASSERT_NE(useLoops, nullptr);
+        const Ref p = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 7));
+        const Ref q = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 8));
+        const std::vector<std::tuple<const char*, bool, std::vector<Value>>> calls = {
+            {"InvertQRX", false, {}},
+            {"ChangeBrightnessAbsoluteQRX", false, {int32_t(-40)}},
+            {"ChangeSaturationQRX", false, {int32_t(300)}},
+            {"MergePictureQRX", true, {p, q}}};
+        std::vector<std::vector<uint8_t>> scalar;
+        for (const char* loops : kLoops) {
+            if (!useLoops(loops)) continue;
+            for (size_t i = 0; i < calls.size(); ++i) {
+                const auto& [name, global, args] = calls[i];
+                const qrx::CallResult r = global ? qrxtest::auditedGlobal(host, name, args)
+                                                 : qrxtest::auditedCall(host, p, name, args);
+                const auto* out = std::get_if<Ref>(&r.result);
+                ASSERT_TRUE(out && *out) << loops << " " << name;
+                std::vector<uint8_t> bytes = out->as<qrx::Picture>()->toImage().rgba;
+                if (scalar.size() < calls.size())
+                    scalar.push_back(std::move(bytes));
+                else
+                    EXPECT_TRUE(bytes == scalar[i]) << loops << " " << name;
+            }
+        }
+        useLoops("best");
+    }
 }
 
 // Every method the plugin registers, on Picture and as a global method, and both filter classes

@@ -119,6 +119,28 @@ template <class Row> bool ReadSpanRows(PictureReader& reader, const PixelSpan& s
     return true;
 }
 
+// Whether the walk under way on this thread writes more bytes than the caches keep: vector loops
+// then store its rows with streaming stores, which do not first read the lines they write, and
+// leave the lines out of the caches. Measured on a 4096 x 4096 picture (64 MiB): InvertQRX and
+// MergePictureQRX took 0.8 x the time with them; on a 1024 x 1024 picture (4 MiB), which stays in
+// the caches, InvertQRX took 2 x the time, hence the bound.
+constexpr int64_t kLargeOutputBytes = int64_t(16) << 20;
+inline thread_local bool writingLargeOutput = false;
+
+// Marks, for its lifetime, the walk of a rows x width picture as writing a large output or not.
+class OutputSizeScope {
+  public:
+    OutputSizeScope(int64_t width, int64_t rows) : before_(writingLargeOutput) {
+        writingLargeOutput = width * rows * 4 >= kLargeOutputBytes;
+    }
+    ~OutputSizeScope() { writingLargeOutput = before_; }
+    OutputSizeScope(const OutputSizeScope&) = delete;
+    OutputSizeScope& operator=(const OutputSizeScope&) = delete;
+
+  private:
+    bool before_;
+};
+
 // Walks the rows of span on reader and writer in step: rows above it are skipped on both, and
 // row(src, dst, n) is given the n pixels of the span in each source row and the same place in the
 // destination row. When no row is walked the skipping would only move row pointers that are never
@@ -127,6 +149,7 @@ template <class Row>
 void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
                         Row row) {
     if (span.y0 >= span.y1) return;
+    const OutputSizeScope size(span.x1 - span.x0, span.y1 - span.y0);
     for (int32_t y = 0; y < span.y0; ++y) {
         writer.AddPixelRow();
         reader.AddPixelRow();
