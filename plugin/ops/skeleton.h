@@ -66,14 +66,6 @@ struct WordTables {
     uint32_t red[256], green[256], blue[256];
 };
 
-template <LayoutGroup D> void FillWordTables(WordTables& words, const ComponentTables& tables) {
-    for (uint32_t v = 0; v < 256; ++v) {
-        words.red[v] = Pack<D>(tables.red[v], 0, 0);
-        words.green[v] = Pack<D>(0, tables.green[v], 0) & ColourBits<D>();
-        words.blue[v] = Pack<D>(0, 0, tables.blue[v]) & ColourBits<D>();
-    }
-}
-
 // A row between two known groups, each component looked up in its table. Kept scalar: GCC's
 // vectorizer makes the lookups a slow emulated gather (1.4 x the time of this loop).
 template <LayoutGroup S>
@@ -98,18 +90,19 @@ inline void MapSpanThroughTables(PictureReader& reader, PictureWriter& writer,
     WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto source, auto dest) {
         constexpr LayoutGroup S = decltype(source)::value;
         constexpr LayoutGroup D = decltype(dest)::value;
-        if (const simd::MapTablesFn map = simd::MapRowThroughTables()) {
-            WalkSpanRowsInStep(reader, writer, span,
-                               [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                   map(src, dst, n, tables, PlacesOf<S>(), PlacesOf<D>());
-                               });
-            return;
-        }
+        const simd::MapTablesFn map = simd::MapRowThroughTables();
         WordTables words;
-        FillWordTables<D>(words, tables);
+        for (uint32_t v = 0; v < 256 && !map; ++v) {
+            words.red[v] = Pack<D>(tables.red[v], 0, 0);
+            words.green[v] = Pack<D>(0, tables.green[v], 0) & ColourBits<D>();
+            words.blue[v] = Pack<D>(0, 0, tables.blue[v]) & ColourBits<D>();
+        }
         WalkSpanRowsInStep(reader, writer, span,
                            [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                               MapRowThroughTables<S>(src, dst, n, words);
+                               if (map)
+                                   map(src, dst, n, tables, PlacesOf<S>(), PlacesOf<D>());
+                               else
+                                   MapRowThroughTables<S>(src, dst, n, words);
                            });
     });
 }

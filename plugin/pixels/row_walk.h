@@ -25,7 +25,7 @@ template <size_t N> class RowWalk {
     // columns of its row in the writer's group. A row of another group is converted a block at a
     // time; alpha is not carried over (a converted word is opaque).
     template <class Row> void Rows(int32_t W, int32_t H, const Row& row) {
-        const OutputSizeScope size(W, H);
+        writingLargeOutput = IsLargeOutput(W, H);
         WithLayoutGroup(writer.pixelType, [&](auto group) {
             constexpr LayoutGroup G = decltype(group)::value;
             for (int32_t y = 0; y < H; ++y) {
@@ -41,6 +41,7 @@ template <size_t N> class RowWalk {
                     reader.AddPixelRow();
             }
         });
+        writingLargeOutput = false;
     }
 
     std::array<PictureReader, N> readers;

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "hwy/cache_control.h"
 #include "hwy/highway.h"
@@ -47,12 +46,15 @@ HWY_INLINE void StoreWords(V32 v, uint32_t* p, size_t count) {
     std::memcpy(p, words, count * sizeof(uint32_t));
 }
 
-// Whether full vectors are stored at dst with streaming stores: the walk writes a large output
-// (see OutputSizeScope), into no row it reads, and dst is aligned for whole vectors. (A row that is
-// not aligned is stored as usual.)
+// Whether full vectors are stored at dst with streaming stores: the walk writes a large output,
+// into no row it reads, and dst is aligned for whole vectors (other rows are stored as usual).
 template <class... Src> HWY_INLINE bool Streams(const uint32_t* dst, const Src*... src) {
     return writingLargeOutput && ((static_cast<const void*>(src) != dst) && ...) &&
            reinterpret_cast<uintptr_t>(dst) % (hn::Lanes(D32()) * sizeof(uint32_t)) == 0;
+}
+
+HWY_INLINE void Store(V32 v, uint32_t* p, bool stream) {
+    stream ? hn::Stream(v, D32(), p) : hn::StoreU(v, D32(), p);
 }
 
 // dst[x] = fn(src[x]...) for the n words of the rows, a vector at a time.
@@ -61,14 +63,11 @@ HWY_INLINE void MapWords(uint32_t* dst, int32_t n, const Fn& fn, const Src*... s
     const D32 d;
     const auto count = static_cast<size_t>(n);
     const size_t N = hn::Lanes(d);
+    const bool stream = Streams(dst, src...);
     size_t x = 0;
-    if (Streams(dst, src...)) {
-        for (; x + N <= count; x += N)
-            hn::Stream(fn(hn::LoadU(d, src + x)...), d, dst + x);
-        hwy::FlushStream();
-    }
     for (; x + N <= count; x += N)
-        hn::StoreU(fn(hn::LoadU(d, src + x)...), d, dst + x);
+        Store(fn(hn::LoadU(d, src + x)...), dst + x, stream);
+    if (stream) hwy::FlushStream();
     if (x < count) StoreWords(fn(LoadWords(src + x, count - x)...), dst + x, count - x);
 }
 
@@ -169,7 +168,7 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
     const V8 gather = planes::Gather(from), spread = planes::Spread(to);
     const V32 opaque = hn::Set(d32, to.opaque);
     const size_t N = hn::Lanes(d32);
-    auto words = [&](const uint32_t* in, uint32_t* out, auto stream) {
+    auto words = [&](const uint32_t* in, uint32_t* out, bool stream) {
         V32 v[4];
         for (size_t i = 0; i < 4; ++i)
             v[i] = hn::BitCast(
@@ -184,27 +183,21 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
         planes::Transpose(v[0], v[1], v[2], v[3]);
         for (size_t i = 0; i < 4; ++i) {
             const V8 placed = hn::TableLookupBytes(hn::BitCast(d8, v[i]), spread);
-            if constexpr (decltype(stream)::value)
-                hn::Stream(hn::Or(hn::BitCast(d32, placed), opaque), d32, out + i * N);
-            else
-                hn::StoreU(hn::Or(hn::BitCast(d32, placed), opaque), d32, out + i * N);
+            Store(hn::Or(hn::BitCast(d32, placed), opaque), out + i * N, stream);
         }
     };
     const size_t count = static_cast<size_t>(n);
+    const bool stream = Streams(dst, src);
     size_t x = 0;
-    if (Streams(dst, src)) {
-        for (; x + 4 * N <= count; x += 4 * N)
-            words(src + x, dst + x, std::true_type());
-        hwy::FlushStream();
-    }
     for (; x + 4 * N <= count; x += 4 * N)
-        words(src + x, dst + x, std::false_type());
+        words(src + x, dst + x, stream);
+    if (stream) hwy::FlushStream();
     if (x < count) {
         // The last words through a buffer: a row may end at the end of its own allocation.
         constexpr size_t kMost = 4 * HWY_MAX_BYTES / sizeof(uint32_t);
         HWY_ALIGN uint32_t in[kMost] = {}, out[kMost];
         std::memcpy(in, src + x, (count - x) * sizeof(uint32_t));
-        words(in, out, std::false_type());
+        words(in, out, false);
         std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
     }
 }
