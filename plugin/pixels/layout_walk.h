@@ -3,6 +3,7 @@
 // and store the types of the group.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 
@@ -119,13 +120,15 @@ template <class Row> bool ReadSpanRows(PictureReader& reader, const PixelSpan& s
     return true;
 }
 
-// Whether the walk under way on this thread writes more bytes than the caches keep: vector loops
-// then store its rows with streaming stores, which do not first read the lines they write, and
-// leave the lines out of the caches. Measured on a 4096 x 4096 picture (64 MiB): InvertQRX and
+// Whether the walk under way writes more bytes than the caches keep: vector loops then store its
+// rows with streaming stores, which do not first read the lines they write, and leave the lines
+// out of the caches. Measured on a 4096 x 4096 picture (64 MiB): InvertQRX and
 // MergePictureQRX took 0.8 x the time with them; on a 1024 x 1024 picture (4 MiB), which stays in
 // the caches, InvertQRX took 2 x the time, hence the bound. Each walk that writes a picture sets
-// it at its start and clears it at its end.
-inline thread_local bool writingLargeOutput = false;
+// it at its start and clears it at its end. (Not thread-local: a module with thread-local storage
+// that is unloaded trips LeakSanitizer's thread scan, and each Host loads and unloads its own copy
+// of the module. Calls that overlapped on several threads could only choose the other store.)
+inline std::atomic<bool> writingLargeOutput{false};
 inline bool IsLargeOutput(int64_t width, int64_t rows) {
     return width * rows * 4 >= int64_t(16) << 20;
 }
@@ -138,7 +141,7 @@ template <class Row>
 void WalkSpanRowsInStep(PictureReader& reader, PictureWriter& writer, const PixelSpan& span,
                         Row row) {
     if (span.y0 >= span.y1) return;
-    writingLargeOutput = IsLargeOutput(span.x1 - span.x0, span.y1 - span.y0);
+    writingLargeOutput = IsLargeOutput(int64_t(span.x1) - span.x0, int64_t(span.y1) - span.y0);
     for (int32_t y = 0; y < span.y0; ++y) {
         writer.AddPixelRow();
         reader.AddPixelRow();
