@@ -11,16 +11,8 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QRX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QRX_ASAN 1
-#endif
-#endif
-#ifdef QRX_ASAN
+// The poisoning macros do nothing in a build without AddressSanitizer.
 #include <sanitizer/asan_interface.h>
-#endif
 
 namespace qrx {
 
@@ -182,17 +174,13 @@ PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
     return *this;
 }
 
-void PixelBuffer::poison([[maybe_unused]] size_t offset, [[maybe_unused]] size_t bytes) const {
-#ifdef QRX_ASAN
+void PixelBuffer::poison(size_t offset, size_t bytes) const {
     if (offset < size_) ASAN_POISON_MEMORY_REGION(data_ + offset, std::min(bytes, size_ - offset));
-#endif
 }
 
 void PixelBuffer::release() noexcept {
     if (!data_) return;
-#ifdef QRX_ASAN
     ASAN_UNPOISON_MEMORY_REGION(data_, size_);
-#endif
     if (Pool::gone)
         freeAligned(data_, size_);
     else

@@ -92,11 +92,12 @@ inline void MapSpanThroughTables(PictureReader& reader, PictureWriter& writer,
         constexpr LayoutGroup D = decltype(dest)::value;
         const simd::MapTablesFn map = simd::MapRowThroughTables();
         WordTables words;
-        for (uint32_t v = 0; v < 256 && !map; ++v) {
-            words.red[v] = Pack<D>(tables.red[v], 0, 0);
-            words.green[v] = Pack<D>(0, tables.green[v], 0) & ColourBits<D>();
-            words.blue[v] = Pack<D>(0, 0, tables.blue[v]) & ColourBits<D>();
-        }
+        if (!map)
+            for (uint32_t v = 0; v < 256; ++v) {
+                words.red[v] = Pack<D>(tables.red[v], 0, 0);
+                words.green[v] = Pack<D>(0, tables.green[v], 0) & ColourBits<D>();
+                words.blue[v] = Pack<D>(0, 0, tables.blue[v]) & ColourBits<D>();
+            }
         WalkSpanRowsInStep(reader, writer, span,
                            [&](const uint32_t* src, uint32_t* dst, int32_t n) {
                                if (map)

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "hwy/cache_control.h"
 #include "hwy/highway.h"
@@ -53,8 +54,23 @@ template <class... Src> HWY_INLINE bool Streams(const uint32_t* dst, const Src*.
            reinterpret_cast<uintptr_t>(dst) % (hn::Lanes(D32()) * sizeof(uint32_t)) == 0;
 }
 
-HWY_INLINE void Store(V32 v, uint32_t* p, bool stream) {
-    stream ? hn::Stream(v, D32(), p) : hn::StoreU(v, D32(), p);
+// Stores v at p, streamed when kStream.
+template <bool kStream> HWY_INLINE void Store(V32 v, uint32_t* p) {
+    if constexpr (kStream)
+        hn::Stream(v, D32(), p);
+    else
+        hn::StoreU(v, D32(), p);
+}
+
+// body(std::true_type()) when stream, then the streamed stores made visible, else
+// body(std::false_type()): a row loop chooses its stores once, not at every vector.
+template <class Body> HWY_INLINE void WithStores(bool stream, const Body& body) {
+    if (stream) {
+        body(std::true_type());
+        hwy::FlushStream();
+    } else {
+        body(std::false_type());
+    }
 }
 
 // dst[x] = fn(src[x]...) for the n words of the rows, a vector at a time.
@@ -63,11 +79,11 @@ HWY_INLINE void MapWords(uint32_t* dst, int32_t n, const Fn& fn, const Src*... s
     const D32 d;
     const auto count = static_cast<size_t>(n);
     const size_t N = hn::Lanes(d);
-    const bool stream = Streams(dst, src...);
     size_t x = 0;
-    for (; x + N <= count; x += N)
-        Store(fn(hn::LoadU(d, src + x)...), dst + x, stream);
-    if (stream) hwy::FlushStream();
+    WithStores(Streams(dst, src...), [&](auto stream) {
+        for (; x + N <= count; x += N)
+            Store<decltype(stream)::value>(fn(hn::LoadU(d, src + x)...), dst + x);
+    });
     if (x < count) StoreWords(fn(LoadWords(src + x, count - x)...), dst + x, count - x);
 }
 
@@ -168,7 +184,7 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
     const V8 gather = planes::Gather(from), spread = planes::Spread(to);
     const V32 opaque = hn::Set(d32, to.opaque);
     const size_t N = hn::Lanes(d32);
-    auto words = [&](const uint32_t* in, uint32_t* out, bool stream) {
+    auto words = [&](const uint32_t* in, uint32_t* out, auto stream) {
         V32 v[4];
         for (size_t i = 0; i < 4; ++i)
             v[i] = hn::BitCast(
@@ -183,21 +199,21 @@ HWY_INLINE void MapPlanes(const uint32_t* src, uint32_t* dst, int32_t n, WordPla
         planes::Transpose(v[0], v[1], v[2], v[3]);
         for (size_t i = 0; i < 4; ++i) {
             const V8 placed = hn::TableLookupBytes(hn::BitCast(d8, v[i]), spread);
-            Store(hn::Or(hn::BitCast(d32, placed), opaque), out + i * N, stream);
+            Store<decltype(stream)::value>(hn::Or(hn::BitCast(d32, placed), opaque), out + i * N);
         }
     };
     const size_t count = static_cast<size_t>(n);
-    const bool stream = Streams(dst, src);
     size_t x = 0;
-    for (; x + 4 * N <= count; x += 4 * N)
-        words(src + x, dst + x, stream);
-    if (stream) hwy::FlushStream();
+    WithStores(Streams(dst, src), [&](auto stream) {
+        for (; x + 4 * N <= count; x += 4 * N)
+            words(src + x, dst + x, stream);
+    });
     if (x < count) {
         // The last words through a buffer: a row may end at the end of its own allocation.
         constexpr size_t kMost = 4 * HWY_MAX_BYTES / sizeof(uint32_t);
         HWY_ALIGN uint32_t in[kMost] = {}, out[kMost];
         std::memcpy(in, src + x, (count - x) * sizeof(uint32_t));
-        words(in, out, false);
+        words(in, out, std::false_type());
         std::memcpy(dst + x, out, (count - x) * sizeof(uint32_t));
     }
 }
