@@ -51,45 +51,19 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
 
 namespace {
 
-// Counters kept apart so that neighbouring pixels of one value do not wait on each other's
-// increments; they are summed into the blocks at the end, so the counts are the same.
-constexpr int kHistogramLanes = 4;
-
-struct LaneHistograms {
-    uint32_t red[kHistogramLanes][256];
-    uint32_t green[kHistogramLanes][256];
-    uint32_t blue[kHistogramLanes][256];
-};
-
+// Each block counter wraps as the host's 32-bit counters do.
 template <LayoutGroup G>
 void CountIntoHistograms(PictureReader& reader, int32_t W, int32_t H, uint32_t* first,
                          uint32_t* second, uint32_t* third) {
-    LaneHistograms lanes{};
     for (int32_t y = 0; y < H; ++y) {
-        const uint32_t* row = reader.rowPointer;
-        int32_t x = 0;
-        for (; x + kHistogramLanes <= W; x += kHistogramLanes)
-            for (int lane = 0; lane < kHistogramLanes; ++lane) {
-                const uint32_t w = row[x + lane];
-                ++lanes.red[lane][RedOf<G>(w)];
-                ++lanes.green[lane][GreenOf<G>(w)];
-                ++lanes.blue[lane][BlueOf<G>(w)];
-            }
-        for (; x < W; ++x) {
-            const uint32_t w = row[x];
-            ++lanes.red[0][RedOf<G>(w)];
-            ++lanes.green[0][GreenOf<G>(w)];
-            ++lanes.blue[0][BlueOf<G>(w)];
+        for (int32_t x = 0; x < W; ++x) {
+            const uint32_t w = reader.rowPointer[x];
+            ++first[RedOf<G>(w)];
+            ++second[GreenOf<G>(w)];
+            ++third[BlueOf<G>(w)];
         }
         reader.AddPixelRow();
     }
-    // Each block counter wraps as the host's 32-bit counters do.
-    for (int v = 0; v < 256; ++v)
-        for (int lane = 0; lane < kHistogramLanes; ++lane) {
-            first[v] += lanes.red[lane][v];
-            second[v] += lanes.green[lane][v];
-            third[v] += lanes.blue[lane][v];
-        }
 }
 
 // Pictures from this many pixels on are counted through a table of component pairs.

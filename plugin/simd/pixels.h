@@ -32,12 +32,16 @@ struct SaturationParams {
 };
 PixelKernel<SaturationParams> SaturationKernel(int32_t k);
 
-// level = (red * grey[0] + green * grey[1]) + blue * grey[2] in doubles; each component becomes
-// min(trunc(level * sepia[i]), 255). The fractions are 0 to 1.
+// level = (red * grey[0] + green * grey[1]) + blue * grey[2] in doubles, with each fraction a byte
+// of the grey or the sepia colour (host colours) over 255; each component becomes
+// min(trunc(level * sepia[i]), 255). The loop takes the floor in integers where that is exact.
 struct TintParams {
     double grey[3], sepia[3];
+    int32_t weight[3];
+    uint32_t magic[3], inverse[3], limit[3];
+    bool inDoubles;
 };
-PixelKernel<TintParams>::Fn TintRows();
+PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia);
 
 // gray = (red * kR + green * kG + blue * kB) / 1024 toward zero; each component becomes
 // gray + offset[i] clamped to 0 to 255. The loop takes weights of 16 bits (-32768 to 32767) only,

@@ -2,6 +2,8 @@
 // the operation's scalar transform changes it.
 #include "simd/pixels.h"
 
+#include <numeric>
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "simd/pixels_hwy.cpp"
 #include "hwy/foreach_target.h" // IWYU pragma: keep
@@ -112,78 +114,120 @@ void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
     });
 }
 
-// The tint's doubles: half a vector of components per vector of doubles.
 using DF64 = hn::Repartition<double, DI32>;
-using VF64 = hn::Vec<DF64>;
 using DH32 = hn::Rebind<int32_t, DF64>;
 
-HWY_INLINE VF64 TintLevel(hn::Vec<DH32> red, hn::Vec<DH32> green, hn::Vec<DH32> blue,
-                          const TintParams& params) {
-    const DF64 df;
-    const VF64 rg = hn::Add(hn::Mul(hn::PromoteTo(df, red), hn::Set(df, params.grey[0])),
-                            hn::Mul(hn::PromoteTo(df, green), hn::Set(df, params.grey[1])));
-    return hn::Add(rg, hn::Mul(hn::PromoteTo(df, blue), hn::Set(df, params.grey[2])));
+// Weights of 16 bits for the component bytes of a word in the given places (the byte that is not
+// a component weighing 0), paired as WeightedSum takes them.
+using DI16 = hn::Repartition<int16_t, D32>;
+struct ByteWeights {
+    hn::Vec<DI16> even, odd;
+};
+HWY_INLINE ByteWeights WeightsOf(WordPlaces from, int32_t red, int32_t green, int32_t blue) {
+    int32_t weight[4] = {};
+    weight[from.red / 8] = red;
+    weight[from.green / 8] = green;
+    weight[from.blue / 8] = blue;
+    auto pairOf = [&](int32_t low, int32_t high) {
+        return hn::BitCast(DI16(), hn::Set(D32(), (static_cast<uint32_t>(low) & 0xFFFFu) |
+                                                      (static_cast<uint32_t>(high) << 16)));
+    };
+    return {pairOf(weight[0], weight[2]), pairOf(weight[1], weight[3])};
 }
 
-// A level is at most 765 and a fraction at most 1, so the truncating conversion never clamps.
-HWY_INLINE VI32 Tinted(VF64 lower, VF64 upper, double fraction) {
-    const DF64 df;
-    const DH32 dh;
+// Each word's bytes times their weights, summed in 32 bits: the even bytes (0 and 2) and the odd
+// bytes (1 and 3) as 16-bit lanes, multiplied and added pairwise.
+HWY_INLINE VI32 WeightedSum(V32 words, const ByteWeights& weights) {
     const DI32 di;
-    const VF64 f = hn::Set(df, fraction);
-    return hn::Min(
-        hn::Combine(di, hn::DemoteTo(dh, hn::Mul(upper, f)), hn::DemoteTo(dh, hn::Mul(lower, f))),
-        hn::Set(di, 255));
+    const DI16 d16;
+    const V32 bytes = hn::Set(D32(), 0x00FF00FFu);
+    VI32 odd = hn::Zero(di);
+    const VI32 sum = hn::ReorderWidenMulAccumulate(di, hn::BitCast(d16, hn::And(words, bytes)),
+                                                   weights.even, hn::Zero(di), odd);
+    return hn::RearrangeToOddPlusEven(
+        hn::ReorderWidenMulAccumulate(
+            di, hn::BitCast(d16, hn::And(hn::ShiftRight<8>(words), bytes)), weights.odd, sum, odd),
+        odd);
 }
 
+// With the colours' bytes, a component's exact value is N * s / 65025, where N is the weighted
+// sum of red, green and blue by the grey colour's bytes and s the sepia colour's byte. Its floor
+// is exactly what the doubles give unless N * s is a multiple of 65025, where their rounding may
+// fall one short (and where N is 0 every product is an exact 0). So the floor is taken in
+// integers, as (N * magic) >> 34, and a vector with a lane where N * s may be such a multiple
+// (N * inverse <= limit, the test for a multiple of 65025 / gcd(s, 65025)) takes the doubles.
 void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
-          const TintParams& params) {
+          const TintParams& given) {
+    const TintParams params = given; // a copy, which no store to dst can change
+    const D32 d;
+    const hn::Repartition<uint64_t, D32> d64;
+    const DI32 di;
+    const DF64 df;
     const DH32 dh;
-    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
-        const VF64 lower = TintLevel(hn::LowerHalf(dh, red), hn::LowerHalf(dh, green),
-                                     hn::LowerHalf(dh, blue), params);
-        const VF64 upper = TintLevel(hn::UpperHalf(dh, red), hn::UpperHalf(dh, green),
-                                     hn::UpperHalf(dh, blue), params);
-        red = Tinted(lower, upper, params.sepia[0]);
-        green = Tinted(lower, upper, params.sepia[1]);
-        blue = Tinted(lower, upper, params.sepia[2]);
-    });
+    const ByteWeights weights =
+        WeightsOf(from, params.weight[0], params.weight[1], params.weight[2]);
+    // The doubles, half a vector of components per vector of doubles.
+    auto inDoubles = [&](V32 words) {
+        auto level = [&](auto half) {
+            auto term = [&](unsigned place, double grey) {
+                const VI32 v = hn::BitCast(di, ComponentAt(words, place));
+                return hn::Mul(hn::PromoteTo(df, half(v)), hn::Set(df, grey));
+            };
+            return hn::Add(
+                hn::Add(term(from.red, params.grey[0]), term(from.green, params.grey[1])),
+                term(from.blue, params.grey[2]));
+        };
+        const auto lower = level([&](VI32 v) { return hn::LowerHalf(dh, v); });
+        const auto upper = level([&](VI32 v) { return hn::UpperHalf(dh, v); });
+        // A level is at most 765 and a fraction at most 1, so the conversion never clamps.
+        auto tinted = [&](double sepia) {
+            const auto f = hn::Set(df, sepia);
+            return hn::BitCast(d, hn::Min(hn::Combine(di, hn::DemoteTo(dh, hn::Mul(upper, f)),
+                                                      hn::DemoteTo(dh, hn::Mul(lower, f))),
+                                          hn::Set(di, 255)));
+        };
+        return PackWords(tinted(params.sepia[0]), tinted(params.sepia[1]), tinted(params.sepia[2]),
+                         to);
+    };
+    MapWords(
+        dst, n,
+        [&](V32 words) {
+            if (params.inDoubles) return inDoubles(words);
+            const V32 sum = hn::BitCast(d, WeightedSum(words, weights));
+            auto multiple = [&](int i) {
+                const V32 x = hn::Mul(sum, hn::Set(d, params.inverse[i]));
+                return hn::Eq(hn::Min(x, hn::Set(d, params.limit[i])), x);
+            };
+            const auto doubt = hn::AndNot(hn::Eq(sum, hn::Zero(d)),
+                                          hn::Or(hn::Or(multiple(0), multiple(1)), multiple(2)));
+            if (!hn::AllFalse(d, doubt)) return inDoubles(words);
+            auto floor = [&](int i) {
+                const V32 magic = hn::Set(d, params.magic[i]);
+                const auto even = hn::ShiftRight<34>(hn::MulEven(sum, magic));
+                const auto odd = hn::ShiftRight<2>(
+                    hn::MulEven(hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(d64, sum))), magic));
+                return hn::Min(hn::OddEven(hn::BitCast(d, odd), hn::BitCast(d, even)),
+                               hn::Set(d, 255u));
+            };
+            return PackWords(floor(0), floor(1), floor(2), to);
+        },
+        src);
 }
 
 void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
            const SepiaParams& params) {
+    // No product or sum wraps with weights of 16 bits.
+    const ByteWeights weights = WeightsOf(from, params.kR, params.kG, params.kB);
     const DI32 di;
-    // No product or sum wraps with weights of 16 bits, and the sum is two pairwise products of the
-    // word's even bytes (0 and 2) and odd bytes (1 and 3) as 16-bit lanes, the byte that is not
-    // a component weighing 0.
-    int32_t weight[4] = {};
-    weight[from.red / 8] = params.kR;
-    weight[from.green / 8] = params.kG;
-    weight[from.blue / 8] = params.kB;
-    const D32 d;
-    const hn::Repartition<int16_t, D32> d16;
-    auto pairOf = [&](int32_t low, int32_t high) {
-        return hn::BitCast(d16, hn::Set(d, (static_cast<uint32_t>(low) & 0xFFFFu) |
-                                               (static_cast<uint32_t>(high) << 16)));
-    };
-    const auto evenWeights = pairOf(weight[0], weight[2]);
-    const auto oddWeights = pairOf(weight[1], weight[3]);
-    const V32 bytes = hn::Set(d, 0x00FF00FFu);
     MapWords(
         dst, n,
         [&](V32 words) {
-            VI32 odd = hn::Zero(di);
-            VI32 sum = hn::ReorderWidenMulAccumulate(di, hn::BitCast(d16, hn::And(words, bytes)),
-                                                     evenWeights, hn::Zero(di), odd);
-            sum = hn::ReorderWidenMulAccumulate(
-                di, hn::BitCast(d16, hn::And(hn::ShiftRight<8>(words), bytes)), oddWeights, sum,
-                odd);
-            sum = hn::RearrangeToOddPlusEven(sum, odd);
+            const VI32 sum = WeightedSum(words, weights);
             // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
             const VI32 gray = hn::ShiftRight<10>(
                 hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
             auto tone = [&](int32_t offset) {
-                return hn::BitCast(d, ClampComponents(hn::Add(gray, hn::Set(di, offset))));
+                return hn::BitCast(D32(), ClampComponents(hn::Add(gray, hn::Set(di, offset))));
             };
             return PackWords(tone(params.offset[0]), tone(params.offset[1]), tone(params.offset[2]),
                              to);
@@ -222,12 +266,12 @@ namespace simd {
 
 QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertRows, Invert)
 QRX_SIMD_EXPORT(PixelKernel<NoParams>::Fn, InvertGrayRows, InvertGray)
-QRX_SIMD_EXPORT(PixelKernel<TintParams>::Fn, TintRows, Tint)
 QRX_SIMD_EXPORT(PixelKernel<ChooseParams>::Fn, ChooseRows, Choose)
 
 namespace {
 QRX_SIMD_EXPORT(PixelKernel<SaturationParams>::Fn, SaturationRows, Saturation)
 QRX_SIMD_EXPORT(PixelKernel<SepiaParams>::Fn, SepiaRows, Sepia)
+QRX_SIMD_EXPORT(PixelKernel<TintParams>::Fn, TintRows, Tint)
 
 bool Fits16(int32_t v) {
     return v == static_cast<int16_t>(v);
@@ -237,6 +281,35 @@ bool Fits16(int32_t v) {
 PixelKernel<SaturationParams> SaturationKernel(int32_t k) {
     // The 16-bit lanes hold |k| up to 65535.
     return {k > -65536 && k < 65536 ? SaturationRows() : nullptr, {k}};
+}
+
+PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia) {
+    TintParams p{};
+    uint32_t greyBytes = 0; // the greatest common divisor of the grey colour's bytes
+    for (int i = 0; i < 3; ++i) {
+        p.weight[i] = static_cast<int32_t>((grey >> (16 - 8 * i)) & 0xFFu);
+        p.grey[i] = p.weight[i] / 255.0;
+        greyBytes = std::gcd(greyBytes, static_cast<uint32_t>(p.weight[i]));
+    }
+    // The share of pixels whose N * s is expected to be a multiple of 65025, for some component.
+    double doubtful = 0;
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t s = (sepia >> (16 - 8 * i)) & 0xFFu;
+        const uint32_t step = s ? 65025 / std::gcd(s, 65025u) : 1; // odd
+        p.sepia[i] = s / 255.0;
+        // (N * magic) >> 34 falls short of N * s / 65025 by less than 3 * 65025 / 2^34 for every
+        // N up to 3 * 65025, and a quotient that is no integer clears one by 1 / 65025 at least.
+        p.magic[i] = static_cast<uint32_t>((uint64_t{s} << 34) / 65025);
+        p.inverse[i] = step; // the inverse of step modulo 2^32, by Newton's iteration
+        for (int k = 0; k < 4; ++k)
+            p.inverse[i] *= 2 - step * p.inverse[i];
+        p.limit[i] = s ? UINT32_MAX / step : 0;
+        if (s) doubtful += static_cast<double>(std::gcd(greyBytes, step)) / step;
+    }
+    // Colours whose products are often such multiples (a grey base of a third, say) are tinted
+    // in doubles throughout.
+    p.inDoubles = doubtful > 1.0 / 32;
+    return {TintRows(), p};
 }
 
 PixelKernel<SepiaParams> SepiaKernel(const SepiaParams& params) {
