@@ -89,18 +89,9 @@ bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* fi
     uint32_t* pairCounts = pairs.get();
     for (int32_t y = 0; y < H; ++y) {
         const uint32_t* row = reader.rowPointer;
-        int32_t x = 0;
-        for (; x + 2 <= W; x += 2) {
-            const uint32_t a = row[x];
-            const uint32_t b = row[x + 1];
-            ++pairCounts[(a >> low) & 0xFFFFu];
-            ++lone[0][(a >> high) & 0xFFu];
-            ++pairCounts[(b >> low) & 0xFFFFu];
-            ++lone[1][(b >> high) & 0xFFu];
-        }
-        if (x < W) {
+        for (int32_t x = 0; x < W; ++x) {
             ++pairCounts[(row[x] >> low) & 0xFFFFu];
-            ++lone[0][(row[x] >> high) & 0xFFu];
+            ++lone[x & 1][(row[x] >> high) & 0xFFu];
         }
         reader.AddPixelRow();
     }

@@ -22,11 +22,6 @@ HWY_INLINE uint32_t WordOf(uint32_t colour, WordPlaces places) {
            (((colour >> 8) & 0xFFu) << places.green) | ((colour & 0xFFu) << places.blue);
 }
 
-// The bits of a word in the given places that hold red, green and blue.
-HWY_INLINE uint32_t ColourBitsOf(WordPlaces places) {
-    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
-}
-
 // Calls fn(repack), where repack(words) gives the words' colour in the destination places with
 // its opaque bits, as Pack does: a mask when the places are the same, shifts when they differ.
 template <class Fn> HWY_INLINE void WithRepack(WordPlaces from, WordPlaces to, const Fn& fn) {
@@ -54,13 +49,16 @@ void Invert(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, Word
 
 void InvertGray(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
                 const NoParams&) {
-    const DI32 di;
-    TransformWords(src, dst, n, from, to, [&](VI32& red, VI32& green, VI32& blue) {
-        const auto gray = hn::And(hn::Eq(red, green), hn::Eq(green, blue));
-        const VI32 white = hn::Set(di, 255);
-        red = hn::IfThenElse(gray, hn::Sub(white, red), red);
-        green = hn::IfThenElse(gray, hn::Sub(white, green), green);
-        blue = hn::IfThenElse(gray, hn::Sub(white, blue), blue);
+    WithRepack(from, to, [&](const auto& repack) {
+        MapWords(
+            dst, n,
+            [&](V32 words) {
+                const V32 red = ComponentAt(words, from.red);
+                const auto gray = hn::And(hn::Eq(red, ComponentAt(words, from.green)),
+                                          hn::Eq(red, ComponentAt(words, from.blue)));
+                return repack(hn::IfThenElse(gray, hn::Not(words), words));
+            },
+            src);
     });
 }
 
@@ -227,7 +225,9 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
             const VI32 gray = hn::ShiftRight<10>(
                 hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
             auto tone = [&](int32_t offset) {
-                return hn::BitCast(D32(), ClampComponents(hn::Add(gray, hn::Set(di, offset))));
+                return hn::BitCast(
+                    D32(), hn::Min(hn::Max(hn::Add(gray, hn::Set(di, offset)), hn::Zero(di)),
+                                   hn::Set(di, 255)));
             };
             return PackWords(tone(params.offset[0]), tone(params.offset[1]), tone(params.offset[2]),
                              to);
@@ -284,18 +284,16 @@ PixelKernel<SaturationParams> SaturationKernel(int32_t k) {
 }
 
 PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia) {
-    TintParams p{};
-    uint32_t greyBytes = 0; // the greatest common divisor of the grey colour's bytes
-    for (int i = 0; i < 3; ++i) {
-        p.weight[i] = static_cast<int32_t>((grey >> (16 - 8 * i)) & 0xFFu);
-        p.grey[i] = p.weight[i] / 255.0;
-        greyBytes = std::gcd(greyBytes, static_cast<uint32_t>(p.weight[i]));
-    }
+    auto byte = [](uint32_t colour, int i) { return (colour >> (16 - 8 * i)) & 0xFFu; };
+    const uint32_t greyBytes = std::gcd(std::gcd(byte(grey, 0), byte(grey, 1)), byte(grey, 2));
     // The share of pixels whose N * s is expected to be a multiple of 65025, for some component.
     double doubtful = 0;
+    TintParams p{};
     for (int i = 0; i < 3; ++i) {
-        const uint32_t s = (sepia >> (16 - 8 * i)) & 0xFFu;
+        const uint32_t s = byte(sepia, i);
         const uint32_t step = s ? 65025 / std::gcd(s, 65025u) : 1; // odd
+        p.weight[i] = static_cast<int32_t>(byte(grey, i));
+        p.grey[i] = p.weight[i] / 255.0;
         p.sepia[i] = s / 255.0;
         // (N * magic) >> 34 falls short of N * s / 65025 by less than 3 * 65025 / 2^34 for every
         // N up to 3 * 65025, and a quotient that is no integer clears one by 1 / 65025 at least.

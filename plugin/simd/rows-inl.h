@@ -100,30 +100,9 @@ HWY_INLINE V32 PackWords(V32 red, V32 green, V32 blue, WordPlaces to) {
     return hn::Or(packed, hn::Set(D32(), to.opaque));
 }
 
-// A row of n words through a whole-pixel kernel: kernel(red, green, blue) changes the signed
-// 32-bit components (0 to 255) of a vector of pixels in place, exactly as the scalar transform
-// changes each one.
-template <class Kernel>
-HWY_INLINE void TransformWords(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from,
-                               WordPlaces to, const Kernel& kernel) {
-    const DI32 di;
-    MapWords(
-        dst, n,
-        [&](V32 words) {
-            VI32 red = hn::BitCast(di, ComponentAt(words, from.red));
-            VI32 green = hn::BitCast(di, ComponentAt(words, from.green));
-            VI32 blue = hn::BitCast(di, ComponentAt(words, from.blue));
-            kernel(red, green, blue);
-            const D32 d;
-            return PackWords(hn::BitCast(d, red), hn::BitCast(d, green), hn::BitCast(d, blue), to);
-        },
-        src);
-}
-
-// Lanes clamped to 0 to 255.
-HWY_INLINE VI32 ClampComponents(VI32 v) {
-    const DI32 di;
-    return hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, 255));
+// The bits of a word in the given places that hold red, green and blue.
+HWY_INLINE uint32_t ColourBitsOf(WordPlaces places) {
+    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
 }
 
 // Byte shuffles and interleaves act within each 128-bit block on every target.

@@ -13,11 +13,6 @@ HWY_BEFORE_NAMESPACE();
 namespace simd {
 namespace HWY_NAMESPACE {
 
-// The bits of a word that hold red, green and blue.
-inline uint32_t ColourBitsOf(WordPlaces places) {
-    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
-}
-
 void Merge(const uint32_t* a, const uint32_t* b, uint32_t* dst, int32_t n, WordPlaces places) {
     const D32 d;
     const D8 d8;
