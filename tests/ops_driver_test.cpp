@@ -358,8 +358,10 @@ const std::vector<Row>& rows() {
         {"ExtractColorRectangleMaskQRX", false, [](Maker& m) { return m.rectangle(); }, Sparse},
         {"ExtractColorRectangleMaskQRX", false, [](Maker&) { return A{}; }, Sparse},
         {"PictureSepiaQRX.Run", true, [](Maker& m) {
-             // Weights about where the weight times 1024 leaves the 32-bit range.
-             auto weight = [&] {
+             // Weights about where the weight times 1024 leaves the 32-bit range, and now and then
+             // whole weights only, whose sums are multiples of 1024.
+             auto weight = [&, whole = m.in(0, 1) == 0] {
+                 if (whole) return double(m.in(-2, 2));
                  return m.in(0, 1) ? m.amount(2.0)
                                    : m.pick<double>({0.299, 0.587, 0.114, 2097151.9990234375, 2097152.0, -2097152.0});
              };
