@@ -199,10 +199,7 @@ bool Run(REALobject instance) {
     PictureReader reader;
     if (!reader.GetPictureReader(data->SourcePicture)) return false;
     PictureWriter writer;
-    if (!writer.NewPictureWriter(reader)) {
-        reader.clear();
-        return false;
-    }
+    if (!writer.NewPictureWriter(reader)) return false;
 
     const FilterRectangle rect = ResolveFilterRectangle(data->MinX, data->MinY, data->MaxX,
                                                         data->MaxY, reader.width, reader.height);

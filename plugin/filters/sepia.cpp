@@ -120,10 +120,7 @@ bool Run(REALobject instance) {
     if (!reader.GetPictureReader(data->SourcePicture)) return false;
     // The result never has an alpha channel, whatever the source.
     PictureWriter writer;
-    if (!writer.NewPictureWriter(reader.width, reader.height)) {
-        reader.clear();
-        return false;
-    }
+    if (!writer.NewPictureWriter(reader.width, reader.height)) return false;
 
     const FilterRectangle rect = ResolveFilterRectangle(data->MinX, data->MinY, data->MaxX,
                                                         data->MaxY, reader.width, reader.height);

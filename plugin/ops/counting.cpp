@@ -66,13 +66,16 @@ void CountIntoHistograms(PictureReader& reader, int32_t W, int32_t H, uint32_t* 
     }
 }
 
+// Neighbouring pixels count their highest colour byte in different sets.
+constexpr int kLoneSets = 4;
+
 // Pictures from this many pixels on are counted through a table of component pairs.
 constexpr int64_t kPairCountingFrom = 1 << 16;
 
 // Counts with two increments per pixel instead of three: the lowest two colour bytes of a word
 // (red and green, or blue and green in type 8) together index one of 65536 pair counters, the
-// highest colour byte one of 256 counters (two sets, for neighbouring pixels). Afterwards each
-// pair counter is added to the counter of its low component and to that of its green, so every
+// highest colour byte one of 256 counters (kLoneSets sets, for neighbouring pixels). Afterwards
+// each pair counter is added to the counter of its low component and to that of its green, so every
 // histogram counter receives exactly the pixels whose component has its value: the same sums,
 // wrapping in 32 bits as the block counters do. The pair table is one allocation per call;
 // false when it cannot be made, and nothing is counted then.
@@ -81,7 +84,7 @@ bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* fi
                        uint32_t* second, uint32_t* third) {
     std::unique_ptr<uint32_t[]> pairs(new (std::nothrow) uint32_t[65536]());
     if (!pairs) return false;
-    uint32_t lone[2][256] = {};
+    uint32_t lone[kLoneSets][256] = {};
     using B = GroupBits<G>;
     constexpr unsigned low = std::min(B::red, B::blue);
     constexpr unsigned high = std::max(B::red, B::blue);
@@ -89,10 +92,16 @@ bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* fi
     uint32_t* pairCounts = pairs.get();
     for (int32_t y = 0; y < H; ++y) {
         const uint32_t* row = reader.rowPointer;
-        for (int32_t x = 0; x < W; ++x) {
-            ++pairCounts[(row[x] >> low) & 0xFFFFu];
-            ++lone[x & 1][(row[x] >> high) & 0xFFu];
-        }
+        auto count = [&](uint32_t w, int set) {
+            ++pairCounts[(w >> low) & 0xFFFFu];
+            ++lone[set][(w >> high) & 0xFFu];
+        };
+        int32_t x = 0;
+        for (; x + kLoneSets <= W; x += kLoneSets)
+            for (int k = 0; k < kLoneSets; ++k)
+                count(row[x + k], k);
+        for (; x < W; ++x)
+            count(row[x], 0);
         reader.AddPixelRow();
     }
     // Red goes to the first block and blue to the third, whichever of them is the low byte.
@@ -108,7 +117,8 @@ bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* fi
         second[g] += withGreen;
     }
     for (int v = 0; v < 256; ++v)
-        highCounts[v] += lone[0][v] + lone[1][v];
+        for (int k = 0; k < kLoneSets; ++k)
+            highCounts[v] += lone[k][v];
     return true;
 }
 
@@ -176,10 +186,7 @@ REALpicture TransformColorsQRX(REALpicture pic, REALmemoryBlock red, REALmemoryB
     const int32_t W = reader.width;
     const int32_t H = reader.height;
     PictureWriter writer;
-    if (!writer.NewPictureWriter(dest, W, H)) {
-        reader.clear();
-        return nullptr;
-    }
+    if (!writer.NewPictureWriter(dest, W, H)) return nullptr;
     ComponentTables tables;
     std::memcpy(tables.red, redTable.data, kTableSize);
     std::memcpy(tables.green, greenTable.data, kTableSize);

@@ -43,10 +43,7 @@ REALpicture ReplaceColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
     PictureWriter writer;
-    if (!writer.NewPictureWriter(reader)) {
-        reader.clear();
-        return nullptr;
-    }
+    if (!writer.NewPictureWriter(reader)) return nullptr;
     return ChooseColours(reader, writer, {SearchColor, ReplaceWithColor, 0, true});
 }
 
@@ -55,9 +52,6 @@ REALpicture ExtractColorQRX(REALpicture pic, uint32_t SearchColor, uint32_t Repl
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
     PictureWriter writer;
-    if (!writer.NewPictureWriter(reader.width, reader.height)) {
-        reader.clear();
-        return nullptr;
-    }
+    if (!writer.NewPictureWriter(reader.width, reader.height)) return nullptr;
     return ChooseColours(reader, writer, {SearchColor, ReplaceWithColor, BackGroundColor, false});
 }

@@ -149,10 +149,7 @@ REALpicture TransformRectangle(REALpicture pic, int32_t left, int32_t top, int32
     PictureReader reader;
     if (!reader.GetPictureReader(pic)) return nullptr;
     PictureWriter writer;
-    if (!writer.NewPictureWriter(reader)) {
-        reader.clear();
-        return nullptr;
-    }
+    if (!writer.NewPictureWriter(reader)) return nullptr;
     const PixelSpan span =
         ResolveRectangle(left, top, width, height, reader.width, reader.height, omitted);
     TransformSpan(reader, writer, span, transform, depends, vector);
