@@ -38,7 +38,7 @@ PixelKernel<SaturationParams> SaturationKernel(int32_t k);
 struct TintParams {
     double grey[3], sepia[3];
     int32_t weight[3];
-    uint32_t magic[3], inverse[3], limit[3];
+    uint32_t magic[3], inverse, bound;
     bool inDoubles;
 };
 PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia);

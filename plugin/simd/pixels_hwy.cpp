@@ -153,7 +153,9 @@ HWY_INLINE VI32 WeightedSum(V32 words, const ByteWeights& weights) {
 // is exactly what the doubles give unless N * s is a multiple of 65025, where their rounding may
 // fall one short (and where N is 0 every product is an exact 0). So the floor is taken in
 // integers, as (N * magic) >> 34, and a vector with a lane where N * s may be such a multiple
-// (N * inverse <= limit, the test for a multiple of 65025 / gcd(s, 65025)) takes the doubles.
+// takes the doubles: N is then a multiple of 65025 / gcd(s, 65025), so of the greatest common
+// divisor of those steps, which is odd; for N other than 0 that is N * inverse - 1 <= bound, with
+// inverse the divisor's inverse modulo 2^32.
 void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
           const TintParams& given) {
     const TintParams params = given; // a copy, which no store to dst can change
@@ -187,27 +189,24 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
         return PackWords(tinted(params.sepia[0]), tinted(params.sepia[1]), tinted(params.sepia[2]),
                          to);
     };
+    const V32 inverse = hn::Set(d, params.inverse), bound = hn::Set(d, params.bound);
+    const V32 magicRed = hn::Set(d, params.magic[0]), magicGreen = hn::Set(d, params.magic[1]),
+              magicBlue = hn::Set(d, params.magic[2]);
     MapWords(
         dst, n,
         [&](V32 words) {
             if (params.inDoubles) return inDoubles(words);
             const V32 sum = hn::BitCast(d, WeightedSum(words, weights));
-            auto multiple = [&](int i) {
-                const V32 x = hn::Mul(sum, hn::Set(d, params.inverse[i]));
-                return hn::Eq(hn::Min(x, hn::Set(d, params.limit[i])), x);
-            };
-            const auto doubt = hn::AndNot(hn::Eq(sum, hn::Zero(d)),
-                                          hn::Or(hn::Or(multiple(0), multiple(1)), multiple(2)));
-            if (!hn::AllFalse(d, doubt)) return inDoubles(words);
-            auto floor = [&](int i) {
-                const V32 magic = hn::Set(d, params.magic[i]);
+            const V32 x = hn::Sub(hn::Mul(sum, inverse), hn::Set(d, 1u));
+            if (!hn::AllFalse(d, hn::Eq(hn::Min(x, bound), x))) return inDoubles(words);
+            auto floor = [&](V32 magic) {
                 const auto even = hn::ShiftRight<34>(hn::MulEven(sum, magic));
                 const auto odd = hn::ShiftRight<2>(
                     hn::MulEven(hn::BitCast(d, hn::ShiftRight<32>(hn::BitCast(d64, sum))), magic));
                 return hn::Min(hn::OddEven(hn::BitCast(d, odd), hn::BitCast(d, even)),
                                hn::Set(d, 255u));
             };
-            return PackWords(floor(0), floor(1), floor(2), to);
+            return PackWords(floor(magicRed), floor(magicGreen), floor(magicBlue), to);
         },
         src);
 }
@@ -285,28 +284,27 @@ PixelKernel<SaturationParams> SaturationKernel(int32_t k) {
 
 PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia) {
     auto byte = [](uint32_t colour, int i) { return (colour >> (16 - 8 * i)) & 0xFFu; };
-    const uint32_t greyBytes = std::gcd(std::gcd(byte(grey, 0), byte(grey, 1)), byte(grey, 2));
-    // The share of pixels whose N * s is expected to be a multiple of 65025, for some component.
-    double doubtful = 0;
     TintParams p{};
+    uint32_t steps = 0; // the greatest common divisor of the steps 65025 / gcd(s, 65025)
     for (int i = 0; i < 3; ++i) {
         const uint32_t s = byte(sepia, i);
-        const uint32_t step = s ? 65025 / std::gcd(s, 65025u) : 1; // odd
         p.weight[i] = static_cast<int32_t>(byte(grey, i));
         p.grey[i] = p.weight[i] / 255.0;
         p.sepia[i] = s / 255.0;
         // (N * magic) >> 34 falls short of N * s / 65025 by less than 3 * 65025 / 2^34 for every
         // N up to 3 * 65025, and a quotient that is no integer clears one by 1 / 65025 at least.
         p.magic[i] = static_cast<uint32_t>((uint64_t{s} << 34) / 65025);
-        p.inverse[i] = step; // the inverse of step modulo 2^32, by Newton's iteration
-        for (int k = 0; k < 4; ++k)
-            p.inverse[i] *= 2 - step * p.inverse[i];
-        p.limit[i] = s ? UINT32_MAX / step : 0;
-        if (s) doubtful += static_cast<double>(std::gcd(greyBytes, step)) / step;
+        if (s) steps = std::gcd(steps, 65025 / std::gcd(s, 65025u));
     }
-    // Colours whose products are often such multiples (a grey base of a third, say) are tinted
-    // in doubles throughout.
-    p.inDoubles = doubtful > 1.0 / 32;
+    // Newton's iteration; with every s 0 the inverse is 0 and no lane is in doubt.
+    p.inverse = steps;
+    for (int k = 0; k < 4; ++k)
+        p.inverse *= 2 - steps * p.inverse;
+    p.bound = (steps ? UINT32_MAX / steps : UINT32_MAX) - 1;
+    // N is a multiple of the grey colour's bytes' greatest common divisor. Colours that put more
+    // than one pixel in 32 in doubt (a grey base of a third, say) are tinted in doubles throughout.
+    const uint32_t greyBytes = std::gcd(std::gcd(byte(grey, 0), byte(grey, 1)), byte(grey, 2));
+    p.inDoubles = 32 * std::gcd(greyBytes, steps) > steps;
     return {TintRows(), p};
 }
 
