@@ -199,6 +199,8 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
             const V32 sum = hn::BitCast(d, WeightedSum(words, weights));
             const V32 x = hn::Sub(hn::Mul(sum, inverse), hn::Set(d, 1u));
             if (!hn::AllFalse(d, hn::Eq(hn::Min(x, bound), x))) return inDoubles(words);
+            // 64-bit products of the even lanes and of the odd ones moved down: a shift of 34
+            // leaves an even lane's quotient in its lane, a shift of 2 an odd lane's in its own.
             auto floor = [&](V32 magic) {
                 const auto even = hn::ShiftRight<34>(hn::MulEven(sum, magic));
                 const auto odd = hn::ShiftRight<2>(
@@ -304,7 +306,7 @@ PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia) {
     // N is a multiple of the grey colour's bytes' greatest common divisor. Colours that put more
     // than one pixel in 32 in doubt (a grey base of a third, say) are tinted in doubles throughout.
     const uint32_t greyBytes = std::gcd(std::gcd(byte(grey, 0), byte(grey, 1)), byte(grey, 2));
-    p.inDoubles = 32 * std::gcd(greyBytes, steps) > steps;
+    p.inDoubles = steps && 32 * std::gcd(greyBytes, steps) > steps;
     return {TintRows(), p};
 }
 
