@@ -51,13 +51,14 @@ int32_t CountColorQRX(REALpicture pic, uint32_t col) {
 
 namespace {
 
-// Each block counter wraps as the host's 32-bit counters do.
+// Counts straight into the blocks, each counter wrapping as the host's 32-bit counters do.
 template <LayoutGroup G>
 void CountIntoHistograms(PictureReader& reader, int32_t W, int32_t H, uint32_t* first,
                          uint32_t* second, uint32_t* third) {
     for (int32_t y = 0; y < H; ++y) {
+        const uint32_t* row = reader.rowPointer;
         for (int32_t x = 0; x < W; ++x) {
-            const uint32_t w = reader.rowPointer[x];
+            const uint32_t w = row[x];
             ++first[RedOf<G>(w)];
             ++second[GreenOf<G>(w)];
             ++third[BlueOf<G>(w)];
