@@ -91,12 +91,12 @@ bool CountThroughPairs(PictureReader& reader, int32_t W, int32_t H, uint32_t* fi
     constexpr unsigned high = std::max(B::red, B::blue);
     static_assert(B::green == low + 8 && high == low + 16, "green is the middle colour byte");
     uint32_t* pairCounts = pairs.get();
+    auto count = [&](uint32_t w, int set) {
+        ++pairCounts[(w >> low) & 0xFFFFu];
+        ++lone[set][(w >> high) & 0xFFu];
+    };
     for (int32_t y = 0; y < H; ++y) {
         const uint32_t* row = reader.rowPointer;
-        auto count = [&](uint32_t w, int set) {
-            ++pairCounts[(w >> low) & 0xFFFFu];
-            ++lone[set][(w >> high) & 0xFFu];
-        };
         int32_t x = 0;
         for (; x + kLoneSets <= W; x += kLoneSets)
             for (int k = 0; k < kLoneSets; ++k)

@@ -69,10 +69,14 @@ template <LayoutGroup G> constexpr WordPlaces PlacesOf() {
     return {B::red, B::green, B::blue, B::opaque};
 }
 
+// The bits of a word in the given places that hold red, green and blue.
+constexpr uint32_t ColourBitsOf(WordPlaces places) {
+    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
+}
+
 // The bits of a stored word of group G that hold red, green and blue.
 template <LayoutGroup G> constexpr uint32_t ColourBits() {
-    using B = GroupBits<G>;
-    return (0xFFu << B::red) | (0xFFu << B::green) | (0xFFu << B::blue);
+    return ColourBitsOf(PlacesOf<G>());
 }
 
 // Red, green and blue of a stored word of a known group.

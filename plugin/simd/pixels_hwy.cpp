@@ -192,10 +192,13 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
     const V32 inverse = hn::Set(d, params.inverse), bound = hn::Set(d, params.bound);
     const V32 magicRed = hn::Set(d, params.magic[0]), magicGreen = hn::Set(d, params.magic[1]),
               magicBlue = hn::Set(d, params.magic[2]);
+    if (params.inDoubles) {
+        MapWords(dst, n, inDoubles, src);
+        return;
+    }
     MapWords(
         dst, n,
         [&](V32 words) {
-            if (params.inDoubles) return inDoubles(words);
             const V32 sum = hn::BitCast(d, WeightedSum(words, weights));
             const V32 x = hn::Sub(hn::Mul(sum, inverse), hn::Set(d, 1u));
             if (!hn::AllFalse(d, hn::Eq(hn::Min(x, bound), x))) return inDoubles(words);

@@ -100,11 +100,6 @@ HWY_INLINE V32 PackWords(V32 red, V32 green, V32 blue, WordPlaces to) {
     return hn::Or(packed, hn::Set(D32(), to.opaque));
 }
 
-// The bits of a word in the given places that hold red, green and blue.
-HWY_INLINE uint32_t ColourBitsOf(WordPlaces places) {
-    return (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue);
-}
-
 // Byte shuffles and interleaves act within each 128-bit block on every target.
 namespace planes {
 

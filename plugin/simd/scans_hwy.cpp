@@ -58,8 +58,7 @@ template <ColourTest K> bool Passes(const uint32_t* row, int32_t n, WordPlaces p
     const D8 d8;
     const V8 lim = hn::Set(d8, static_cast<uint8_t>(K == ColourTest::Gray ? limit : 0));
     const V8 rotate = K == ColourTest::Gray ? RotateColours(places) : hn::Zero(d8);
-    const V32 bits =
-        hn::Set(d, (0xFFu << places.red) | (0xFFu << places.green) | (0xFFu << places.blue));
+    const V32 bits = hn::Set(d, ColourBitsOf(places));
     const auto none = [&](V8 excess) {
         const V32 over = hn::BitCast(d, hn::SaturatedSub(excess, lim));
         return hn::AllTrue(d, hn::Eq(hn::And(over, bits), hn::Zero(d)));
