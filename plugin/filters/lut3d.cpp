@@ -7,6 +7,9 @@
 #include "pixels/layout_walk.h"
 #include "simd/lut3d.h"
 
+#include <memory>
+#include <new>
+
 namespace lut3d {
 
 namespace {
@@ -28,7 +31,6 @@ std::size_t EntryIndex(uint32_t r, uint32_t g, uint32_t b, uint32_t x) {
 }
 
 // Table offsets between neighbouring nodes on the red, green and blue axes.
-static_assert(simd::kLut3DTableNodes == kLut3DNodes);
 constexpr int32_t kAxisStride[3] = {kLut3DNodes * kLut3DNodes * 3, kLut3DNodes * 3, 3};
 
 // The cell of one component value on one axis as table offsets: where the entries of its lower
@@ -137,6 +139,28 @@ void MapRowIn(const double* table, const Fractions& fractions, const uint32_t* s
     }
 }
 
+// The nodes the vector map reads (simd/lut3d.h), copied out of the table; null if no memory.
+struct FreeAligned {
+    void operator()(double* p) const { ::operator delete[](p, std::align_val_t(64)); }
+};
+std::unique_ptr<double[], FreeAligned> MapNodes(const double* table) {
+    constexpr int n = simd::kLut3DMapNodes;
+    std::unique_ptr<double[], FreeAligned> nodes(
+        new (std::align_val_t(64), std::nothrow) double[simd::kLut3DMapEntries]);
+    if (!nodes) return nodes;
+    double* out = nodes.get();
+    for (int r = 0; r < n; ++r)
+        for (int g = 0; g < n; ++g)
+            for (int b = 0; b < n; ++b, out += 4) {
+                const double* node = table + EntryIndex(r, g, b, 0);
+                out[0] = node[0];
+                out[1] = node[1];
+                out[2] = node[2];
+                out[3] = 0;
+            }
+    return nodes;
+}
+
 void DropPicture(REALpicture& field) {
     if (field) {
         REALUnlockObject(field);
@@ -206,10 +230,11 @@ bool Run(REALobject instance) {
     const double* table = data->table;
     WithLayoutGroups(reader.pixelType, writer.pixelType, [&](auto s, auto d) {
         constexpr LayoutGroup S = decltype(s)::value, D = decltype(d)::value;
-        if (const simd::Lut3DFn kernel = simd::MapRowThroughLut3D()) {
+        const simd::Lut3DFn kernel = simd::MapRowThroughLut3D();
+        if (const auto nodes = kernel ? MapNodes(table) : nullptr) {
             WalkSpanRowsInStep(reader, writer, rect,
                                [&](const uint32_t* src, uint32_t* dst, int32_t n) {
-                                   kernel(table, src, dst, n, PlacesOf<S>(), PlacesOf<D>());
+                                   kernel(nodes.get(), src, dst, n, PlacesOf<S>(), PlacesOf<D>());
                                });
             return;
         }
