@@ -73,10 +73,10 @@ TEST(FilterObjects, TableAccessorsAndSepiaDefaults) {
     auto host = qrxtest::loadHost();
     Ref lut = host->newInstance("PictureLut3DQRX");
     const std::tuple<std::vector<Value>, Value, Value> cases[] = {
-        {{17u, 17u, 17u, 2u}, 42.5, 42.5},       {{3u, 16u, 9u, 1u}, int32_t(-7), -7.0},
-        {{18u, 0u, 0u, 0u}, 42.5, 0.0},          {{0u, 0u, 18u, 0u}, 42.5, 0.0},
-        {{0u, 0u, 0u, 3u}, 42.5, 0.0},           {{0xFFFFFFFFu, 0u, 0u, 0u}, 42.5, 0.0},
-        {{17u, 17u, 17u, 0xFFFFFFFFu}, 1.0, 0.0}};
+        {{17u, 17u, 17u, 2u}, 42.5, 42.5},      {{3u, 16u, 9u, 1u}, int32_t(-7), -7.0},
+        {{18u, 0u, 0u, 0u}, 42.5, 0.0},         {{0u, 18u, 0u, 0u}, 42.5, 0.0},
+        {{0u, 0u, 18u, 0u}, 42.5, 0.0},         {{0u, 0u, 0u, 3u}, 42.5, 0.0},
+        {{0xFFFFFFFFu, 0u, 0u, 0u}, 42.5, 0.0}, {{17u, 17u, 17u, 0xFFFFFFFFu}, 1.0, 0.0}};
     for (const auto& [at, value, reads] : cases) {
         EXPECT_FALSE(host->assign(lut, "Table", at, value).exception);
         EXPECT_EQ(table(*host, lut, at), reads) << qrx::describe(at[0]) << qrx::describe(at[3]);
