@@ -1,14 +1,14 @@
 #include "filters/lut3d.h"
 
+#include <memory>
+#include <new>
+
 #include "filters/walk.h"
 #include "host/services.h"
 #include "ops/operations.h"
 #include "pixels/editor.h"
 #include "pixels/layout_walk.h"
 #include "simd/lut3d.h"
-
-#include <memory>
-#include <new>
 
 namespace lut3d {
 
