@@ -127,8 +127,8 @@ void MapLut3D(const double* nodes, const uint32_t* src, uint32_t* dst, int32_t n
         offset = hn::Mul(node, hn::Set(di, stride));
         step = hn::IfThenZeroElse(v == top, hn::Set(di, stride));
     };
-    // The words (without their opaque bits) of the first m pixels of a vector, one at a time.
-    auto mapVector = [&](V32 words, size_t m, uint32_t* out) {
+    // The words (without their opaque bits) of a vector of pixels, one at a time.
+    auto mapVector = [&](V32 words, uint32_t* out) {
         VI32 offR, offG, offB, r, g, b, stepR, stepG, stepB;
         cell(words, from.red, kRedStride, offR, r, stepR);
         cell(words, from.green, kGreenStride, offG, g, stepG);
@@ -159,7 +159,7 @@ void MapLut3D(const double* nodes, const uint32_t* src, uint32_t* dst, int32_t n
         const VI32 seventeen = hn::Set(di, 17);
         hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(high, seventeen), middle)), di, weights);
         hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(middle, seventeen), low)), di, weights + N);
-        for (size_t i = 0; i < m; ++i) {
+        for (size_t i = 0; i < N; ++i) {
             const auto bytes = hn::TableLookupBytesOr0(
                 hn::BitCast(du8, MapPixel(D4(), nodes, offsets + i, weights + i, N)), shuffle);
             out[i] = hn::GetLane(hn::BitCast(hn::Rebind<uint32_t, DP>(), bytes));
@@ -167,17 +167,19 @@ void MapLut3D(const double* nodes, const uint32_t* src, uint32_t* dst, int32_t n
     };
     // A chunk of pixels goes word by word into a buffer, then into the row a vector at a time (as
     // streaming stores when the output is large): loading a vector of words just stored one by
-    // one would wait for those stores to complete.
+    // one would wait for those stores to complete. The last vector of a row may map lanes past its
+    // end (zero words), whose words the buffer holds but the row never receives.
     constexpr size_t kChunk = 256;
+    static_assert(kChunk % kMaxWords == 0, "a chunk holds whole vectors");
     HWY_ALIGN uint32_t chunk[kChunk];
     const V32 opaque = hn::Set(d, to.opaque);
     const auto count = static_cast<size_t>(n);
     for (size_t start = 0; start < count; start += kChunk) {
         const size_t c = count - start < kChunk ? count - start : kChunk;
-        size_t x = 0;
-        for (; x + N <= c; x += N)
-            mapVector(hn::LoadU(d, src + start + x), N, chunk + x);
-        if (x < c) mapVector(LoadWords(src + start + x, c - x), c - x, chunk + x);
+        for (size_t x = 0; x < c; x += N)
+            mapVector(x + N <= c ? hn::LoadU(d, src + start + x)
+                                 : LoadWords(src + start + x, c - x),
+                      chunk + x);
         MapWords(
             dst + start, static_cast<int32_t>(c), [&](V32 words) { return hn::Or(words, opaque); },
             chunk);
