@@ -127,8 +127,18 @@ void MapLut3D(const double* nodes, const uint32_t* src, uint32_t* dst, int32_t n
         offset = hn::Mul(node, hn::Set(di, stride));
         step = hn::IfThenZeroElse(v == top, hn::Set(di, stride));
     };
-    // The words (without their opaque bits) of a vector of pixels, one at a time.
-    auto mapVector = [&](V32 words, uint32_t* out) {
+    // A row goes a chunk of pixels at a time, in two passes. The first finds the corners and the
+    // weights of every pixel of the chunk, a vector of pixels at a time. The second maps the pixels
+    // one by one into a buffer, which then goes into the row a vector at a time (as streaming
+    // stores when the output is large). Each pass depends only on what the one before it stored
+    // long before, so the processor overlaps many pixels: a vector's corners found just before its
+    // pixels kept about one vector in flight (4.9 against 4.1 ns a pixel, AMD Zen 3, AVX2). The
+    // last vector of a row may take lanes past its end (zero words), which the row never receives.
+    constexpr size_t kChunk = 256;
+    static_assert(kChunk % kMaxWords == 0, "a chunk holds whole vectors");
+    HWY_ALIGN int32_t offsets[4 * kChunk];
+    HWY_ALIGN int32_t weights[2 * kChunk];
+    auto corners = [&](V32 words, size_t x) {
         VI32 offR, offG, offB, r, g, b, stepR, stepG, stepB;
         cell(words, from.red, kRedStride, offR, r, stepR);
         cell(words, from.green, kGreenStride, offG, g, stepG);
@@ -145,41 +155,32 @@ void MapLut3D(const double* nodes, const uint32_t* src, uint32_t* dst, int32_t n
         const VI32 last = hn::IfThenElse(lastGreen, stepG, hn::IfThenElse(lastRed, stepR, stepB));
         const VI32 o0 = hn::Add(hn::Add(offR, offG), offB);
         const VI32 o3 = hn::Add(o0, hn::Add(hn::Add(stepR, stepG), stepB));
-        const VI32 o1 = hn::Add(o0, first), o2 = hn::Sub(o3, last);
+        hn::Store(o0, di, offsets + x);
+        hn::Store(hn::Add(o0, first), di, offsets + kChunk + x);
+        hn::Store(hn::Sub(o3, last), di, offsets + 2 * kChunk + x);
+        hn::Store(o3, di, offsets + 3 * kChunk + x);
         // Whatever the tetrahedron, its fractions from the first axis to the last are the three
         // from the largest down.
         const VI32 high = hn::Max(r, hn::Max(g, b)), low = hn::Min(r, hn::Min(g, b));
         const VI32 middle = hn::Max(hn::Min(r, g), hn::Min(hn::Max(r, g), b));
-        HWY_ALIGN int32_t offsets[4 * kMaxWords];
-        HWY_ALIGN int32_t weights[2 * kMaxWords];
-        hn::Store(o0, di, offsets);
-        hn::Store(o1, di, offsets + N);
-        hn::Store(o2, di, offsets + 2 * N);
-        hn::Store(o3, di, offsets + 3 * N);
         const VI32 seventeen = hn::Set(di, 17);
-        hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(high, seventeen), middle)), di, weights);
-        hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(middle, seventeen), low)), di, weights + N);
-        for (size_t i = 0; i < N; ++i) {
-            const auto bytes = hn::TableLookupBytesOr0(
-                hn::BitCast(du8, MapPixel(D4(), nodes, offsets + i, weights + i, N)), shuffle);
-            out[i] = hn::GetLane(hn::BitCast(hn::Rebind<uint32_t, DP>(), bytes));
-        }
+        hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(high, seventeen), middle)), di, weights + x);
+        hn::Store(hn::ShiftLeft<1>(hn::Add(hn::Mul(middle, seventeen), low)), di,
+                  weights + kChunk + x);
     };
-    // A chunk of pixels goes word by word into a buffer, then into the row a vector at a time (as
-    // streaming stores when the output is large): loading a vector of words just stored one by
-    // one would wait for those stores to complete. The last vector of a row may map lanes past its
-    // end (zero words), whose words the buffer holds but the row never receives.
-    constexpr size_t kChunk = 256;
-    static_assert(kChunk % kMaxWords == 0, "a chunk holds whole vectors");
     HWY_ALIGN uint32_t chunk[kChunk];
     const V32 opaque = hn::Set(d, to.opaque);
     const auto count = static_cast<size_t>(n);
     for (size_t start = 0; start < count; start += kChunk) {
         const size_t c = count - start < kChunk ? count - start : kChunk;
         for (size_t x = 0; x < c; x += N)
-            mapVector(x + N <= c ? hn::LoadU(d, src + start + x)
-                                 : LoadWords(src + start + x, c - x),
-                      chunk + x);
+            corners(x + N <= c ? hn::LoadU(d, src + start + x) : LoadWords(src + start + x, c - x),
+                    x);
+        for (size_t i = 0; i < c; ++i) {
+            const auto bytes = hn::TableLookupBytesOr0(
+                hn::BitCast(du8, MapPixel(D4(), nodes, offsets + i, weights + i, kChunk)), shuffle);
+            chunk[i] = hn::GetLane(hn::BitCast(hn::Rebind<uint32_t, DP>(), bytes));
+        }
         MapWords(
             dst + start, static_cast<int32_t>(c), [&](V32 words) { return hn::Or(words, opaque); },
             chunk);
