@@ -98,7 +98,7 @@ class Maker {
         width_ = kind == 0   ? 1
                  : kind == 1 ? in(1, 70)
                  : kind == 2 ? small * in(0, 1)
-                 : kind == 3 ? in(65, 300)
+                 : kind == 3 ? in(65, 600)
                              : in(1, 24);
         height_ = kind == 0   ? in(1, 9)
                   : kind == 1 ? 1
@@ -603,8 +603,9 @@ TEST(Driver, LongRowsCountAsTheScalarLoop) {
 }
 
 // Pictures of 16 MiB and more are written with streaming stores where a destination row is
-// aligned for whole vectors; the rows of this width alternate between aligned and not. Every
-// target gives the scalar loops' bytes, for one-source, planar and two-source loops, in both forms.
+// aligned for whole vectors; the rows of this width alternate between aligned and not, and end in
+// part of a block of the loops that go a block of pixels at a time. Every target gives the scalar
+// loops' bytes, for one-source, planar and two-source loops and the filters, in both forms.
 TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
     for (const HostKind kind : {HostKind::Desktop, HostKind::Console}) {
         HostConfig config;
@@ -614,25 +615,51 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
         ASSERT_NE(useLoops, nullptr);
         const Ref p = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 7));
         const Ref q = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 8));
-        const std::vector<std::tuple<const char*, bool, std::vector<Value>>> calls = {
-            {"InvertQRX", false, {}},
-            {"ChangeBrightnessAbsoluteQRX", false, {int32_t(-40)}},
-            {"ChangeSaturationQRX", false, {int32_t(300)}},
-            {"MergePictureQRX", true, {p, q}}};
+        auto bytesOf = [](const Value& v) {
+            const auto* out = std::get_if<Ref>(&v);
+            return out && *out ? out->as<qrx::Picture>()->toImage().rgba : std::vector<uint8_t>();
+        };
+        auto call = [&](const char* name, std::vector<Value> args) {
+            return [&host, &p, &bytesOf, name, args] {
+                return bytesOf(qrxtest::auditedCall(host, p, name, args).result);
+            };
+        };
+        // A filter over the whole picture: a lookup table with some nodes set, or sepia with an
+        // offset.
+        auto filter = [&](const char* cls) {
+            return [&host, &p, &bytesOf, cls] {
+                const Ref obj = host.newInstance(cls);
+                host.setProperty(obj, "SourcePicture", p);
+                if (std::string(cls) == "PictureLut3DQRX")
+                    for (uint32_t i = 0; i < 400; ++i)
+                        host.assign(obj, "Table", {i * 7 % 18, i * 5 % 18, i % 18, i % 3},
+                                    double(i * 37 % 300) - 20.5);
+                else
+                    host.setProperty(obj, "SepiaRed", int32_t(40));
+                EXPECT_FALSE(host.call(obj, "Run", {}).exception) << cls;
+                return bytesOf(host.getProperty(obj, "DestinationPicture"));
+            };
+        };
+        const std::vector<std::pair<const char*, std::function<std::vector<uint8_t>()>>> runs = {
+            {"InvertQRX", call("InvertQRX", {})},
+            {"ChangeBrightnessAbsoluteQRX", call("ChangeBrightnessAbsoluteQRX", {int32_t(-40)})},
+            {"ChangeSaturationQRX", call("ChangeSaturationQRX", {int32_t(300)})},
+            {"MergePictureQRX",
+             [&] {
+                 return bytesOf(qrxtest::auditedGlobal(host, "MergePictureQRX", {p, q}).result);
+             }},
+            {"PictureLut3DQRX", filter("PictureLut3DQRX")},
+            {"PictureSepiaQRX", filter("PictureSepiaQRX")}};
         std::vector<std::vector<uint8_t>> scalar;
         for (const char* loops : kLoops) {
             if (!useLoops(loops)) continue;
-            for (size_t i = 0; i < calls.size(); ++i) {
-                const auto& [name, global, args] = calls[i];
-                const qrx::CallResult r = global ? qrxtest::auditedGlobal(host, name, args)
-                                                 : qrxtest::auditedCall(host, p, name, args);
-                const auto* out = std::get_if<Ref>(&r.result);
-                ASSERT_TRUE(out && *out) << loops << " " << name;
-                std::vector<uint8_t> bytes = out->as<qrx::Picture>()->toImage().rgba;
-                if (scalar.size() < calls.size())
+            for (size_t i = 0; i < runs.size(); ++i) {
+                std::vector<uint8_t> bytes = runs[i].second();
+                ASSERT_FALSE(bytes.empty()) << loops << " " << runs[i].first;
+                if (scalar.size() < runs.size())
                     scalar.push_back(std::move(bytes));
                 else
-                    EXPECT_TRUE(bytes == scalar[i]) << loops << " " << name;
+                    EXPECT_TRUE(bytes == scalar[i]) << loops << " " << runs[i].first;
             }
         }
         useLoops("best");
