@@ -100,18 +100,6 @@ int32_t GrayValue(int red, int green, int blue, int32_t kR, int32_t kG, int32_t 
     return sum / 1024;
 }
 
-namespace {
-
-// The vector loop needs offsets within +-2^22: the gray value is within +-2^21, so a larger offset
-// clamps exactly as that bound does, and the sum of the gray value and the bounded offset cannot
-// wrap.
-int32_t BoundedOffset(int32_t offset) {
-    constexpr int32_t kBound = 1 << 22;
-    return offset > kBound ? kBound : offset < -kBound ? -kBound : offset;
-}
-
-} // namespace
-
 bool Run(REALobject instance) {
     PictureSepiaClassData* data = DataOf(instance);
     if (!data || !data->SourcePicture) return false;
@@ -136,11 +124,7 @@ bool Run(REALobject instance) {
         green = ClampSum(gray, offsetGreen);
         blue = ClampSum(gray, offsetBlue);
     };
-    const simd::SepiaParams params{
-        kR,
-        kG,
-        kB,
-        {BoundedOffset(offsetRed), BoundedOffset(offsetGreen), BoundedOffset(offsetBlue)}};
+    const simd::SepiaParams params{kR, kG, kB, {offsetRed, offsetGreen, offsetBlue}};
     WalkFilterRectangle(reader, writer, rect, tone, simd::SepiaKernel(params));
 
     REALpicture result = writer.RenderPictureWriter();

@@ -45,8 +45,7 @@ PixelKernel<TintParams> TintKernel(uint32_t grey, uint32_t sepia);
 
 // gray = (red * kR + green * kG + blue * kB) / 1024 toward zero; each component becomes
 // gray + offset[i] clamped to 0 to 255. The loop takes weights of 16 bits (-32768 to 32767) only,
-// where no product or sum wraps; for other weights fn is null. The offsets must be within +-2^22 so
-// that the sum cannot wrap (a larger offset clamps as the bound does).
+// where no product or sum wraps; for other weights fn is null. Any offset is exact.
 struct SepiaParams {
     int32_t kR, kG, kB;
     int32_t offset[3];

@@ -2,6 +2,8 @@
 // the operation's scalar transform changes it.
 #include "simd/pixels.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <numeric>
 
 #undef HWY_TARGET_INCLUDE
@@ -218,9 +220,32 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
 
 void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPlaces to,
            const SepiaParams& params) {
-    // No product or sum wraps with weights of 16 bits.
+    // No product or sum wraps with weights of 16 bits, and the gray fits in 16 bits (at most
+    // 3 * 255 * 32768 / 1024 in size).
     const ByteWeights weights = WeightsOf(from, params.kR, params.kG, params.kB);
     const DI32 di;
+    const DI16 d16;
+    // Each byte of the destination word as gray + its offset, saturated to 16 bits (which clamps
+    // as the full sum would, the gray being smaller than 24576), then clamped to 0 to 255: the
+    // even bytes (0 and 2) and the odd bytes (1 and 3) in 16-bit lanes. An opaque byte is 255
+    // whatever the gray, any other byte 0.
+    int16_t offset[4];
+    for (unsigned byte = 0; byte < 4; ++byte) {
+        const unsigned place = 8 * byte;
+        const int32_t o = place == to.red                ? params.offset[0]
+                          : place == to.green            ? params.offset[1]
+                          : place == to.blue             ? params.offset[2]
+                          : (to.opaque >> place) & 0xFFu ? INT16_MAX
+                                                         : INT16_MIN;
+        offset[byte] = static_cast<int16_t>(std::clamp<int32_t>(o, INT16_MIN, INT16_MAX));
+    }
+    auto pairOf = [&](int16_t low, int16_t high) {
+        return hn::BitCast(d16, hn::Set(D32(), static_cast<uint16_t>(low) |
+                                                   (uint32_t{static_cast<uint16_t>(high)} << 16)));
+    };
+    const auto even = pairOf(offset[0], offset[2]), odd = pairOf(offset[1], offset[3]);
+    const auto top = hn::Set(d16, 255);
+    auto clamp = [&](auto v) { return hn::Min(hn::Max(v, hn::Zero(d16)), top); };
     MapWords(
         dst, n,
         [&](V32 words) {
@@ -228,13 +253,12 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
             // Division by 1024 toward zero: negative sums are raised by 1023 before the shift.
             const VI32 gray = hn::ShiftRight<10>(
                 hn::Add(sum, hn::And(hn::ShiftRight<31>(sum), hn::Set(di, 1023))));
-            auto tone = [&](int32_t offset) {
-                return hn::BitCast(
-                    D32(), hn::Min(hn::Max(hn::Add(gray, hn::Set(di, offset)), hn::Zero(di)),
-                                   hn::Set(di, 255)));
-            };
-            return PackWords(tone(params.offset[0]), tone(params.offset[1]), tone(params.offset[2]),
-                             to);
+            // The gray in both 16-bit halves of its lane.
+            const auto grays = hn::BitCast(
+                d16, hn::Or(hn::ShiftLeft<16>(gray), hn::And(gray, hn::Set(di, 0xFFFF))));
+            const auto low = clamp(hn::SaturatedAdd(grays, even));
+            const auto high = clamp(hn::SaturatedAdd(grays, odd));
+            return hn::BitCast(D32(), hn::Or(low, hn::ShiftLeft<8>(high)));
         },
         src);
 }
