@@ -604,8 +604,9 @@ TEST(Driver, LongRowsCountAsTheScalarLoop) {
 
 // Pictures of 16 MiB and more are written with streaming stores where a destination row is
 // aligned for whole vectors; the rows of this width alternate between aligned and not, and end in
-// part of a block of the loops that go a block of pixels at a time. Every target gives the scalar
-// loops' bytes, for one-source, planar and two-source loops and the filters, in both forms.
+// part of a block of the loops that go a block of pixels at a time. Every target stores the scalar
+// loops' words, unused bits included, for one-source, planar and two-source loops and the filters,
+// in both forms.
 TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
     for (const HostKind kind : {HostKind::Desktop, HostKind::Console}) {
         HostConfig config;
@@ -615,9 +616,16 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
         ASSERT_NE(useLoops, nullptr);
         const Ref p = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 7));
         const Ref q = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 8));
+        // The stored words, unused bits included.
         auto bytesOf = [](const Value& v) {
-            const auto* out = std::get_if<Ref>(&v);
-            return out && *out ? out->as<qrx::Picture>()->toImage().rgba : std::vector<uint8_t>();
+            std::vector<uint32_t> words;
+            if (const auto* out = std::get_if<Ref>(&v); out && *out) {
+                const auto* pic = out->as<qrx::Picture>();
+                for (int y = 0; y < pic->height(); ++y)
+                    for (int x = 0; x < pic->width(); ++x)
+                        words.push_back(pic->word(x, y));
+            }
+            return words;
         };
         auto call = [&](const char* name, std::vector<Value> args) {
             return [&host, &p, &bytesOf, name, args] {
@@ -640,7 +648,7 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
                 return bytesOf(host.getProperty(obj, "DestinationPicture"));
             };
         };
-        const std::vector<std::pair<const char*, std::function<std::vector<uint8_t>()>>> runs = {
+        const std::vector<std::pair<const char*, std::function<std::vector<uint32_t>()>>> runs = {
             {"InvertQRX", call("InvertQRX", {})},
             {"ChangeBrightnessAbsoluteQRX", call("ChangeBrightnessAbsoluteQRX", {int32_t(-40)})},
             {"ChangeSaturationQRX", call("ChangeSaturationQRX", {int32_t(300)})},
@@ -650,11 +658,11 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
              }},
             {"PictureLut3DQRX", filter("PictureLut3DQRX")},
             {"PictureSepiaQRX", filter("PictureSepiaQRX")}};
-        std::vector<std::vector<uint8_t>> scalar;
+        std::vector<std::vector<uint32_t>> scalar;
         for (const char* loops : kLoops) {
             if (!useLoops(loops)) continue;
             for (size_t i = 0; i < runs.size(); ++i) {
-                std::vector<uint8_t> bytes = runs[i].second();
+                std::vector<uint32_t> bytes = runs[i].second();
                 ASSERT_FALSE(bytes.empty()) << loops << " " << runs[i].first;
                 if (scalar.size() < runs.size())
                     scalar.push_back(std::move(bytes));
