@@ -117,27 +117,33 @@ void Saturation(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, 
 using DF64 = hn::Repartition<double, DI32>;
 using DH32 = hn::Rebind<int32_t, DF64>;
 
-// Weights of 16 bits for the component bytes of a word in the given places (the byte that is not
-// a component weighing 0), paired as WeightedSum takes them.
+// A 16-bit value for each byte of a word, in the 16-bit lanes of the even bytes (0 and 2) and of
+// the odd bytes (1 and 3).
 using DI16 = hn::Repartition<int16_t, D32>;
-struct ByteWeights {
+struct BytePairs {
     hn::Vec<DI16> even, odd;
 };
-HWY_INLINE ByteWeights WeightsOf(WordPlaces from, int32_t red, int32_t green, int32_t blue) {
-    int32_t weight[4] = {};
-    weight[from.red / 8] = red;
-    weight[from.green / 8] = green;
-    weight[from.blue / 8] = blue;
+HWY_INLINE BytePairs PairsOf(const int32_t (&value)[4]) {
     auto pairOf = [&](int32_t low, int32_t high) {
         return hn::BitCast(DI16(), hn::Set(D32(), (static_cast<uint32_t>(low) & 0xFFFFu) |
                                                       (static_cast<uint32_t>(high) << 16)));
     };
-    return {pairOf(weight[0], weight[2]), pairOf(weight[1], weight[3])};
+    return {pairOf(value[0], value[2]), pairOf(value[1], value[3])};
+}
+
+// Weights of 16 bits for the component bytes of a word in the given places (the byte that is not
+// a component weighing 0), paired as WeightedSum takes them.
+HWY_INLINE BytePairs WeightsOf(WordPlaces from, int32_t red, int32_t green, int32_t blue) {
+    int32_t weight[4] = {};
+    weight[from.red / 8] = red;
+    weight[from.green / 8] = green;
+    weight[from.blue / 8] = blue;
+    return PairsOf(weight);
 }
 
 // Each word's bytes times their weights, summed in 32 bits: the even bytes (0 and 2) and the odd
 // bytes (1 and 3) as 16-bit lanes, multiplied and added pairwise.
-HWY_INLINE VI32 WeightedSum(V32 words, const ByteWeights& weights) {
+HWY_INLINE VI32 WeightedSum(V32 words, const BytePairs& weights) {
     const DI32 di;
     const DI16 d16;
     const V32 bytes = hn::Set(D32(), 0x00FF00FFu);
@@ -166,8 +172,7 @@ void Tint(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordPl
     const DI32 di;
     const DF64 df;
     const DH32 dh;
-    const ByteWeights weights =
-        WeightsOf(from, params.weight[0], params.weight[1], params.weight[2]);
+    const BytePairs weights = WeightsOf(from, params.weight[0], params.weight[1], params.weight[2]);
     // The doubles, half a vector of components per vector of doubles.
     auto inDoubles = [&](V32 words) {
         auto level = [&](auto half) {
@@ -222,14 +227,14 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
            const SepiaParams& params) {
     // No product or sum wraps with weights of 16 bits, and the gray fits in 16 bits (at most
     // 3 * 255 * 32768 / 1024 in size).
-    const ByteWeights weights = WeightsOf(from, params.kR, params.kG, params.kB);
+    const BytePairs weights = WeightsOf(from, params.kR, params.kG, params.kB);
     const DI32 di;
     const DI16 d16;
     // Each byte of the destination word as gray + its offset, saturated to 16 bits (which clamps
     // as the full sum would, the gray being smaller than 24576), then clamped to 0 to 255: the
     // even bytes (0 and 2) and the odd bytes (1 and 3) in 16-bit lanes. An opaque byte is 255
     // whatever the gray, any other byte 0.
-    int16_t offset[4];
+    int32_t offset[4];
     for (unsigned byte = 0; byte < 4; ++byte) {
         const unsigned place = 8 * byte;
         const int32_t o = place == to.red                ? params.offset[0]
@@ -237,13 +242,9 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
                           : place == to.blue             ? params.offset[2]
                           : (to.opaque >> place) & 0xFFu ? INT16_MAX
                                                          : INT16_MIN;
-        offset[byte] = static_cast<int16_t>(std::clamp<int32_t>(o, INT16_MIN, INT16_MAX));
+        offset[byte] = std::clamp<int32_t>(o, INT16_MIN, INT16_MAX);
     }
-    auto pairOf = [&](int16_t low, int16_t high) {
-        return hn::BitCast(d16, hn::Set(D32(), static_cast<uint16_t>(low) |
-                                                   (uint32_t{static_cast<uint16_t>(high)} << 16)));
-    };
-    const auto even = pairOf(offset[0], offset[2]), odd = pairOf(offset[1], offset[3]);
+    const BytePairs offsets = PairsOf(offset);
     const auto top = hn::Set(d16, 255);
     auto clamp = [&](auto v) { return hn::Min(hn::Max(v, hn::Zero(d16)), top); };
     MapWords(
@@ -256,8 +257,8 @@ void Sepia(const uint32_t* src, uint32_t* dst, int32_t n, WordPlaces from, WordP
             // The gray in both 16-bit halves of its lane.
             const auto grays = hn::BitCast(
                 d16, hn::Or(hn::ShiftLeft<16>(gray), hn::And(gray, hn::Set(di, 0xFFFF))));
-            const auto low = clamp(hn::SaturatedAdd(grays, even));
-            const auto high = clamp(hn::SaturatedAdd(grays, odd));
+            const auto low = clamp(hn::SaturatedAdd(grays, offsets.even));
+            const auto high = clamp(hn::SaturatedAdd(grays, offsets.odd));
             return hn::BitCast(D32(), hn::Or(low, hn::ShiftLeft<8>(high)));
         },
         src);
