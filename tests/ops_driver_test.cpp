@@ -616,8 +616,8 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
         ASSERT_NE(useLoops, nullptr);
         const Ref p = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 7));
         const Ref q = host.pictureFromImage(qrxtest::patternImage(2052, 2048, false, 8));
-        // The stored words, unused bits included.
-        auto bytesOf = [](const Value& v) {
+        // The stored words of a result, unused bits included.
+        auto wordsOf = [](const Value& v) {
             std::vector<uint32_t> words;
             if (const auto* out = std::get_if<Ref>(&v); out && *out) {
                 const auto* pic = out->as<qrx::Picture>();
@@ -627,47 +627,49 @@ TEST(Driver, LargePicturesGiveTheScalarLoopsBytes) {
             }
             return words;
         };
+        using Run = std::pair<const char*, std::function<std::vector<uint32_t>()>>;
         auto call = [&](const char* name, std::vector<Value> args) {
-            return [&host, &p, &bytesOf, name, args] {
-                return bytesOf(qrxtest::auditedCall(host, p, name, args).result);
-            };
+            return Run{name, [&host, &p, &wordsOf, name, args] {
+                           return wordsOf(qrxtest::auditedCall(host, p, name, args).result);
+                       }};
         };
         // A filter over the whole picture: a lookup table with some nodes set, or sepia with an
         // offset.
         auto filter = [&](const char* cls) {
-            return [&host, &p, &bytesOf, cls] {
-                const Ref obj = host.newInstance(cls);
-                host.setProperty(obj, "SourcePicture", p);
-                if (std::string(cls) == "PictureLut3DQRX")
-                    for (uint32_t i = 0; i < 400; ++i)
-                        host.assign(obj, "Table", {i * 7 % 18, i * 5 % 18, i % 18, i % 3},
-                                    double(i * 37 % 300) - 20.5);
-                else
-                    host.setProperty(obj, "SepiaRed", int32_t(40));
-                EXPECT_FALSE(host.call(obj, "Run", {}).exception) << cls;
-                return bytesOf(host.getProperty(obj, "DestinationPicture"));
-            };
+            return Run{cls, [&host, &p, &wordsOf, cls] {
+                           const Ref obj = host.newInstance(cls);
+                           host.setProperty(obj, "SourcePicture", p);
+                           if (std::string(cls) == "PictureLut3DQRX")
+                               for (uint32_t i = 0; i < 400; ++i)
+                                   host.assign(obj, "Table",
+                                               {i * 7 % 18, i * 5 % 18, i % 18, i % 3},
+                                               double(i * 37 % 300) - 20.5);
+                           else
+                               host.setProperty(obj, "SepiaRed", int32_t(40));
+                           EXPECT_FALSE(host.call(obj, "Run", {}).exception) << cls;
+                           return wordsOf(host.getProperty(obj, "DestinationPicture"));
+                       }};
         };
-        const std::vector<std::pair<const char*, std::function<std::vector<uint32_t>()>>> runs = {
-            {"InvertQRX", call("InvertQRX", {})},
-            {"ChangeBrightnessAbsoluteQRX", call("ChangeBrightnessAbsoluteQRX", {int32_t(-40)})},
-            {"ChangeSaturationQRX", call("ChangeSaturationQRX", {int32_t(300)})},
+        const std::vector<Run> runs = {
+            call("InvertQRX", {}),
+            call("ChangeBrightnessAbsoluteQRX", {int32_t(-40)}),
+            call("ChangeSaturationQRX", {int32_t(300)}),
             {"MergePictureQRX",
              [&] {
-                 return bytesOf(qrxtest::auditedGlobal(host, "MergePictureQRX", {p, q}).result);
+                 return wordsOf(qrxtest::auditedGlobal(host, "MergePictureQRX", {p, q}).result);
              }},
-            {"PictureLut3DQRX", filter("PictureLut3DQRX")},
-            {"PictureSepiaQRX", filter("PictureSepiaQRX")}};
+            filter("PictureLut3DQRX"),
+            filter("PictureSepiaQRX")};
         std::vector<std::vector<uint32_t>> scalar;
         for (const char* loops : kLoops) {
             if (!useLoops(loops)) continue;
             for (size_t i = 0; i < runs.size(); ++i) {
-                std::vector<uint32_t> bytes = runs[i].second();
-                ASSERT_FALSE(bytes.empty()) << loops << " " << runs[i].first;
+                std::vector<uint32_t> words = runs[i].second();
+                ASSERT_FALSE(words.empty()) << loops << " " << runs[i].first;
                 if (scalar.size() < runs.size())
-                    scalar.push_back(std::move(bytes));
+                    scalar.push_back(std::move(words));
                 else
-                    EXPECT_TRUE(bytes == scalar[i]) << loops << " " << runs[i].first;
+                    EXPECT_TRUE(words == scalar[i]) << loops << " " << runs[i].first;
             }
         }
         useLoops("best");
